@@ -1,0 +1,25 @@
+# Flags for the project's own targets (not for third-party code).
+add_library(project_options INTERFACE)
+target_compile_options(project_options INTERFACE
+  $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror>)
+# Fixed texts of the program are code page 936 bytes on every platform.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(project_options INTERFACE -finput-charset=UTF-8 -fexec-charset=GBK)
+endif()
+
+set(REMINDER_SANITIZE "" CACHE STRING "Sanitizers: address, thread, or empty")
+if(REMINDER_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(REMINDER_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Adds a GoogleTest executable for NAME from the given sources, linked to LIBS.
+function(reminder_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} project_options GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

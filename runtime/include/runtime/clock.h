@@ -1,0 +1,52 @@
+// Local date-times and the clock.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace rt {
+
+// Days since 1899-12-30, the fraction giving the time of day; local time.
+using DateTime = double;
+
+// Calendar record of a local time (field meanings as the platform's).
+struct SystemTime {
+  int year = 0;
+  int month = 0;      // 1..12
+  int dayOfWeek = 0;  // 0 = Sunday
+  int day = 0;        // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int milliseconds = 0;
+  friend bool operator==(const SystemTime&, const SystemTime&) = default;
+};
+
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
+// The date-time of a calendar date and time of day (fields are not checked).
+DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+DateTime DateTimeFromSystemTime(const SystemTime& st);  // milliseconds dropped
+
+// The calendar record of a date-time, rounded to the nearest second; nullopt
+// outside the years 100 to 9999.
+std::optional<SystemTime> SystemTimeFromDateTime(DateTime dt);
+
+// Source of the local time, injectable for tests.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual SystemTime LocalTime() = 0;
+};
+
+// The machine's clock.
+Clock& SystemClock();
+
+// The current local time in whole seconds.
+DateTime NowLocal();
+inline DateTime NowLocal(Clock& clock) {
+  return DateTimeFromSystemTime(clock.LocalTime());
+}
+
+}  // namespace rt

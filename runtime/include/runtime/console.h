@@ -1,0 +1,43 @@
+// Console services. Texts are code page 936 inside the program; the console
+// edge converts them for the terminal and converts typed input back.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+enum class Stream { kOut = 1, kErr = 2 };
+
+// The console as the program sees it, injectable for tests.
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void Write(std::string_view text, Stream stream = Stream::kOut) = 0;
+  // One line without its line end; a bare Enter gives "\r\n"; "" when input
+  // cannot be read.
+  virtual std::string ReadLine() = 0;
+  virtual void SetTitle(std::string_view title) = 0;
+  virtual void Release() {}
+};
+
+// The process's own console.
+Console& SystemConsole();
+
+// Writes a text unchanged (no line end added) in pieces of at most 1024 bytes.
+void WriteStdout(std::string_view text, Stream stream = Stream::kOut);
+std::string ReadConsoleLine();
+void SetConsoleTitle(std::string_view title);
+// Detaches from the console (no effect where there is none to detach).
+void FreeConsole();
+
+// The console edge: program text to terminal bytes and back (UTF-8 unless
+// the terminal already speaks code page 936).
+std::string TextToConsole(std::string_view text);
+std::string TextFromConsole(std::string_view bytes);
+
+// Applies the line rules to the raw bytes of one console read ("q\r\n" gives
+// "q", a bare "\r\n" stays "\r\n"); shared by every platform.
+std::string ConsoleLineFromRaw(std::string_view raw);
+
+}  // namespace rt

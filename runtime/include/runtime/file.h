@@ -1,0 +1,28 @@
+// File, process and wait services.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/text.h"
+
+namespace rt {
+
+// Directory of the running executable, without a trailing separator.
+std::string ProgramDirectory();
+
+// The whole file; empty when it cannot be opened.
+Bytes ReadFileBytes(std::string_view path);
+
+// Window style codes: 1 hidden, 2 normal (default), 3 minimised, 4 maximised,
+// 5 normal not activated, 6 minimised not activated.
+bool RunCommandLine(std::string_view commandLine, bool wait = false, int windowStyle = 2);
+
+// Delay units: 0 ms, 1 s, 2 min, 3 h; any other unit n multiplies by n.
+bool DelayWithMessages(int interval, int unit = 0);
+void ProcessPendingMessages();
+
+// Milliseconds of a DelayWithMessages call (exposed for its unit table).
+double DelayMilliseconds(int interval, int unit);
+
+}  // namespace rt

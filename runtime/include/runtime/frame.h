@@ -1,0 +1,83 @@
+// The process frame: start, stop, exit hooks, library modules, fatal reports
+// and binding of library routines by name.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+// Notification entry of a library module: (code, value, reserved) -> result.
+using ModuleEntry = std::int32_t (*)(std::int32_t code, std::intptr_t value,
+                                     std::intptr_t reserved);
+inline constexpr std::int32_t kNotifyStart = 1;
+inline constexpr std::int32_t kNotifyStop = 6;
+
+using ExitHook = void (*)();
+inline constexpr int kExitHookCount = 3;
+
+// Adds a library module; it is told of start and stop in the order added.
+void AddLibraryModule(ModuleEntry entry);
+// Slot 1..3; nullptr empties it.
+void SetExitHook(int slot, ExitHook hook);
+
+// Out-of-memory handler, component library, start notification to each module.
+void RuntimeStartup();
+
+struct ProgramSteps {
+  void (*start)() = nullptr;    // runs before main
+  ExitHook exitHook = nullptr;  // becomes exit hook 1
+  int (*main)() = nullptr;      // its result is not the exit code
+};
+// Runs the steps, then ExitProgram(0).
+[[noreturn]] void ProgramStart(const ProgramSteps& steps);
+
+// Runs the stop steps (exit hooks 1..3, stop notifications, release of the
+// libraries loaded by the binder, component library) without ending the
+// process. Each step runs at most once per process.
+void RunStopSequence();
+// RunStopSequence, then ends the process with the code.
+[[noreturn]] void ExitProgram(int code);
+
+// Modal error box (on a system without one: title and text on standard error).
+void ShowErrorBox(std::string_view text, std::string_view title);
+
+inline constexpr int kRuntimeErrorCount = 11;
+std::string_view RuntimeErrorText(int number);  // "" outside 1..11
+std::string FormatRuntimeError(int number, int site, int offset, bool hostModule);
+
+// Shows the report in a box titled "error" and ends the process with code 1.
+[[noreturn]] void RaiseRuntimeError(int number, int site, int offset);
+// The same for a fault inside a library module: the library's own cleanup
+// runs instead of the host's stop sequence.
+[[noreturn]] void RaiseLibraryRuntimeError(int number, int site, int offset, void (*cleanup)());
+
+// Raises error 4 for an index below 1 and error 1 past the count.
+void CheckArrayIndex(std::int64_t index, std::int64_t count, int site, int offset);
+
+// Report for exhausted memory, then exit code 1.
+[[noreturn]] void ReportOutOfMemory();
+
+// Resolves routineName in libraryName ("#n": ordinal n; "name@@..." looks up
+// "name"), loading the library when it is not yet in the process, and stores
+// the routine in the slot. A library or routine that cannot be found is a
+// fatal report. Safe when several threads bind at once.
+void* BindLibraryRoutine(std::string_view libraryName, std::string_view routineName,
+                         std::atomic<void*>* slot);
+// Frees the libraries the binder loaded (part of the stop sequence).
+void ReleaseLoadedLibraries();
+// Number of libraries the binder loaded and has not released.
+int LoadedLibraryCount();
+
+// What a routine is looked up by: the ordinal of "#n", else the name after
+// the "@@" rule.
+struct RoutineLookup {
+  std::string name;
+  bool byOrdinal = false;
+  long ordinal = 0;
+};
+RoutineLookup ParseRoutineName(std::string_view routineName);
+
+}  // namespace rt

@@ -1,0 +1,70 @@
+// Text services on code page 936 byte strings.
+//
+// A byte of 0x80 or above leads a double-byte character together with the
+// byte after it; searches never match from a trail byte. Positions are
+// 1-based and -1 means "not found". An absent text is the empty text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rt {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline bool IsLeadByte(char c) {
+  return static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Length of the character starting at t[i]: 2 for a lead byte followed by a
+// trail byte, otherwise 1 (a lone lead byte at the end counts as 1).
+inline std::size_t CharLength(std::string_view t, std::size_t i) {
+  return IsLeadByte(t[i]) && i + 1 < t.size() ? 2 : 1;
+}
+
+int TextLength(std::string_view t);
+
+template <class... Texts>
+std::string JoinTexts(const Texts&... texts) {
+  std::string out;
+  out.reserve((std::string_view(texts).size() + ... + 0));
+  (out.append(std::string_view(texts)), ...);
+  return out;
+}
+
+// -1, 0 or 1, comparing bytes as unsigned values.
+int CompareTexts(std::string_view a, std::string_view b);
+
+// Position of the first match of s at or after start, or -1. An empty s in a
+// non-empty t is found at 1.
+int FindText(std::string_view t, std::string_view s, int start = 1, bool ignoreCase = false);
+
+// count: at most that many replacements (nullopt: all).
+std::string ReplaceText(std::string_view t, std::string_view oldText, std::string_view newText = {},
+                        int start = 1, std::optional<int> count = std::nullopt,
+                        bool caseSensitive = true);
+
+// Empty pieces between separators stay; an empty last piece is dropped.
+std::vector<std::string> SplitText(std::string_view t, std::string_view sep = ",",
+                                   std::optional<int> count = std::nullopt);
+
+std::string LeftPart(std::string_view t, int n);
+std::string RightPart(std::string_view t, int n);
+std::string MiddlePart(std::string_view t, int start, int n);
+
+// Removes half-width blanks and the full-width blank A1 A1 at both ends.
+std::string TrimText(std::string_view t);
+std::string RemoveAllBlanks(std::string_view t);
+std::string UpperCase(std::string_view t);
+
+// The byte at a 1-based position as a signed 8-bit value; 0 outside the text.
+int CharCode(std::string_view t, int position = 1);
+
+// Reads a whole decimal number ("123", no sign, no blanks); nullopt on any
+// other text or on overflow.
+std::optional<std::int64_t> ParseDecimal(std::string_view t);
+
+}  // namespace rt

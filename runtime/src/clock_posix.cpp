@@ -1,0 +1,35 @@
+#include <time.h>
+
+#include "runtime/clock.h"
+
+namespace rt {
+namespace {
+
+class PosixClock final : public Clock {
+ public:
+  SystemTime LocalTime() override {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    SystemTime st;
+    st.year = local.tm_year + 1900;
+    st.month = local.tm_mon + 1;
+    st.dayOfWeek = local.tm_wday;
+    st.day = local.tm_mday;
+    st.hour = local.tm_hour;
+    st.minute = local.tm_min;
+    st.second = local.tm_sec > 59 ? 59 : local.tm_sec;  // leap second
+    st.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    return st;
+  }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  static PosixClock clock;
+  return clock;
+}
+
+}  // namespace rt

@@ -1,0 +1,126 @@
+#include <errno.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "locale_posix.h"
+#include "runtime/codepage.h"
+#include "runtime/console.h"
+#include "runtime/text.h"
+
+namespace rt {
+namespace posix {
+
+bool LocaleIsGbk() {
+  static const bool gbk = [] {
+    locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (loc == static_cast<locale_t>(nullptr)) return false;
+    const char* codeset = nl_langinfo_l(CODESET, loc);
+    const bool result =
+        codeset && (strcasecmp(codeset, "GBK") == 0 || strcasecmp(codeset, "GB18030") == 0 ||
+                    strcasecmp(codeset, "CP936") == 0);
+    freelocale(loc);
+    return result;
+  }();
+  return gbk;
+}
+
+std::string ToLocale(std::string_view text) {
+  return LocaleIsGbk() ? std::string(text) : GbkToUtf8(text);
+}
+
+std::string FromLocale(std::string_view bytes) {
+  return LocaleIsGbk() ? std::string(bytes) : Utf8ToGbk(bytes);
+}
+
+}  // namespace posix
+
+namespace {
+
+constexpr std::size_t kWritePiece = 1024;
+constexpr std::size_t kReadBuffer = 2048;
+
+std::mutex& OutputMutex() {
+  static std::mutex m;
+  return m;
+}
+
+void WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const std::size_t piece = std::min(bytes.size(), kWritePiece);
+    const ssize_t n = ::write(fd, bytes.data(), piece);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a broken output is given up, not retried
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// Reads one raw line (through "\n") from standard input; false at end of
+// input with nothing read.
+bool ReadRawLine(std::string& line) {
+  line.clear();
+  char c = 0;
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line.empty();
+    line.push_back(c);
+    if (c == '\n') return true;
+  }
+}
+
+}  // namespace
+
+std::string TextToConsole(std::string_view text) {
+  return posix::ToLocale(text);
+}
+std::string TextFromConsole(std::string_view bytes) {
+  return posix::FromLocale(bytes);
+}
+
+void WriteStdout(std::string_view text, Stream stream) {
+  if (text.empty()) return;
+  const std::string bytes = posix::ToLocale(text);
+  const std::lock_guard lock(OutputMutex());
+  WriteAll(stream == Stream::kErr ? STDERR_FILENO : STDOUT_FILENO, bytes);
+}
+
+std::string ReadConsoleLine() {
+  // What did not fit into one read's buffer waits for the next read, as
+  // the platform's console does.
+  static std::string pending;
+  if (pending.empty()) {
+    std::string raw;
+    if (!ReadRawLine(raw)) return {};
+    const bool ended = raw.back() == '\n';
+    if (ended) raw.pop_back();
+    if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
+    pending = posix::FromLocale(raw);
+    if (ended) pending += "\r\n";
+  }
+  std::size_t take = pending.size();
+  if (take > kReadBuffer) {
+    take = 0;  // never cut a double-byte character in two
+    while (take + CharLength(pending, take) <= kReadBuffer) take += CharLength(pending, take);
+  }
+  const std::string chunk = pending.substr(0, take);
+  pending.erase(0, take);
+  return ConsoleLineFromRaw(chunk);
+}
+
+void SetConsoleTitle(std::string_view title) {
+  if (!::isatty(STDOUT_FILENO)) return;
+  std::string safe;
+  for (char c : posix::ToLocale(title)) {
+    safe.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+  }
+  const std::lock_guard lock(OutputMutex());
+  WriteAll(STDOUT_FILENO, "\033]0;" + safe + "\007");
+}
+
+void FreeConsole() {}
+
+}  // namespace rt

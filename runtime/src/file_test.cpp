@@ -1,0 +1,77 @@
+#include "runtime/file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "runtime/value.h"
+
+namespace rt {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("rt_file_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::string& content) {
+    const auto path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+  fs::path dir_;
+};
+
+TEST_F(TempDir, ReadFileBytesAndText) {
+  EXPECT_TRUE(ReadFileBytes((dir_ / "missing.txt").string()).empty());
+  const auto empty = Write("empty.txt", "");
+  EXPECT_TRUE(ReadFileBytes(empty).empty());
+  const auto zero = Write("zero.txt", std::string("abc\0def", 7));
+  const Bytes bytes = ReadFileBytes(zero);
+  EXPECT_EQ(bytes.size(), 7u);
+  EXPECT_EQ(BytesToText(bytes), "abc");
+  const std::string big(200000, 'k');
+  EXPECT_EQ(BytesToText(ReadFileBytes(Write("big.txt", big))), big);
+  // A byte-order mark and line end stay: nothing is trimmed here.
+  EXPECT_EQ(BytesToText(ReadFileBytes(Write("bom.txt", "\xEF\xBB\xBFkey\r\n"))),
+            "\xEF\xBB\xBFkey\r\n");
+}
+
+TEST_F(TempDir, ProgramDirectoryIsTheExecutablesFolder) {
+  const std::string dir = ProgramDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_NE(dir.back(), '/');
+  EXPECT_EQ(fs::path(dir), fs::canonical("/proc/self/exe").parent_path());
+  // The mixed form the application builds opens the file.
+  EXPECT_FALSE(
+      ReadFileBytes(dir + "/" + fs::canonical("/proc/self/exe").filename().string()).empty());
+}
+
+TEST_F(TempDir, RunCommandLine) {
+  EXPECT_FALSE(RunCommandLine("no-such-program-here-1234"));
+  EXPECT_FALSE(RunCommandLine(""));
+  const auto marker = dir_ / "ran";
+  EXPECT_TRUE(RunCommandLine("touch \"" + marker.string() + "\"", true));
+  EXPECT_TRUE(fs::exists(marker));
+  EXPECT_TRUE(RunCommandLine("true"));  // not waited for, reaped in the background
+}
+
+TEST(Delay, UnitTable) {
+  EXPECT_EQ(DelayMilliseconds(300, 0), 300);
+  EXPECT_EQ(DelayMilliseconds(2, 1), 2000);
+  EXPECT_EQ(DelayMilliseconds(1, 2), 60000);
+  EXPECT_EQ(DelayMilliseconds(1, 3), 3600000);
+  EXPECT_EQ(DelayMilliseconds(3, 7), 21);
+  EXPECT_TRUE(DelayWithMessages(0));
+  EXPECT_TRUE(DelayWithMessages(-5, 1));
+}
+
+}  // namespace
+}  // namespace rt

@@ -1,0 +1,217 @@
+#include "runtime/frame.h"
+
+#include <array>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "platform.h"
+
+namespace rt {
+namespace {
+
+constexpr std::size_t kMaxLoadedLibraries = 100;
+
+struct FrameState {
+  std::mutex mutex;  // guards modules and loaded
+  std::vector<ModuleEntry> modules;
+  std::array<std::atomic<ExitHook>, kExitHookCount> hooks{};
+  std::vector<platform::LibraryHandle> loaded;
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> reportingOutOfMemory{false};
+};
+
+FrameState& State() {
+  static FrameState state;
+  return state;
+}
+
+std::string Format(const char* format, auto... args) {
+  const int n = std::snprintf(nullptr, 0, format, args...);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
+}
+
+[[noreturn]] void FatalDllReport(const std::string& text) {
+  ShowErrorBox(text, "DLL ERROR");
+  ExitProgram(1);
+}
+
+void OutOfMemoryHandler() {
+  ReportOutOfMemory();
+}
+
+constexpr std::string_view kRuntimeErrors[kRuntimeErrorCount] = {
+    "数组成员引用下标超出定义范围",
+    "未得到所需要的数值型数据",
+    "引用数组成员时维数不为1且不等于该数组目前所具有的维数",
+    "数组成员引用下标必须大于等于1",
+    "数据或数组类型不匹配",
+    "调用DLL命令后发现堆栈错误，通常是DLL参数数目不正确",
+    "子语句参数未返回数据或者返回了非系统基本类型或数组型数据",
+    "被比较数据只能使用等于或不等于命令比较",
+    "“多项选择”命令的索引值参数小于零或超出了所提供参数表范围",
+    "“重定义数组”命令的数组维定义参数值必须大于零或单维时大于等于零",
+    "所提供参数的数据类型不符合要求",
+};
+
+}  // namespace
+
+void AddLibraryModule(ModuleEntry entry) {
+  auto& s = State();
+  const std::lock_guard lock(s.mutex);
+  s.modules.push_back(entry);
+}
+
+void SetExitHook(int slot, ExitHook hook) {
+  if (slot >= 1 && slot <= kExitHookCount) State().hooks[slot - 1].store(hook);
+}
+
+void RuntimeStartup() {
+  std::set_new_handler(OutOfMemoryHandler);
+  platform::InitComponentLibrary();
+  std::vector<ModuleEntry> modules;
+  {
+    const std::lock_guard lock(State().mutex);
+    modules = State().modules;
+  }
+  for (ModuleEntry entry : modules) entry(kNotifyStart, 0, 0);
+}
+
+void ProgramStart(const ProgramSteps& steps) {
+  if (steps.start) steps.start();
+  SetExitHook(1, steps.exitHook);
+  if (steps.main) steps.main();
+  ExitProgram(0);
+}
+
+void RunStopSequence() {
+  auto& s = State();
+  // A fatal report raised while stopping, or a second thread stopping, must
+  // not run the steps again.
+  if (s.stopping.exchange(true)) return;
+  for (auto& hook : s.hooks) {
+    if (ExitHook h = hook.load()) h();
+  }
+  std::vector<ModuleEntry> modules;
+  {
+    const std::lock_guard lock(s.mutex);
+    modules = s.modules;
+  }
+  for (ModuleEntry entry : modules) entry(kNotifyStop, 0, 0);
+  ReleaseLoadedLibraries();
+  platform::UninitComponentLibrary();
+}
+
+void ExitProgram(int code) {
+  RunStopSequence();
+  platform::EndProcess(code);
+}
+
+void ShowErrorBox(std::string_view text, std::string_view title) {
+  platform::ShowErrorBox(text, title);
+}
+
+std::string_view RuntimeErrorText(int number) {
+  return number >= 1 && number <= kRuntimeErrorCount ? kRuntimeErrors[number - 1] : "";
+}
+
+std::string FormatRuntimeError(int number, int site, int offset, bool hostModule) {
+  const std::string description(RuntimeErrorText(number));
+  return Format(
+      hostModule
+          ? "program internal error number is %d. \r\n%s\r\n错误位置:%d,%d(仅5.8以上版本有效)"
+          : "program internal error number is %d. \r\n%s\r\n错误位置:%d,%d",
+      number, description.c_str(), site, offset);
+}
+
+void RaiseRuntimeError(int number, int site, int offset) {
+  ShowErrorBox(FormatRuntimeError(number, site, offset, true), "error");
+  ExitProgram(1);
+}
+
+void RaiseLibraryRuntimeError(int number, int site, int offset, void (*cleanup)()) {
+  ShowErrorBox(FormatRuntimeError(number, site, offset, false), "error");
+  if (cleanup) cleanup();
+  platform::EndProcess(1);
+}
+
+void CheckArrayIndex(std::int64_t index, std::int64_t count, int site, int offset) {
+  if (index < 1) RaiseRuntimeError(4, site, offset);
+  if (index > count) RaiseRuntimeError(1, site, offset);
+}
+
+void ReportOutOfMemory() {
+  // Reporting may itself need memory; a second failure ends at once.
+  if (State().reportingOutOfMemory.exchange(true)) platform::EndProcess(1);
+  ShowErrorBox("内存不足", "error");
+  ExitProgram(1);
+}
+
+RoutineLookup ParseRoutineName(std::string_view routineName) {
+  RoutineLookup lookup;
+  if (!routineName.empty() && routineName.front() == '#') {
+    lookup.byOrdinal = true;
+    // Digits after "#"; anything else, or a number too large, is no ordinal.
+    long value = 0;
+    for (char c : routineName.substr(1)) {
+      if (c < '0' || c > '9' || value > 65535) {
+        value = 0;
+        break;
+      }
+      value = value * 10 + (c - '0');
+    }
+    lookup.ordinal = value;
+    return lookup;
+  }
+  lookup.name = std::string(routineName);
+  const auto at = lookup.name.find('@');
+  if (at != std::string::npos && at + 1 < lookup.name.size() && lookup.name[at + 1] == '@') {
+    lookup.name.resize(at);
+  }
+  return lookup;
+}
+
+void* BindLibraryRoutine(std::string_view libraryName, std::string_view routineName,
+                         std::atomic<void*>* slot) {
+  if (void* bound = slot->load(std::memory_order_acquire)) return bound;
+  auto& s = State();
+  std::unique_lock lock(s.mutex);
+  if (void* bound = slot->load(std::memory_order_acquire)) return bound;
+  const std::string library(libraryName);
+  platform::LibraryHandle module = platform::FindLoadedLibrary(library);
+  if (!module) {
+    module = platform::LoadLibrary(library);
+    if (!module) {
+      lock.unlock();
+      FatalDllReport(Format("同目录下无法找到DLL文件:\"%s\".请与作者联系.", library.c_str()));
+    }
+    if (s.loaded.size() < kMaxLoadedLibraries) s.loaded.push_back(module);
+  }
+  void* routine = platform::FindRoutine(module, ParseRoutineName(routineName));
+  if (!routine) {
+    lock.unlock();
+    const std::string name(routineName);
+    FatalDllReport(
+        Format("无法定位DLL文件:\"%s\"当中的\"%s\"函数.", library.c_str(), name.c_str()));
+  }
+  slot->store(routine, std::memory_order_release);
+  return routine;
+}
+
+void ReleaseLoadedLibraries() {
+  auto& s = State();
+  const std::lock_guard lock(s.mutex);
+  for (auto module : s.loaded) platform::FreeLibrary(module);
+  s.loaded.clear();
+}
+
+int LoadedLibraryCount() {
+  auto& s = State();
+  const std::lock_guard lock(s.mutex);
+  return static_cast<int>(s.loaded.size());
+}
+
+}  // namespace rt

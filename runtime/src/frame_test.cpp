@@ -1,0 +1,141 @@
+#include "runtime/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <thread>
+
+#include "runtime/console.h"
+
+namespace rt {
+namespace {
+
+using ::testing::ExitedWithCode;
+
+// Steps report themselves on standard error so the child's order is visible.
+void Say(const char* what) {
+  WriteStdout(what, Stream::kErr);
+}
+
+std::int32_t ModuleA(std::int32_t code, std::intptr_t, std::intptr_t) {
+  Say(code == kNotifyStart ? "[A start]" : "[A stop]");
+  return 0;
+}
+std::int32_t ModuleB(std::int32_t code, std::intptr_t, std::intptr_t) {
+  Say(code == kNotifyStart ? "[B start]" : "[B stop]");
+  return 0;
+}
+
+TEST(FrameDeathTest, StartAndStopOrder) {
+  EXPECT_EXIT(
+      {
+        AddLibraryModule(ModuleA);
+        AddLibraryModule(ModuleB);
+        SetExitHook(3, [] { Say("[hook3]"); });
+        RuntimeStartup();
+        ProgramStart({.start = [] { Say("[create]"); },
+                      .exitHook = [] { Say("[hook1]"); },
+                      .main =
+                          [] {
+                            Say("[main]");
+                            return 0;
+                          }});
+      },
+      ExitedWithCode(0),
+      "\\[A start\\]\\[B start\\]\\[create\\]\\[main\\]\\[hook1\\]\\[hook3\\]"
+      "\\[A stop\\]\\[B stop\\]$");
+}
+
+TEST(FrameDeathTest, FatalReportsEndWithCodeOne) {
+  EXPECT_EXIT(RaiseRuntimeError(9, 3, 4), ExitedWithCode(1),
+              "^error.*program internal error number is 9");
+  EXPECT_EXIT(
+      {
+        SetExitHook(1, [] { Say("[hook1]"); });
+        CheckArrayIndex(0, 5, 1, 2);
+      },
+      ExitedWithCode(1), "number is 4.*\\[hook1\\]");
+  EXPECT_EXIT(CheckArrayIndex(6, 5, 1, 2), ExitedWithCode(1), "number is 1");
+  // The library's own report skips the host's exit hooks.
+  EXPECT_EXIT(
+      {
+        SetExitHook(1, [] { Say("[hook1]"); });
+        RaiseLibraryRuntimeError(10, 1, 1, [] { Say("[cleanup]"); });
+      },
+      ExitedWithCode(1), "number is 10.*\\[cleanup\\]$");
+  EXPECT_EXIT(
+      {
+        RuntimeStartup();
+        std::get_new_handler()();
+      },
+      ExitedWithCode(1), "^error");
+}
+
+TEST(Frame, RuntimeErrorTexts) {
+  EXPECT_EQ(FormatRuntimeError(9, 12, 3, true),
+            "program internal error number is 9. \r\n"
+            "“多项选择”命令的索引值参数小于零或超出了所提供参数表范围\r\n"
+            "错误位置:12,3(仅5.8以上版本有效)");
+  EXPECT_EQ(FormatRuntimeError(1, 7, 0, false),
+            "program internal error number is 1. \r\n数组成员引用下标超出定义范围\r\n错误位置:7,0");
+  EXPECT_EQ(FormatRuntimeError(12, 1, 1, false),
+            "program internal error number is 12. \r\n\r\n错误位置:1,1");
+  EXPECT_EQ(RuntimeErrorText(0), "");
+  EXPECT_EQ(RuntimeErrorText(11), "所提供参数的数据类型不符合要求");
+  EXPECT_NO_FATAL_FAILURE(CheckArrayIndex(1, 1, 0, 0));
+}
+
+TEST(Frame, RoutineNames) {
+  struct Case {
+    std::string in, name;
+    bool byOrdinal;
+    long ordinal;
+  } cases[] = {
+      {"#12", "", true, 12},
+      {"#x", "", true, 0},
+      {"#99999999999999999999", "", true, 0},
+      {"lstrlenW@@kernel32", "lstrlenW", false, 0},
+      {"a@b@@c", "a@b@@c", false, 0},
+      {"@@x", "", false, 0},
+      {"plain", "plain", false, 0},
+  };
+  for (const auto& c : cases) {
+    const RoutineLookup r = ParseRoutineName(c.in);
+    EXPECT_EQ(r.name, c.name) << c.in;
+    EXPECT_EQ(r.byOrdinal, c.byOrdinal) << c.in;
+    EXPECT_EQ(r.ordinal, c.ordinal) << c.in;
+  }
+}
+
+TEST(Frame, BindsRoutinesOnceAndReleasesLoadedLibraries) {
+  std::atomic<void*> slot{nullptr};
+  std::atomic<void*> other{nullptr};
+  void* results[2] = {};
+  std::thread t1([&] { results[0] = BindLibraryRoutine(BINDTEST_LIB, "bindtest_answer", &slot); });
+  std::thread t2(
+      [&] { results[1] = BindLibraryRoutine(BINDTEST_LIB, "bindtest_answer@@x", &other); });
+  t1.join();
+  t2.join();
+  ASSERT_NE(results[0], nullptr);
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_EQ(reinterpret_cast<int (*)()>(slot.load())(), 42);
+  EXPECT_EQ(LoadedLibraryCount(), 1);  // recorded once
+  // A library the process already has is not recorded.
+  std::atomic<void*> pid{nullptr};
+  EXPECT_NE(BindLibraryRoutine("libc.so.6", "getpid", &pid), nullptr);
+  EXPECT_EQ(LoadedLibraryCount(), 1);
+  ReleaseLoadedLibraries();
+  EXPECT_EQ(LoadedLibraryCount(), 0);
+}
+
+TEST(FrameDeathTest, BindingFailuresAreFatal) {
+  std::atomic<void*> slot{nullptr};
+  EXPECT_EXIT(BindLibraryRoutine("no-such-library.so", "f", &slot), ExitedWithCode(1),
+              "^DLL ERROR.*no-such-library.so");
+  EXPECT_EXIT(BindLibraryRoutine(BINDTEST_LIB, "missing@@1", &slot), ExitedWithCode(1),
+              "^DLL ERROR.*missing@@1");
+  EXPECT_EXIT(BindLibraryRoutine(BINDTEST_LIB, "#1", &slot), ExitedWithCode(1), "^DLL ERROR");
+}
+
+}  // namespace
+}  // namespace rt

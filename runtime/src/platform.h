@@ -1,0 +1,23 @@
+// What the portable frame needs from the platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/frame.h"
+
+namespace rt::platform {
+
+void InitComponentLibrary();
+void UninitComponentLibrary();
+void ShowErrorBox(std::string_view text, std::string_view title);
+[[noreturn]] void EndProcess(int code);
+
+using LibraryHandle = void*;
+// The library if the process already has it, else nullptr.
+LibraryHandle FindLoadedLibrary(const std::string& name);
+LibraryHandle LoadLibrary(const std::string& name);
+void FreeLibrary(LibraryHandle library);
+void* FindRoutine(LibraryHandle library, const RoutineLookup& lookup);
+
+}  // namespace rt::platform

@@ -1,0 +1,209 @@
+#include "runtime/text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace rt {
+namespace {
+
+constexpr unsigned char kFullWidthBlank = 0xA1;
+
+inline unsigned char Fold(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
+
+bool IsBlankAt(std::string_view t, std::size_t i) {
+  if (t[i] == ' ') return true;
+  return static_cast<unsigned char>(t[i]) == kFullWidthBlank && i + 1 < t.size() &&
+         static_cast<unsigned char>(t[i + 1]) == kFullWidthBlank;
+}
+
+// Byte offset where a search from a 1-based start begins: whole characters
+// are skipped, so a start inside a double-byte character moves past it.
+std::size_t StartOffset(std::string_view t, int start) {
+  std::size_t pos = 0;
+  if (start <= 1) return 0;
+  const auto skip = static_cast<std::size_t>(start - 1);
+  while (pos < skip && pos < t.size()) pos += CharLength(t, pos);
+  return pos;
+}
+
+// Knuth-Morris-Pratt search that only reports matches starting on a
+// character boundary; linear in the text whatever the pattern.
+class Searcher {
+ public:
+  Searcher(std::string_view pattern, bool ignoreCase) : pattern_(pattern), fold_(ignoreCase) {
+    failure_.assign(pattern.size() + 1, 0);
+    std::size_t k = 0;
+    for (std::size_t i = 1; i < pattern.size(); ++i) {
+      while (k > 0 && At(pattern, i) != At(pattern, k)) k = failure_[k];
+      if (At(pattern, i) == At(pattern, k)) ++k;
+      failure_[i + 1] = k;
+    }
+  }
+
+  // Offset of the first match at or after `from` (which must be a character
+  // boundary), or npos.
+  std::size_t Find(std::string_view t, std::size_t from) const {
+    const std::size_t m = pattern_.size();
+    std::size_t boundary = from;  // a character start <= every later candidate
+    std::size_t k = 0;
+    for (std::size_t i = from; i < t.size(); ++i) {
+      if (k == 0 && !fold_) {
+        const void* hit = std::memchr(t.data() + i, pattern_[0], t.size() - i);
+        if (hit == nullptr) return std::string_view::npos;
+        i = static_cast<std::size_t>(static_cast<const char*>(hit) - t.data());
+      }
+      while (k > 0 && At(t, i) != At(pattern_, k)) k = failure_[k];
+      if (At(t, i) == At(pattern_, k)) ++k;
+      if (k == m) {
+        const std::size_t candidate = i + 1 - m;
+        while (boundary < candidate) boundary += CharLength(t, boundary);
+        if (boundary == candidate) return candidate;
+        k = failure_[k];
+      }
+    }
+    return std::string_view::npos;
+  }
+
+ private:
+  unsigned char At(std::string_view s, std::size_t i) const {
+    const auto c = static_cast<unsigned char>(s[i]);
+    return fold_ ? Fold(c) : c;
+  }
+
+  std::string_view pattern_;
+  bool fold_;
+  std::vector<std::size_t> failure_;
+};
+
+}  // namespace
+
+int TextLength(std::string_view t) {
+  return static_cast<int>(t.size());
+}
+
+int CompareTexts(std::string_view a, std::string_view b) {
+  const int c = a.compare(b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+int FindText(std::string_view t, std::string_view s, int start, bool ignoreCase) {
+  if (t.empty()) return -1;
+  if (s.empty()) return 1;
+  const std::size_t from = StartOffset(t, start);
+  if (from >= t.size()) return -1;
+  const std::size_t at = Searcher(s, ignoreCase).Find(t, from);
+  return at == std::string_view::npos ? -1 : static_cast<int>(at + 1);
+}
+
+std::string ReplaceText(std::string_view t, std::string_view oldText, std::string_view newText,
+                        int start, std::optional<int> count, bool caseSensitive) {
+  if (t.empty()) return {};
+  const std::size_t from = StartOffset(t, start);
+  if (from >= t.size() || oldText.empty() || (count && *count < 1)) return std::string(t);
+  const Searcher searcher(oldText, !caseSensitive);
+  std::string out(t.substr(0, from));
+  std::size_t pos = from;
+  for (int done = 0; !count || done < *count; ++done) {
+    const std::size_t at = searcher.Find(t, pos);
+    if (at == std::string_view::npos) break;
+    out.append(t.substr(pos, at - pos)).append(newText);
+    pos = at + oldText.size();
+  }
+  out.append(t.substr(pos));
+  return out;
+}
+
+std::vector<std::string> SplitText(std::string_view t, std::string_view sep,
+                                   std::optional<int> count) {
+  std::vector<std::string> parts;
+  if ((count && *count < 1) || t.empty()) return parts;
+  if (sep.empty()) {
+    parts.emplace_back(t);
+    return parts;
+  }
+  const Searcher searcher(sep, false);
+  std::size_t pos = 0;
+  bool exhausted = false;
+  while (!count || static_cast<int>(parts.size()) < *count) {
+    const std::size_t at = searcher.Find(t, pos);
+    if (at == std::string_view::npos) {
+      exhausted = true;
+      break;
+    }
+    parts.emplace_back(t.substr(pos, at - pos));
+    pos = at + sep.size();
+  }
+  if (exhausted && pos < t.size()) parts.emplace_back(t.substr(pos));
+  return parts;
+}
+
+std::string LeftPart(std::string_view t, int n) {
+  if (n < 1) return {};
+  return std::string(t.substr(0, static_cast<std::size_t>(n)));
+}
+
+std::string RightPart(std::string_view t, int n) {
+  if (n < 1) return {};
+  const auto k = std::min(t.size(), static_cast<std::size_t>(n));
+  return std::string(t.substr(t.size() - k));
+}
+
+std::string MiddlePart(std::string_view t, int start, int n) {
+  if (start < 1 || n < 1 || static_cast<std::size_t>(start) > t.size()) return {};
+  return std::string(t.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(n)));
+}
+
+std::string TrimText(std::string_view t) {
+  std::size_t first = 0;
+  while (first < t.size() && IsBlankAt(t, first)) first += t[first] == ' ' ? 1 : 2;
+  std::size_t end = first;  // one past the last non-blank character
+  for (std::size_t i = first; i < t.size();) {
+    const std::size_t len = CharLength(t, i);
+    if (!IsBlankAt(t, i)) end = i + len;
+    i += len;
+  }
+  return std::string(t.substr(first, end - first));
+}
+
+std::string RemoveAllBlanks(std::string_view t) {
+  std::string out;
+  out.reserve(t.size());
+  for (std::size_t i = 0; i < t.size();) {
+    const std::size_t len = CharLength(t, i);
+    if (!IsBlankAt(t, i)) out.append(t.substr(i, len));
+    i += len;
+  }
+  return out;
+}
+
+std::string UpperCase(std::string_view t) {
+  std::string out(t);
+  for (std::size_t i = 0; i < out.size();) {
+    const std::size_t len = CharLength(out, i);
+    if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
+    i += len;
+  }
+  return out;
+}
+
+int CharCode(std::string_view t, int position) {
+  if (position < 1 || static_cast<std::size_t>(position) > t.size()) return 0;
+  return static_cast<signed char>(t[static_cast<std::size_t>(position - 1)]);
+}
+
+std::optional<std::int64_t> ParseDecimal(std::string_view t) {
+  if (t.empty()) return std::nullopt;
+  std::int64_t v = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const int d = c - '0';
+    if (v > (std::numeric_limits<std::int64_t>::max() - d) / 10) return std::nullopt;
+    v = v * 10 + d;
+  }
+  return v;
+}
+
+}  // namespace rt

@@ -1,0 +1,206 @@
+#include "runtime/text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace rt {
+namespace {
+
+// "中" in code page 936; its trail byte D0 and a lead byte of "文" (CE C4).
+const std::string kZhong = "\xD6\xD0";
+
+TEST(FindText, Cases) {
+  struct Case {
+    std::string t, s;
+    int start;
+    bool ignoreCase;
+    int expected;
+  } cases[] = {
+      {"Host: x\r\naccept: */*", "Accept:", 1, true, 10},
+      {"Host: x\r\naccept: */*", "Accept:", 1, false, -1},
+      {"abc", "", 1, false, 1},
+      {"abc", "", 3, false, 1},
+      {"", "", 1, false, -1},
+      {"", "a", 1, false, -1},
+      {"abcabc", "abc", 2, false, 4},
+      {"abcabc", "abc", 0, false, 1},
+      {"abcabc", "abc", 7, false, -1},
+      {"abc", "c", 3, false, 3},
+      {"aaab", "aab", 1, false, 2},
+      {"ABCD", "bcd", 1, true, 2},
+      // D6 D0 41 (中A): "D0 41" starts on a trail byte and is not a match.
+      {kZhong + "A",
+       "\xD0"
+       "A",
+       1, false, -1},
+      {kZhong + "\xD0"
+                "A",
+       "\xD0"
+       "A",
+       1, false, 3},
+      // A start inside a double-byte character moves past it.
+      {kZhong + "x" + kZhong, kZhong, 2, false, 4},
+      // Letters are folded, other bytes never.
+      {"\xC1\xE1", "\xC1\xC1", 1, true, -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindText(c.t, c.s, c.start, c.ignoreCase), c.expected)
+        << c.t << " / " << c.s << " from " << c.start;
+  }
+}
+
+TEST(FindText, LoneLeadByteAtEndIsSafe) {
+  EXPECT_EQ(FindText("ab\xD6", "\xD6"), 3);
+  EXPECT_EQ(FindText("\xD6", "\xD6\xD0"), -1);
+}
+
+TEST(ReplaceText, Cases) {
+  struct Case {
+    std::string t, oldText, newText;
+    int start;
+    std::optional<int> count;
+    bool caseSensitive;
+    std::string expected;
+  } cases[] = {
+      {"a-b-c", "-", "+", 1, std::nullopt, true, "a+b+c"},
+      {"a-b-c", "-", "+", 1, 1, true, "a+b-c"},
+      {"a-b-c", "-", "+", 1, 0, true, "a-b-c"},
+      {"a-b-c", "-", "+", 3, std::nullopt, true, "a-b+c"},
+      {"a-b-c", "-", "+", 6, std::nullopt, true, "a-b-c"},
+      {"Cookie: a; cookie:b", "cookie:", "", 1, std::nullopt, false, " a; b"},
+      {"Cookie: a; cookie:b", "cookie:", "", 1, std::nullopt, true, "Cookie: a; b"},
+      {"abc", "", "x", 1, std::nullopt, true, "abc"},
+      {"", "a", "x", 1, std::nullopt, true, ""},
+      {"\r\n\r\n", "\r\n", "{$}", 1, std::nullopt, true, "{$}{$}"},
+      {"aaa", "aa", "b", 1, std::nullopt, true, "ba"},
+      // No match starting on a trail byte.
+      {kZhong + "\xD0", "\xD0", "x", 1, std::nullopt, true, kZhong + "x"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReplaceText(c.t, c.oldText, c.newText, c.start, c.count, c.caseSensitive), c.expected)
+        << c.t;
+  }
+}
+
+TEST(SplitText, Cases) {
+  using V = std::vector<std::string>;
+  struct Case {
+    std::string t, sep;
+    std::optional<int> count;
+    V expected;
+  } cases[] = {
+      {",a,,b,", ",", std::nullopt, {"", "a", "", "b"}},
+      {"a,b,c", ",", 1, {"a"}},
+      {"a,b,c", ",", 0, {}},
+      {"", ",", std::nullopt, {}},
+      {"abc", "", std::nullopt, {"abc"}},
+      {"a\r\nb\r\n", "\r\n", std::nullopt, {"a", "b"}},
+      {"1 1 8 * * * * name", " ", std::nullopt, {"1", "1", "8", "*", "*", "*", "*", "name"}},
+      {" x", " ", std::nullopt, {"", "x"}},
+      {"x ", " ", std::nullopt, {"x"}},
+      {"x  ", " ", std::nullopt, {"x", ""}},
+      // A trail byte equal to the separator does not split.
+      {"\xB5\x7C|b", "|", std::nullopt, {"\xB5\x7C", "b"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitText(c.t, c.sep, c.count), c.expected) << c.t;
+}
+
+TEST(Parts, LeftRightMiddle) {
+  EXPECT_EQ(LeftPart("abc", 2), "ab");
+  EXPECT_EQ(LeftPart("abc", 9), "abc");
+  EXPECT_EQ(LeftPart("abc", 0), "");
+  EXPECT_EQ(RightPart("abc", 2), "bc");
+  EXPECT_EQ(RightPart("abc", -1), "");
+  EXPECT_EQ(MiddlePart("abcdef", 2, 3), "bcd");
+  EXPECT_EQ(MiddlePart("abcdef", 5, 9), "ef");
+  EXPECT_EQ(MiddlePart("abc", 4, 1), "");
+  EXPECT_EQ(MiddlePart("abc", 0, 1), "");
+}
+
+TEST(Blanks, TrimAndRemove) {
+  const std::string fw = "\xA1\xA1";  // full-width blank
+  struct Case {
+    std::string t, trimmed, removed;
+  } cases[] = {
+      {"  a b  ", "a b", "ab"},
+      {fw + "a" + fw + "b" + fw, "a" + fw + "b", "ab"},
+      {"   ", "", ""},
+      {fw, "", ""},
+      {"", "", ""},
+      {kZhong + " ", kZhong, kZhong},
+      // A1 as a trail byte is no blank: B0 A1 A1 41 is "啊" then A1 41.
+      {"\xB0\xA1\xA1"
+       "A",
+       "\xB0\xA1\xA1"
+       "A",
+       "\xB0\xA1\xA1"
+       "A"},
+      {"a\xD6", "a\xD6", "a\xD6"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TrimText(c.t), c.trimmed) << c.t;
+    EXPECT_EQ(RemoveAllBlanks(c.t), c.removed) << c.t;
+  }
+}
+
+TEST(Bytes, UpperCaseCompareCharCode) {
+  EXPECT_EQ(UpperCase("content-type" + kZhong +
+                      "\xC1"
+                      "a"),
+            "CONTENT-TYPE" + kZhong +
+                "\xC1"
+                "a");
+  EXPECT_EQ(CompareTexts("", ""), 0);
+  EXPECT_EQ(CompareTexts("", "a"), -1);
+  EXPECT_EQ(CompareTexts("b", "a"), 1);
+  EXPECT_EQ(CompareTexts("a", "\xD6"), -1);  // bytes compare unsigned
+  EXPECT_EQ(CharCode("A"), 65);
+  EXPECT_EQ(CharCode(kZhong, 1), static_cast<signed char>(0xD6));
+  EXPECT_EQ(CharCode("A", 2), 0);
+  EXPECT_EQ(CharCode("A", 0), 0);
+  EXPECT_EQ(JoinTexts(std::string("a"), "", std::string_view("b")), "ab");
+}
+
+TEST(ParseDecimal, RejectsAnythingButPlainDigits) {
+  EXPECT_EQ(ParseDecimal("0"), 0);
+  EXPECT_EQ(ParseDecimal("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(ParseDecimal("9223372036854775808"), std::nullopt);
+  for (const char* bad : {"", "-1", "+1", "1x", " 1"}) EXPECT_EQ(ParseDecimal(bad), std::nullopt);
+}
+
+// The searches agree with a naive scan over character positions.
+TEST(FindText, MatchesNaiveScanOnRandomTexts) {
+  std::mt19937 rng(7);
+  const char alphabet[] = {'a', 'A', 'b', '\xD6', '\xD0', 'a'};
+  auto randomText = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back(alphabet[rng() % sizeof alphabet]);
+    return s;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    const std::string t = randomText(static_cast<int>(rng() % 12));
+    const std::string s = randomText(1 + static_cast<int>(rng() % 3));
+    const bool fold = rng() % 2;
+    int expected = -1;
+    for (std::size_t i = 0; i < t.size(); i += CharLength(t, i)) {
+      bool ok = i + s.size() <= t.size();
+      for (std::size_t k = 0; ok && k < s.size(); ++k) {
+        auto a = static_cast<unsigned char>(t[i + k]), b = static_cast<unsigned char>(s[k]);
+        if (fold) {
+          a = a >= 'A' && a <= 'Z' ? a + 32 : a;
+          b = b >= 'A' && b <= 'Z' ? b + 32 : b;
+        }
+        ok = a == b;
+      }
+      if (ok) {
+        expected = static_cast<int>(i + 1);
+        break;
+      }
+    }
+    ASSERT_EQ(FindText(t, s, 1, fold), expected) << t << " / " << s;
+  }
+}
+
+}  // namespace
+}  // namespace rt

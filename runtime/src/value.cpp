@@ -1,0 +1,157 @@
+#include "runtime/value.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/clock.h"
+
+namespace rt {
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+std::string Printf(const char* format, auto... args) {
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+// The bytes of a run of elements up to the first zero byte.
+std::string ByteRun(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  const void* zero = size ? std::memchr(bytes, 0, size) : nullptr;
+  return std::string(
+      bytes, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes) : size);
+}
+
+template <class T>
+std::string ArrayRun(const Array<T>& a) {
+  return ByteRun(a.elements.data(), a.elements.size() * sizeof(T));
+}
+
+int YearLength(std::int64_t year) {
+  return IsLeapYear(static_cast<int>(year)) ? 366 : 365;
+}
+
+// Month and day of the r-th day (1-based) of a year.
+void WalkMonths(std::int64_t year, std::int64_t r, int& month, std::int64_t& day) {
+  month = 1;
+  while (month < 12 && r > DaysInMonth(static_cast<int>(year), month)) {
+    r -= DaysInMonth(static_cast<int>(year), month);
+    ++month;
+  }
+  day = r;
+}
+
+constexpr std::int64_t kDaysPer400Years = 146097;
+// Days beyond which a year no longer fits the text's integer.
+constexpr double kMaxDays = 7.0e11;
+
+}  // namespace
+
+std::string RealToText(double value) {
+  const int n = std::snprintf(nullptr, 0, "%f", value);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  std::snprintf(text.data(), text.size() + 1, "%f", value);
+  if (text.find('.') == std::string::npos) return text;  // inf, nan
+  while (!text.empty() && text.back() == '0') text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+std::string DateTimeToText(double dateTime, bool dateOnly) {
+  if (!std::isfinite(dateTime) || std::fabs(dateTime) > kMaxDays) return {};
+  const double whole = std::trunc(dateTime);
+  const double fraction = dateTime - whole;
+  const auto s = static_cast<std::int64_t>(std::fabs(fraction) * 86400 + 0.5);
+  const auto hours = s / 3600, minutes = s % 3600 / 60, seconds = s % 60;
+
+  const auto d = static_cast<std::int64_t>(whole);
+  std::int64_t year = 1899, day = 30;
+  int month = 12;
+  if (d == 1) {
+    day = 31;
+  } else if (d > 1) {
+    year = 1900;
+    std::int64_t r = d - 1;
+    year += 400 * ((r - 1) / kDaysPer400Years);
+    r = (r - 1) % kDaysPer400Years + 1;
+    while (r > YearLength(year)) r -= YearLength(year++);
+    WalkMonths(year, r, month, day);
+  } else if (d < 0) {
+    std::int64_t r = 1 - d;
+    // Whole 400-year cycles first (from 1899 back), keeping r >= 1.
+    const std::int64_t cycles = (r - 1) / kDaysPer400Years;
+    year -= 400 * cycles;
+    r -= cycles * kDaysPer400Years;
+    while (r >= YearLength(year)) r -= YearLength(year--);
+    WalkMonths(year, YearLength(year) - r, month, day);
+  }
+
+  std::string text =
+      Printf("%lld年%d月%lld日", static_cast<long long>(year), month, static_cast<long long>(day));
+  if (dateOnly) return text;
+  if (seconds != 0) {
+    text += Printf("%lld时%lld分%lld秒", static_cast<long long>(hours),
+                   static_cast<long long>(minutes), static_cast<long long>(seconds));
+  } else if (minutes != 0) {
+    text += Printf("%lld时%lld分", static_cast<long long>(hours), static_cast<long long>(minutes));
+  } else if (hours != 0) {
+    text += Printf("%lld时", static_cast<long long>(hours));
+  }
+  return text;
+}
+
+std::string BytesToText(const Bytes& bytes) {
+  return ByteRun(bytes.data(), bytes.size());
+}
+
+std::string ValueToText(const Value& value) {
+  return std::visit(
+      Overloaded{
+          [](bool v) -> std::string { return v ? "真" : "假"; },
+          [](DateTimeValue v) { return DateTimeToText(v.days); },
+          [](const std::string& v) { return v; },
+          [](const Bytes& v) { return BytesToText(v); },
+          [](RoutinePointer v) { return Printf("%lld", static_cast<long long>(v.address)); },
+          [](std::uint8_t v) { return Printf("%d", v); },
+          [](std::int16_t v) { return Printf("%d", v); },
+          [](std::int32_t v) { return Printf("%d", v); },
+          [](std::int64_t v) { return Printf("%lld", static_cast<long long>(v)); },
+          [](float v) { return RealToText(static_cast<double>(v)); },
+          [](double v) { return RealToText(v); },
+          [](const Array<std::uint8_t>& a) { return ArrayRun(a); },
+          [](const Array<std::int16_t>& a) { return ArrayRun(a); },
+          [](const Array<std::int32_t>& a) { return ArrayRun(a); },
+          [](const Array<std::int64_t>& a) { return ArrayRun(a); },
+          [](const Array<RoutinePointer>& a) {
+            // Routine pointers travel as 32-bit words.
+            std::vector<std::int32_t> words;
+            for (auto p : a.elements) words.push_back(static_cast<std::int32_t>(p.address));
+            return ByteRun(words.data(), words.size() * sizeof(std::int32_t));
+          },
+          [](const Array<std::string>&) { return std::string(); },
+          [](const Array<double>&) { return std::string(); },
+      },
+      value);
+}
+
+TypeCode TypeCodeOf(const Value& value) {
+  static constexpr std::uint32_t kCodes[] = {kTypeLogical, kTypeDateTime, kTypeText,  kTypeBytes,
+                                             kTypeRoutine, kTypeByte,     kTypeInt16, kTypeInt32,
+                                             kTypeInt64,   kTypeFloat,    kTypeDouble};
+  static_assert(std::size(kCodes) == 11);
+  const std::size_t i = value.index();
+  if (i < std::size(kCodes)) return static_cast<TypeCode>(kCodes[i]);
+  static constexpr std::uint32_t kArrayCodes[] = {kTypeByte,    kTypeInt16, kTypeInt32, kTypeInt64,
+                                                  kTypeRoutine, kTypeText,  kTypeDouble};
+  return static_cast<TypeCode>(kArrayCodes[i - std::size(kCodes)] | kTypeArrayFlag);
+}
+
+}  // namespace rt

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, tests and benchmarks need.
+# Idempotent: does nothing (quickly) when all is there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
+  clang clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the default build,
+# AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer for the
+# threaded parts, and a short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+jobs=$(nproc)
+
+for preset in default asan; do
+  echo "== $preset build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done
+
+echo "== tsan build (threaded code)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs"
+# Death tests fork, which ThreadSanitizer does not follow well; they run above.
+TSAN_OPTIONS="halt_on_error=1" ctest --preset tsan -j"$jobs" -E 'DeathTest'
+
+if command -v clang++ >/dev/null; then
+  echo "== fuzz targets (short runs)"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j"$jobs"
+  for f in build/fuzz/fuzz/*_fuzz; do
+    [[ -x "$f" ]] || continue
+    "$f" -runs=20000 -max_len=512 -seed=1 >/dev/null 2>"$f.log" || { cat "$f.log"; exit 1; }
+    echo "$(basename "$f"): 20000 runs clean"
+  done
+fi
