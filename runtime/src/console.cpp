@@ -1,5 +1,8 @@
 #include "runtime/console.h"
 
+#include "console_internal.h"
+#include "runtime/text.h"
+
 namespace rt {
 namespace {
 
@@ -23,6 +26,19 @@ std::string ConsoleLineFromRaw(std::string_view raw) {
   const std::size_t stop =
       raw.size() > 2 ? raw.find_first_of(std::string_view("\0\r\n", 3)) : raw.find('\0');
   return std::string(raw.substr(0, stop));
+}
+
+std::string ReadConsolePiece(std::string& pending, bool (*readRaw)(std::string& line)) {
+  if (pending.empty() && !readRaw(pending)) return {};
+  std::size_t take = pending.size();
+  if (take > kConsoleReadBuffer) {
+    take = 0;
+    while (take + CharLength(pending, take) <= kConsoleReadBuffer)
+      take += CharLength(pending, take);
+  }
+  const std::string piece = pending.substr(0, take);
+  pending.erase(0, take);
+  return ConsoleLineFromRaw(piece);
 }
 
 }  // namespace rt

@@ -6,6 +6,7 @@
 
 #include <mutex>
 
+#include "console_internal.h"
 #include "locale_posix.h"
 #include "runtime/codepage.h"
 #include "runtime/console.h"
@@ -40,9 +41,6 @@ std::string FromLocale(std::string_view bytes) {
 
 namespace {
 
-constexpr std::size_t kWritePiece = 1024;
-constexpr std::size_t kReadBuffer = 2048;
-
 std::mutex& OutputMutex() {
   static std::mutex m;
   return m;
@@ -50,7 +48,7 @@ std::mutex& OutputMutex() {
 
 void WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const std::size_t piece = std::min(bytes.size(), kWritePiece);
+    const std::size_t piece = std::min(bytes.size(), kConsoleWritePiece);
     const ssize_t n = ::write(fd, bytes.data(), piece);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;  // a broken output is given up, not retried
@@ -58,18 +56,27 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-// Reads one raw line (through "\n") from standard input; false at end of
-// input with nothing read.
+// One line from standard input in code page 936, "\r\n" ending it as on the
+// platform's console; false at end of input with nothing read.
 bool ReadRawLine(std::string& line) {
-  line.clear();
+  std::string raw;
   char c = 0;
+  bool ended = false;
   for (;;) {
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return !line.empty();
-    line.push_back(c);
-    if (c == '\n') return true;
+    if (n <= 0) break;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    raw.push_back(c);
   }
+  if (!ended && raw.empty()) return false;
+  if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
+  line = posix::FromLocale(raw);
+  if (ended) line += "\r\n";
+  return true;
 }
 
 }  // namespace
@@ -89,26 +96,8 @@ void WriteStdout(std::string_view text, Stream stream) {
 }
 
 std::string ReadConsoleLine() {
-  // What did not fit into one read's buffer waits for the next read, as
-  // the platform's console does.
-  static std::string pending;
-  if (pending.empty()) {
-    std::string raw;
-    if (!ReadRawLine(raw)) return {};
-    const bool ended = raw.back() == '\n';
-    if (ended) raw.pop_back();
-    if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
-    pending = posix::FromLocale(raw);
-    if (ended) pending += "\r\n";
-  }
-  std::size_t take = pending.size();
-  if (take > kReadBuffer) {
-    take = 0;  // never cut a double-byte character in two
-    while (take + CharLength(pending, take) <= kReadBuffer) take += CharLength(pending, take);
-  }
-  const std::string chunk = pending.substr(0, take);
-  pending.erase(0, take);
-  return ConsoleLineFromRaw(chunk);
+  static std::string pending;  // only the main thread reads the console
+  return ReadConsolePiece(pending, ReadRawLine);
 }
 
 void SetConsoleTitle(std::string_view title) {

@@ -43,6 +43,23 @@ void WaitFor(pid_t pid) {
   }
 }
 
+// Starts argv[0] (searched in PATH); waits for it or reaps it in the
+// background when it ends.
+bool Spawn(std::vector<std::string> args, bool wait) {
+  if (args.empty()) return false;
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  if (wait) {
+    WaitFor(pid);
+  } else {
+    std::thread([pid] { WaitFor(pid); }).detach();
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string ProgramDirectory() {
@@ -71,25 +88,15 @@ Bytes ReadFileBytes(std::string_view path) {
 }
 
 bool RunCommandLine(std::string_view commandLine, bool wait, int /*windowStyle*/) {
-  std::vector<std::string> args = SplitCommandLine(posix::ToLocale(commandLine));
-  if (args.empty()) return false;
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-  if (wait) {
-    WaitFor(pid);
-  } else {
-    std::thread([pid] { WaitFor(pid); }).detach();  // reap it when it ends
-  }
-  return true;
+  return Spawn(SplitCommandLine(posix::ToLocale(commandLine)), wait);
 }
 
-double DelayMilliseconds(int interval, int unit) {
-  static constexpr double kMultiplier[] = {1, 1000, 60000, 3600000};
-  const double m = unit >= 0 && unit <= 3 ? kMultiplier[unit] : unit;
-  return interval * m;
+bool OpenTextEditor(std::string_view path) {
+  // The desktop's opener; something to open must exist first.
+  const std::string local = posix::ToLocale(path);
+  const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd >= 0) ::close(fd);
+  return Spawn({"xdg-open", local}, false);
 }
 
 bool DelayWithMessages(int interval, int unit) {

@@ -18,6 +18,10 @@ Bytes ReadFileBytes(std::string_view path);
 // 5 normal not activated, 6 minimised not activated.
 bool RunCommandLine(std::string_view commandLine, bool wait = false, int windowStyle = 2);
 
+// Opens a text file in the system's own editor, without waiting; false when
+// no editor could be started. The file is created empty if it is missing.
+bool OpenTextEditor(std::string_view path);
+
 // Delay units: 0 ms, 1 s, 2 min, 3 h; any other unit n multiplies by n.
 bool DelayWithMessages(int interval, int unit = 0);
 void ProcessPendingMessages();

@@ -1,0 +1,118 @@
+// Schedule lines: validation, expansion, matching and the search for the
+// next firing times. The scheduler's tick uses exactly these routines.
+//
+// A line is seven time fields (second, minute, hour, day of month, month,
+// day of week, year) and a task name, separated by single spaces. Texts are
+// code page 936 bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/clock.h"
+
+namespace cron {
+
+inline constexpr int kFieldCount = 7;
+inline constexpr int kMaxYear = 30827;
+
+// Field positions, 1-based as in the line.
+enum FieldPosition : int {
+  kSecondField = 1,
+  kMinuteField,
+  kHourField,
+  kDayField,
+  kMonthField,
+  kDayOfWeekField,
+  kYearField,
+};
+
+// Years a year field lets through: everything, one arithmetic progression
+// (a range or a step), or listed values. Years are too many for a bit set.
+struct YearSet {
+  bool any = true;
+  int first = 0;  // progression first..last by step; empty when last < first
+  int last = -1;
+  int step = 1;
+  std::vector<int> listed;  // sorted
+
+  bool Contains(int year) const;
+  // The smallest year >= from in the set, or -1 (none up to kMaxYear).
+  int NextFrom(int from) const;
+  friend bool operator==(const YearSet&, const YearSet&) = default;
+};
+
+// The compiled form of a line's seven fields: bit v of a mask is set when
+// the value v matches ("*" sets every valid value).
+struct Fields {
+  std::uint64_t second = 0;
+  std::uint64_t minute = 0;
+  std::uint32_t hour = 0;
+  std::uint32_t day = 0;
+  std::uint16_t month = 0;
+  std::uint8_t dayOfWeek = 0;
+  YearSet year;
+  friend bool operator==(const Fields&, const Fields&) = default;
+};
+
+// True when every field matches the time (dayOfWeek taken from the record,
+// milliseconds ignored). Day of month and day of week must both match.
+bool TaskMatchesTime(const Fields& fields, const rt::SystemTime& time);
+
+// One number of a field (isStep: the part after "/"): a plain decimal
+// without sign or leading zeros, inside the position's valid values.
+// currentYear bounds the year field's values and steps from below.
+bool ValidateFieldValue(std::string_view text, int position, bool isStep, int currentYear);
+
+// Whole-field check: "*", base/step, x-y, a list, or a single number.
+bool ValidateField(std::string_view text, int position, int currentYear);
+
+// The expanded field of a valid field text: "*", or ":v1:v2:...:" in the
+// order expansion produces the values; "" when it produces none.
+std::string ExpandField(std::string_view text, int position, int currentYear);
+
+// ":x:x+1:...:y:" for a text "x-y"; "" when y < x or the text is not x-y.
+std::string ExpandRange(std::string_view text);
+
+// A line that passed validation and expansion.
+class Schedule {
+ public:
+  // nullopt when the line is refused; why (when given) receives the reason
+  // in plain ASCII.
+  static std::optional<Schedule> Parse(std::string_view line, int currentYear,
+                                       std::string* why = nullptr);
+
+  const std::string& line() const { return line_; }
+  const std::string& name() const { return name_; }
+  const Fields& fields() const { return fields_; }
+  int currentYear() const { return currentYear_; }
+
+  // Expanded text of one field (position 1..7), made on demand.
+  std::string ExpandedField(int position) const;
+
+  bool Matches(const rt::SystemTime& time) const { return TaskMatchesTime(fields_, time); }
+
+  // The first whole second strictly after `from` at which the line fires,
+  // or nullopt when it never fires again (up to the year 30827).
+  std::optional<rt::SystemTime> NextAfter(const rt::SystemTime& from) const;
+  // Up to count firing times after `from`, ascending.
+  std::vector<rt::SystemTime> NextFirings(const rt::SystemTime& from, int count) const;
+
+ private:
+  std::string line_;
+  std::string name_;
+  std::array<std::string, kFieldCount> fieldTexts_;
+  Fields fields_;
+  int currentYear_ = 0;
+};
+
+// Seconds since 1899-12-30 00:00:00 of a local calendar time, and back (the
+// record's dayOfWeek is computed; milliseconds are 0).
+std::int64_t LocalSeconds(const rt::SystemTime& time);
+rt::SystemTime TimeFromLocalSeconds(std::int64_t seconds);
+
+}  // namespace cron

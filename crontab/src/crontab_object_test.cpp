@@ -1,0 +1,463 @@
+#include "crontab_object.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <thread>
+
+#include "reference_matcher.h"
+
+namespace cron {
+namespace {
+
+class FakeClock final : public rt::Clock {
+ public:
+  rt::SystemTime LocalTime() override {
+    std::lock_guard lock(mutex_);
+    ++reads_;
+    return now_;
+  }
+  void Set(int y, int mo, int d, int h, int mi, int s, int ms = 0) {
+    std::lock_guard lock(mutex_);
+    now_ = TimeFromLocalSeconds(LocalSeconds({y, mo, 0, d, h, mi, s, 0}));
+    now_.milliseconds = ms;
+  }
+  int reads() {
+    std::lock_guard lock(mutex_);
+    return reads_;
+  }
+
+ private:
+  std::mutex mutex_;
+  rt::SystemTime now_ = TimeFromLocalSeconds(LocalSeconds({2026, 3, 1, 0, 10, 0, 0, 0}));
+  int reads_ = 0;
+};
+
+// Records what the scheduler asks of its timers; ticks are fired by hand.
+struct FakeQueueLog {
+  std::mutex mutex;
+  std::map<rt::TimerId, rt::TimerCallback> timers;
+  std::vector<std::string> calls;
+  rt::TimerId lastId = 0;
+  std::uint32_t lastDue = 0;
+  int queuesMade = 0;
+};
+
+class FakeQueue final : public rt::TimerQueue {
+ public:
+  explicit FakeQueue(std::shared_ptr<FakeQueueLog> log) : log_(std::move(log)) {}
+  rt::TimerId CreateTimer(rt::TimerCallback callback, std::uint32_t dueMs,
+                          std::uint32_t periodMs) override {
+    std::lock_guard lock(log_->mutex);
+    const auto id = ++log_->lastId;
+    log_->timers[id] = std::move(callback);
+    log_->calls.push_back("create " + std::to_string(dueMs) + " " + std::to_string(periodMs));
+    return id;
+  }
+  bool DeleteTimer(rt::TimerId timer, rt::TimerWait wait) override {
+    std::lock_guard lock(log_->mutex);
+    log_->calls.push_back(wait == rt::TimerWait::kWait ? "delete wait" : "delete nowait");
+    return log_->timers.erase(timer) == 1;
+  }
+  void Close(rt::TimerWait wait) override {
+    std::lock_guard lock(log_->mutex);
+    log_->calls.push_back(wait == rt::TimerWait::kWait ? "close wait" : "close nowait");
+    log_->timers.clear();
+  }
+
+ private:
+  std::shared_ptr<FakeQueueLog> log_;
+};
+
+class FakeTick final : public rt::TimerTick {
+ public:
+  explicit FakeTick(FakeQueueLog& log) : log_(log) {}
+  void SetNextDue(std::uint32_t dueMs) override {
+    std::lock_guard lock(log_.mutex);
+    log_.lastDue = dueMs;
+  }
+
+ private:
+  FakeQueueLog& log_;
+};
+
+// What the callbacks saw, in order.
+struct Fired {
+  std::mutex mutex;
+  std::vector<std::string> events;
+};
+Fired fired;
+
+std::string Clock(double fireTime) {
+  const auto t = rt::SystemTimeFromDateTime(fireTime);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", t->hour, t->minute, t->second);
+  return buffer;
+}
+
+void Record(double fireTime, const char* taskName) {
+  std::lock_guard lock(fired.mutex);
+  fired.events.push_back(std::string(taskName) + "@" + Clock(fireTime));
+}
+
+// A callback that blocks until the test opens its gate.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool entered = false;
+  bool open = false;
+};
+Gate gate;
+
+void Blocking(double fireTime, const char* taskName) {
+  std::unique_lock lock(gate.mutex);
+  gate.entered = true;
+  gate.cv.notify_all();
+  gate.cv.wait(lock, [] { return gate.open; });
+  lock.unlock();
+  Record(fireTime, taskName);  // the name is still valid after a teardown
+}
+
+class CrontabTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::lock_guard lock(fired.mutex);
+    fired.events.clear();
+    clock.Set(2026, 3, 1, 10, 0, 0, 500);
+  }
+
+  std::unique_ptr<crontab> Make() {
+    return std::make_unique<crontab>(clock, [log = log] {
+      ++log->queuesMade;
+      return std::make_unique<FakeQueue>(log);
+    });
+  }
+
+  // Fires the newest timer at the given time of 2026-03-01.
+  void TickAt(int h, int mi, int s, int ms = 5) {
+    clock.Set(2026, 3, 1, h, mi, s, ms);
+    rt::TimerCallback callback;
+    {
+      std::lock_guard lock(log->mutex);
+      ASSERT_FALSE(log->timers.empty());
+      callback = log->timers.rbegin()->second;
+    }
+    FakeTick tick(*log);
+    callback(tick);
+  }
+
+  std::vector<std::string> TakeEvents() {
+    std::lock_guard lock(fired.mutex);
+    return std::exchange(fired.events, {});
+  }
+
+  FakeClock clock;
+  std::shared_ptr<FakeQueueLog> log = std::make_shared<FakeQueueLog>();
+};
+
+using Events = std::vector<std::string>;
+
+TEST_F(CrontabTest, StatesAndOperations) {
+  auto c = Make();
+  EXPECT_TRUE(c->Stop(false));  // stopped: no effect
+  EXPECT_FALSE(c->Start());     // no tasks; the queue stays
+  EXPECT_FALSE(c->State());
+  EXPECT_TRUE(c->HasTimerQueue());
+  EXPECT_FALSE(c->Add("* * * * * * 2025 old", Record));
+  EXPECT_EQ(c->Tasks(), 0);
+  EXPECT_EQ(c->Get(""), "");
+
+  ASSERT_TRUE(c->Add("1 * * * * * * First", Record));
+  ASSERT_TRUE(c->Add("2 * * * * * * second", Record));
+  EXPECT_FALSE(c->Add("3 * * * * * * first", Record));  // differs only in case
+  EXPECT_EQ(c->Get("first"), "");                       // Get and Del are case-sensitive
+  EXPECT_FALSE(c->Del("first"));
+  EXPECT_EQ(c->Get(""), "1 * * * * * * First\r\n2 * * * * * * second");
+  EXPECT_EQ(c->Get("second"), "2 * * * * * * second");
+
+  EXPECT_TRUE(c->Start());
+  EXPECT_TRUE(c->State());
+  EXPECT_TRUE(c->Start());  // no second timer
+  EXPECT_FALSE(c->Del(""));
+  EXPECT_EQ(c->Tasks(), 2);
+  EXPECT_TRUE(c->Stop(false));
+  EXPECT_FALSE(c->State());
+  EXPECT_TRUE(c->Start());  // the same queue again
+  EXPECT_TRUE(c->Stop(true));
+  EXPECT_EQ(log->queuesMade, 1);
+  EXPECT_EQ(log->calls, (Events{"create 0 1000", "delete wait", "create 0 1000", "delete nowait"}));
+
+  EXPECT_TRUE(c->Del("First"));
+  EXPECT_EQ(c->Get(""), "2 * * * * * * second");
+  EXPECT_FALSE(c->Del("nobody"));
+  EXPECT_TRUE(c->Add("3 * * * * * * first", Record));  // the name is free again
+  EXPECT_TRUE(c->Del(""));
+  EXPECT_EQ(c->Tasks(), 0);
+}
+
+TEST_F(CrontabTest, DuplicateTestFoldsOnlyAsciiLetters) {
+  auto c = Make();
+  // Two different characters whose trail bytes differ only by 0x20.
+  EXPECT_TRUE(c->Add("* * * * * * * \xB0\x41", Record));
+  EXPECT_TRUE(c->Add("* * * * * * * \xB0\x61", Record));
+  EXPECT_TRUE(c->Add("* * * * * * * 定时提醒", Record));
+  EXPECT_FALSE(c->Add("* * * * * * * 定时提醒", Record));
+  EXPECT_TRUE(c->Add("* * * * * * * 任务A", Record));
+  EXPECT_FALSE(c->Add("* * * * * * * 任务a", Record));
+  EXPECT_EQ(c->Tasks(), 4);
+}
+
+TEST_F(CrontabTest, AddReadsTheClockOnce) {
+  auto c = Make();
+  clock.Set(2030, 6, 1, 0, 0, 0);
+  const int before = clock.reads();
+  EXPECT_FALSE(c->Add("* * * * * * 2029 a", Record));
+  EXPECT_TRUE(c->Add("* * * * * * */2030 b", Record));
+  EXPECT_TRUE(c->Add("* * * * * * 2030-2040/2030 c", Record));
+  EXPECT_EQ(clock.reads() - before, 3);
+}
+
+TEST_F(CrontabTest, TickFiresEachSecondOnceWhateverTheTicks) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * every", Record));
+  ASSERT_TRUE(c->Add("30 * * * * * * at30", Record));
+  ASSERT_TRUE(c->Start());
+
+  TickAt(10, 0, 29, 990);  // the first tick, late in its second
+  EXPECT_EQ(log->lastDue, 15u);
+  EXPECT_EQ(TakeEvents(), (Events{"every@10:00:29"}));
+  TickAt(10, 0, 31, 20);  // :30 was skipped: caught up, in order
+  EXPECT_EQ(TakeEvents(), (Events{"every@10:00:30", "at30@10:00:30", "every@10:00:31"}));
+  TickAt(10, 0, 31, 999);  // a second tick in the same second
+  EXPECT_EQ(TakeEvents(), Events{});
+  EXPECT_EQ(log->lastDue, 6u);  // aligned to just after the next second
+  TickAt(10, 0, 32, 0);
+  EXPECT_EQ(log->lastDue, 1005u);
+  EXPECT_EQ(TakeEvents(), (Events{"every@10:00:32"}));
+}
+
+TEST_F(CrontabTest, CatchUpIsLimitedAndClockStepsAreHandled) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * e", Record));
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0);
+  TakeEvents();
+  TickAt(10, 0, 6);  // five seconds skipped: all replayed
+  EXPECT_EQ(TakeEvents().size(), 6u);
+  TickAt(10, 0, 13);  // six skipped: a jump, not replayed
+  EXPECT_EQ(TakeEvents(), (Events{"e@10:00:13"}));
+  TickAt(11, 0, 13);  // a forward step of an hour
+  EXPECT_EQ(TakeEvents(), (Events{"e@11:00:13"}));
+
+  TickAt(10, 0, 14);  // back an hour: nothing repeats
+  TickAt(11, 0, 13);
+  EXPECT_EQ(TakeEvents(), Events{});
+  TickAt(11, 0, 14);  // new ground again
+  EXPECT_EQ(TakeEvents(), (Events{"e@11:00:14"}));
+
+  TickAt(7, 0, 0);  // back four hours: firing resumes from the new time
+  EXPECT_EQ(TakeEvents(), (Events{"e@07:00:00"}));
+  TickAt(7, 0, 1);
+  EXPECT_EQ(TakeEvents(), (Events{"e@07:00:01"}));
+}
+
+TEST_F(CrontabTest, RestartInTheSameSecondDoesNotFireTwice) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * e", Record));
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0);
+  c->Stop(false);
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0, 900);
+  EXPECT_EQ(TakeEvents(), (Events{"e@10:00:00"}));
+}
+
+TEST_F(CrontabTest, TaskAddedWhileRunningFiresFromTheNextTick) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("0 0 0 1 1 * * yearly", Record));
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0);
+  ASSERT_TRUE(c->Add("* * * * * * * late", Record));
+  TickAt(10, 0, 1);
+  EXPECT_EQ(TakeEvents(), (Events{"late@10:00:01"}));
+}
+
+TEST_F(CrontabTest, NamesWithSeparatorsFireAsThemselves) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * a|b|123", Record));
+  ASSERT_TRUE(c->Add("* * * * * * * line\r\n", Record));
+  ASSERT_TRUE(c->Add("* * * * * * * 100%|\x81", Record));
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0);
+  EXPECT_EQ(TakeEvents(), (Events{"a|b|123@10:00:00", "line\r\n@10:00:00", "100%|\x81@10:00:00"}));
+
+  // The text form keeps nine items per line, and the reference agrees.
+  const std::string text = c->SnapshotText();
+  const auto lines = rt::SplitText(text, "\r\n");
+  ASSERT_EQ(lines.size(), 3u);
+  for (const auto& line : lines) EXPECT_EQ(rt::SplitText(line, "|").size(), 9u) << line;
+  EXPECT_EQ(reference::MatchingNames(text, clock.LocalTime()),
+            (Events{"a%7Cb%7C123", "line%0D%0A", "100%25%7C%81"}));
+}
+
+TEST_F(CrontabTest, SnapshotNamesCallbacksByTableIndex) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * a", Record));
+  ASSERT_TRUE(c->Add("* * * * * * * none", nullptr));
+  const auto lines = rt::SplitText(c->SnapshotText(), "\r\n");
+  ASSERT_EQ(lines.size(), 2u);
+  const auto index = std::stoul(rt::SplitText(lines[0], "|")[8]);
+  EXPECT_EQ(CallbackAt(static_cast<std::uint32_t>(index)), &Record);
+  EXPECT_EQ(rt::SplitText(lines[1], "|")[8], "0");
+  EXPECT_EQ(RegisterCallback(Record), index);  // one entry per callback
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0);
+  EXPECT_EQ(TakeEvents(), (Events{"a@10:00:00"}));  // the null callback calls nothing
+}
+
+TEST_F(CrontabTest, SnapshotTextHasExpandedFields) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("*/15 30,10 8-9 * * * 2027 x", Record));
+  const std::string prefix = ":0:15:30:45:|:30:10:|:8:9:|*|*|*|:2027:|x|";
+  EXPECT_EQ(c->SnapshotText().substr(0, prefix.size()), prefix);
+}
+
+TEST_F(CrontabTest, CopyIsIndependentAndStopped) {
+  auto source = Make();
+  ASSERT_TRUE(source->Add("* * * * * * * a", Record));
+  ASSERT_TRUE(source->Start());
+  crontab copy(*source);
+  EXPECT_FALSE(copy.State());
+  EXPECT_EQ(copy.snapshotSlot(), 0);
+  EXPECT_EQ(copy.Get(""), source->Get(""));
+  EXPECT_TRUE(copy.Del("a"));
+  EXPECT_NE(copy.snapshotSlot(), 0);
+  EXPECT_NE(copy.snapshotSlot(), source->snapshotSlot());
+  EXPECT_EQ(source->Tasks(), 1);
+  EXPECT_TRUE(copy.Add("* * * * * * * b", Record));
+  EXPECT_FALSE(copy.Add("* * * * * * * B", Record));
+  ASSERT_TRUE(copy.Start());
+  TickAt(10, 0, 0);  // the copy's own timer and snapshot
+  EXPECT_EQ(TakeEvents(), (Events{"b@10:00:00"}));
+}
+
+TEST_F(CrontabTest, TeardownDoesNotWaitForALongCallback) {
+  {
+    std::lock_guard lock(gate.mutex);
+    gate.entered = gate.open = false;
+  }
+  auto c = Make();
+  ASSERT_TRUE(c->Add("0 * * * * * * slow", Blocking));
+  ASSERT_TRUE(c->Add("* * * * * * * fast", Record));
+  ASSERT_TRUE(c->Start());
+  std::thread first([&] { TickAt(10, 0, 0); });
+  {
+    std::unique_lock lock(gate.mutex);
+    gate.cv.wait(lock, [] { return gate.entered; });
+  }
+  TickAt(10, 0, 1);  // later ticks go on beside the blocked one
+  EXPECT_EQ(TakeEvents(), (Events{"fast@10:00:01"}));
+
+  const int slot = c->snapshotSlot();
+  c.reset();  // returns while the callback still runs
+  EXPECT_EQ(log->calls.back(), "close nowait");
+  EXPECT_EQ(SnapshotSlotAt(slot).Load(), nullptr);
+  {
+    std::lock_guard lock(gate.mutex);
+    gate.open = true;
+    gate.cv.notify_all();
+  }
+  first.join();
+  // The blocked tick finished its snapshot: its own name, then the next task.
+  EXPECT_EQ(TakeEvents(), (Events{"slow@10:00:00", "fast@10:00:00"}));
+}
+
+TEST_F(CrontabTest, TickSeesWholeSnapshots) {
+  auto c = Make();
+  const std::int32_t slotNumber = [&] {
+    EXPECT_TRUE(c->Add("0 0 0 1 1 * 2027 anchor", Record));
+    return c->snapshotSlot();
+  }();
+  const SnapshotSlot& slot = SnapshotSlotAt(slotNumber);
+  auto state = std::make_shared<TickState>(clock);
+  std::atomic<bool> done{false};
+  std::thread ticker([&] {
+    FakeTick tick(*log);
+    int second = 0;
+    while (!done) {
+      clock.Set(2026, 3, 1, 11, second / 60 % 60, second % 60);
+      ++second;
+      SchedulerTick(*state, slot, tick);
+      // The anchor, and at most the two tasks of one round.
+      const auto snapshot = slot.Load();
+      std::size_t count = 0;
+      snapshot->ForEach([&](const CompiledTask& task) { count += task.name.empty() ? 100 : 1; });
+      ASSERT_GE(count, 1u);
+      ASSERT_LE(count, 3u);
+    }
+  });
+  for (int round = 0; round < 200; ++round) {
+    const std::string a = "* * * * * * * a" + std::to_string(round);
+    const std::string b = "* * * * * * * b" + std::to_string(round);
+    ASSERT_TRUE(c->Add(a, Record));
+    ASSERT_TRUE(c->Add(b, Record));
+    ASSERT_TRUE(c->Del("a" + std::to_string(round)));
+    ASSERT_TRUE(c->Del("b" + std::to_string(round)));
+  }
+  done = true;
+  ticker.join();
+  TakeEvents();
+}
+
+TEST(CrontabRealTimerTest, FiresOnTheSystemTimer) {
+  static std::atomic<int> calls{0};
+  crontab c;
+  ASSERT_TRUE(c.Add("* * * * * * * real", [](double, const char*) { ++calls; }));
+  ASSERT_TRUE(c.Start());
+  // The first tick comes at once; a slow machine gets ten seconds.
+  for (int i = 0; i < 1000 && calls == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(c.Stop(false));
+  EXPECT_GE(calls.load(), 1);
+}
+
+TEST(CrontabRealTimerTest, StopWithoutWaitWhileATickRuns) {
+  static Gate slowGate;
+  static std::atomic<int> finished{0};
+  auto slow = [](double, const char*) {
+    std::unique_lock lock(slowGate.mutex);
+    slowGate.entered = true;
+    slowGate.cv.notify_all();
+    slowGate.cv.wait(lock, [] { return slowGate.open; });
+    ++finished;
+  };
+  crontab c;
+  ASSERT_TRUE(c.Add("* * * * * * * slow", slow));
+  ASSERT_TRUE(c.Start());
+  {
+    std::unique_lock lock(slowGate.mutex);
+    slowGate.cv.wait(lock, [] { return slowGate.entered; });
+  }
+  EXPECT_TRUE(c.Stop(true));  // returns although the tick is blocked
+  EXPECT_FALSE(c.State());
+  EXPECT_TRUE(c.Del("slow"));  // stopped, so Del is allowed; the blocked tick keeps its snapshot
+  EXPECT_TRUE(c.Add("* * * * * * * other", Record));
+  EXPECT_TRUE(c.Start());  // a fresh timer
+  EXPECT_TRUE(c.State());
+  EXPECT_TRUE(c.Stop(true));
+  {
+    std::lock_guard lock(slowGate.mutex);
+    slowGate.open = true;
+    slowGate.cv.notify_all();
+  }
+  // Let every blocked tick finish before the test ends.
+  for (int i = 0; i < 1000 && finished == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_GE(finished.load(), 1);
+}
+
+}  // namespace
+}  // namespace cron

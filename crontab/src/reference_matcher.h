@@ -1,0 +1,39 @@
+// The matching rule written as plainly as possible, on the snapshot's text
+// form: a field is "*" or ":"-delimited values searched for ":v:". Tests and
+// benchmarks hold the compiled matcher against it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/clock.h"
+#include "runtime/text.h"
+
+namespace cron::reference {
+
+inline bool FieldMatches(std::string_view field, int value) {
+  if (field == "*") return true;
+  return field.find(":" + std::to_string(value) + ":") != std::string_view::npos;
+}
+
+// fields: second, minute, hour, day, month, day of week, year.
+template <class Fields>
+bool TaskMatches(const Fields& f, const rt::SystemTime& t) {
+  return FieldMatches(f[6], t.year) && FieldMatches(f[5], t.dayOfWeek) &&
+         FieldMatches(f[4], t.month) && FieldMatches(f[3], t.day) && FieldMatches(f[2], t.hour) &&
+         FieldMatches(f[1], t.minute) && FieldMatches(f[0], t.second);
+}
+
+// Items 8 (the name as stored) of the snapshot lines that match the time.
+inline std::vector<std::string> MatchingNames(std::string_view snapshotText,
+                                              const rt::SystemTime& t) {
+  std::vector<std::string> names;
+  for (const auto& line : rt::SplitText(snapshotText, "\r\n")) {
+    const auto items = rt::SplitText(line, "|");
+    if (items.size() == 9 && TaskMatches(items, t)) names.push_back(items[7]);
+  }
+  return names;
+}
+
+}  // namespace cron::reference

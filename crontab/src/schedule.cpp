@@ -1,0 +1,377 @@
+#include "crontab/schedule.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+
+#include "library.h"
+#include "runtime/text.h"
+
+namespace cron {
+namespace {
+
+struct Bounds {
+  int low;
+  int high;
+};
+
+// Values of the position, the range a "*" base stands for.
+Bounds FullRange(int position, int currentYear) {
+  static constexpr Bounds kRanges[] = {{0, 59}, {0, 59}, {0, 23}, {1, 31}, {1, 12}, {0, 6}};
+  if (position < 1 || position > kFieldCount) RaiseLibraryError(9, kSiteFullRange);
+  if (position == kYearField) return {currentYear, kMaxYear};
+  return kRanges[position - 1];
+}
+
+// A plain decimal: digits only, no leading zero, at most 2^31 - 1.
+std::optional<int> ReadNumber(std::string_view text) {
+  if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+  std::int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 0x7fffffff) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+// Values first, first + step, ... up to last.
+struct Progression {
+  int first;
+  int last;
+  int step;
+};
+
+struct ParsedField {
+  bool any = false;
+  std::vector<Progression> parts;  // in the order expansion produces them; none: empty
+};
+
+// Validation and expansion of one field in one pass; nullopt when invalid.
+// The form is the first that applies: "*", base/step, x-y, list, number.
+std::optional<ParsedField> ParseField(std::string_view text, int position, int currentYear) {
+  auto number = [&](std::string_view t, bool isStep) -> std::optional<int> {
+    if (!ValidateFieldValue(t, position, isStep, currentYear)) return std::nullopt;
+    return ReadNumber(t);
+  };
+  ParsedField field;
+  if (text == "*") {
+    field.any = true;
+    return field;
+  }
+  const auto stepParts = rt::SplitText(text, "/");
+  if (stepParts.size() == 2) {
+    const auto step = number(stepParts[1], true);
+    if (!step) return std::nullopt;
+    Bounds base{};
+    if (stepParts[0] == "*") {
+      base = FullRange(position, currentYear);
+    } else {
+      const auto baseParts = rt::SplitText(stepParts[0], "-");
+      if (baseParts.size() == 2) {
+        const auto low = number(baseParts[0], false);
+        const auto high = number(baseParts[1], false);
+        if (!low || !high || *high <= *low) return std::nullopt;
+        base = {*low, *high};
+      } else if (baseParts.size() == 1) {
+        const auto value = number(baseParts[0], false);
+        if (!value) return std::nullopt;
+        base = {*value, *value};
+      } else {
+        return std::nullopt;
+      }
+    }
+    // A step keeps the multiples of the step inside the base.
+    const int first = (base.low + *step - 1) / *step * *step;
+    if (first <= base.high) {
+      field.parts.push_back({first, base.high - (base.high - first) % *step, *step});
+    }
+    return field;
+  }
+  const auto rangeParts = rt::SplitText(text, "-");
+  if (rangeParts.size() == 2) {
+    const auto low = number(rangeParts[0], false);
+    const auto high = number(rangeParts[1], false);
+    if (!low || !high || *high <= *low) return std::nullopt;
+    field.parts.push_back({*low, *high, 1});
+    return field;
+  }
+  const auto listParts = rt::SplitText(text, ",");
+  if (listParts.size() >= 2) {
+    std::vector<int> sorted;
+    for (const auto& part : listParts) {
+      const auto value = number(part, false);
+      if (!value) return std::nullopt;
+      field.parts.push_back({*value, *value, 1});
+      sorted.push_back(*value);
+    }
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
+    return field;
+  }
+  const auto value = number(text, false);
+  if (!value) return std::nullopt;
+  field.parts.push_back({*value, *value, 1});
+  return field;
+}
+
+void AppendNumber(std::string& out, int value) {
+  char buffer[12];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+std::string FieldText(const ParsedField& field) {
+  if (field.any) return "*";
+  std::string out;
+  for (const auto& part : field.parts) {
+    for (int v = part.first; v <= part.last; v += part.step) {
+      out += ':';
+      AppendNumber(out, v);
+    }
+  }
+  if (!out.empty()) out += ':';
+  return out;
+}
+
+template <class Mask>
+Mask MaskOf(const ParsedField& field, Bounds full) {
+  Mask mask = 0;
+  const bool any = field.any;
+  auto set = [&](int v) { mask = static_cast<Mask>(mask | (Mask{1} << v)); };
+  if (any) {
+    for (int v = full.low; v <= full.high; ++v) set(v);
+  } else {
+    for (const auto& part : field.parts) {
+      for (int v = part.first; v <= part.last; v += part.step) set(v);
+    }
+  }
+  return mask;
+}
+
+YearSet YearSetOf(const ParsedField& field) {
+  YearSet set;
+  set.any = field.any;
+  if (field.any) return set;
+  if (field.parts.size() == 1) {
+    set.first = field.parts[0].first;
+    set.last = field.parts[0].last;
+    set.step = field.parts[0].step;
+  } else {
+    for (const auto& part : field.parts) set.listed.push_back(part.first);
+    std::sort(set.listed.begin(), set.listed.end());
+  }
+  return set;
+}
+
+template <class Mask>
+bool HasBit(Mask mask, int value) {
+  return static_cast<unsigned>(value) < sizeof(Mask) * 8 && ((mask >> value) & 1U) != 0;
+}
+
+// The smallest set bit >= from, or -1.
+int NextBit(std::uint64_t mask, int from) {
+  if (from >= 64) return -1;
+  const std::uint64_t rest = mask >> from << from;
+  return rest == 0 ? -1 : std::countr_zero(rest);
+}
+
+constexpr const char* kFieldNames[] = {"second", "minute",      "hour", "day of month",
+                                       "month",  "day of week", "year"};
+
+}  // namespace
+
+bool YearSet::Contains(int year) const {
+  if (any) return true;
+  if (!listed.empty()) return std::binary_search(listed.begin(), listed.end(), year);
+  return year >= first && year <= last && (year - first) % step == 0;
+}
+
+int YearSet::NextFrom(int from) const {
+  if (from > kMaxYear) return -1;
+  if (any) return std::max(from, 1);
+  if (!listed.empty()) {
+    const auto it = std::lower_bound(listed.begin(), listed.end(), from);
+    return it == listed.end() ? -1 : *it;
+  }
+  if (from <= first) return first <= last ? first : -1;
+  const int next = first + (from - first + step - 1) / step * step;
+  return next <= last ? next : -1;
+}
+
+bool TaskMatchesTime(const Fields& f, const rt::SystemTime& t) {
+  return f.year.Contains(t.year) && HasBit(f.dayOfWeek, t.dayOfWeek) && HasBit(f.month, t.month) &&
+         HasBit(f.day, t.day) && HasBit(f.hour, t.hour) && HasBit(f.minute, t.minute) &&
+         HasBit(f.second, t.second);
+}
+
+bool ValidateFieldValue(std::string_view text, int position, bool isStep, int currentYear) {
+  if (position < 1 || position > kFieldCount) return false;
+  const auto value = ReadNumber(text);
+  if (!value) return false;
+  Bounds bounds = FullRange(position, currentYear);
+  if (isStep) bounds.low = std::max(bounds.low, 1);
+  return *value >= bounds.low && *value <= bounds.high;
+}
+
+bool ValidateField(std::string_view text, int position, int currentYear) {
+  if (position < 1 || position > kFieldCount) return false;
+  return ParseField(text, position, currentYear).has_value();
+}
+
+std::string ExpandField(std::string_view text, int position, int currentYear) {
+  FullRange(position, currentYear);  // a position outside 1..7 is a fault of the caller
+  const auto field = ParseField(text, position, currentYear);
+  return field ? FieldText(*field) : std::string();
+}
+
+std::string ExpandRange(std::string_view text) {
+  const auto parts = rt::SplitText(text, "-");
+  if (parts.size() != 2) return {};
+  const auto low = ReadNumber(parts[0]);
+  const auto high = ReadNumber(parts[1]);
+  if (!low || !high) return {};
+  ParsedField field;
+  if (*low <= *high) field.parts.push_back({*low, *high, 1});
+  return FieldText(field);
+}
+
+std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, std::string* why) {
+  auto refuse = [&](std::string reason) -> std::optional<Schedule> {
+    if (why) *why = std::move(reason);
+    return std::nullopt;
+  };
+  auto items = rt::SplitText(line, " ");
+  if (items.size() != 8) {
+    return refuse("the line has " + std::to_string(items.size()) +
+                  " items; it needs seven time fields and a task name, separated by single spaces");
+  }
+  std::array<ParsedField, kFieldCount> parsed;
+  for (int i = 0; i < kFieldCount; ++i) {
+    auto field = ParseField(items[i], i + 1, currentYear);
+    if (!field) {
+      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" + items[i] +
+                    "\" is not valid");
+    }
+    parsed[i] = std::move(*field);
+  }
+  for (int i = 0; i < kFieldCount; ++i) {
+    if (!parsed[i].any && parsed[i].parts.empty()) {
+      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" + items[i] +
+                    "\" matches no value");
+    }
+  }
+  Schedule schedule;
+  schedule.line_ = std::string(line);
+  schedule.name_ = std::move(items[7]);
+  for (int i = 0; i < kFieldCount; ++i) schedule.fieldTexts_[i] = std::move(items[i]);
+  schedule.currentYear_ = currentYear;
+  Fields& f = schedule.fields_;
+  f.second = MaskOf<std::uint64_t>(parsed[0], FullRange(1, currentYear));
+  f.minute = MaskOf<std::uint64_t>(parsed[1], FullRange(2, currentYear));
+  f.hour = MaskOf<std::uint32_t>(parsed[2], FullRange(3, currentYear));
+  f.day = MaskOf<std::uint32_t>(parsed[3], FullRange(4, currentYear));
+  f.month = MaskOf<std::uint16_t>(parsed[4], FullRange(5, currentYear));
+  f.dayOfWeek = MaskOf<std::uint8_t>(parsed[5], FullRange(6, currentYear));
+  f.year = YearSetOf(parsed[6]);
+  return schedule;
+}
+
+std::string Schedule::ExpandedField(int position) const {
+  return ExpandField(fieldTexts_.at(static_cast<std::size_t>(position - 1)), position,
+                     currentYear_);
+}
+
+std::optional<rt::SystemTime> Schedule::NextAfter(const rt::SystemTime& from) const {
+  const rt::SystemTime start = TimeFromLocalSeconds(LocalSeconds(from) + 1);
+  const Fields& f = fields_;
+  // With every year allowed the calendar repeats after 400 years.
+  const int lastYear = f.year.any ? std::min(kMaxYear, start.year + 400) : kMaxYear;
+  for (int year = f.year.NextFrom(start.year); year != -1 && year <= lastYear;
+       year = f.year.NextFrom(year + 1)) {
+    const bool startYear = year == start.year;
+    for (int month = NextBit(f.month, startYear ? start.month : 1); month != -1;
+         month = NextBit(f.month, month + 1)) {
+      const bool startMonth = startYear && month == start.month;
+      const int days = rt::DaysInMonth(year, month);
+      for (int day = NextBit(f.day, startMonth ? start.day : 1); day != -1 && day <= days;
+           day = NextBit(f.day, day + 1)) {
+        const rt::SystemTime midnight =
+            TimeFromLocalSeconds(LocalSeconds(rt::SystemTime{year, month, 0, day, 0, 0, 0, 0}));
+        if (!HasBit(f.dayOfWeek, midnight.dayOfWeek)) continue;
+        const bool startDay = startMonth && day == start.day;
+        const int h0 = startDay ? start.hour : 0;
+        for (int hour = NextBit(f.hour, h0); hour != -1; hour = NextBit(f.hour, hour + 1)) {
+          const int m0 = hour == h0 && startDay ? start.minute : 0;
+          for (int minute = NextBit(f.minute, m0); minute != -1;
+               minute = NextBit(f.minute, minute + 1)) {
+            const int s0 = minute == m0 && hour == h0 && startDay ? start.second : 0;
+            const int second = NextBit(f.second, s0);
+            if (second == -1) continue;
+            rt::SystemTime found = midnight;
+            found.hour = hour;
+            found.minute = minute;
+            found.second = second;
+            return found;
+          }
+        }
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<rt::SystemTime> Schedule::NextFirings(const rt::SystemTime& from, int count) const {
+  std::vector<rt::SystemTime> out;
+  rt::SystemTime at = from;
+  while (static_cast<int>(out.size()) < count) {
+    const auto next = NextAfter(at);
+    if (!next) break;
+    out.push_back(*next);
+    at = *next;
+  }
+  return out;
+}
+
+namespace {
+constexpr std::int64_t kEpochDays = 719468 - 25569;  // civil day 0 is 1899-12-30 here
+
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - kEpochDays;
+}
+}  // namespace
+
+std::int64_t LocalSeconds(const rt::SystemTime& t) {
+  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+rt::SystemTime TimeFromLocalSeconds(std::int64_t seconds) {
+  std::int64_t days = seconds / 86400;
+  std::int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  rt::SystemTime t;
+  t.dayOfWeek = static_cast<int>(((days + 6) % 7 + 7) % 7);  // 1899-12-30 was a Saturday
+  const std::int64_t z = days + kEpochDays;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
+  t.hour = static_cast<int>(rest / 3600);
+  t.minute = static_cast<int>(rest % 3600 / 60);
+  t.second = static_cast<int>(rest % 60);
+  return t;
+}
+
+}  // namespace cron

@@ -1,0 +1,336 @@
+#include "crontab/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "reference_matcher.h"
+
+namespace cron {
+namespace {
+
+constexpr int kYear = 2026;
+const char kDefaultLine[] = "1 1 8,10,11,12,13,14,15,17,19,21,22,23 * * * * 定时提醒";
+
+rt::SystemTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+  return TimeFromLocalSeconds(LocalSeconds({y, mo, 0, d, h, mi, s, 0}));
+}
+
+std::string Text(const rt::SystemTime& t) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second);
+  return buffer;
+}
+
+std::string LineWith(int position, const std::string& field) {
+  std::string fields[7] = {"*", "*", "*", "*", "*", "*", "*"};
+  fields[position - 1] = field;
+  std::string line;
+  for (const auto& f : fields) line += f + " ";
+  return line + "name";
+}
+
+TEST(ValidateFieldValueTest, Table) {
+  struct Case {
+    const char* text;
+    int position;
+    bool isStep;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"0", kSecondField, false, true},
+      {"00", kSecondField, false, false},
+      {"08", kHourField, false, false},
+      {"59", kMinuteField, false, true},
+      {"60", kMinuteField, false, false},
+      {"+5", kSecondField, false, false},
+      {"-1", kSecondField, false, false},
+      {"5x", kSecondField, false, false},
+      {" 5", kSecondField, false, false},
+      {"", kSecondField, false, false},
+      {"23", kHourField, false, true},
+      {"24", kHourField, false, false},
+      {"0", kDayField, false, false},
+      {"31", kDayField, false, true},
+      {"13", kMonthField, false, false},
+      {"6", kDayOfWeekField, false, true},
+      {"7", kDayOfWeekField, false, false},
+      {"2025", kYearField, false, false},
+      {"2026", kYearField, false, true},
+      {"30827", kYearField, false, true},
+      {"30828", kYearField, false, false},
+      {"0", kSecondField, true, false},
+      {"59", kSecondField, true, true},
+      {"23", kHourField, true, true},
+      {"24", kHourField, true, false},
+      {"6", kDayOfWeekField, true, true},
+      {"7", kDayOfWeekField, true, false},
+      {"2", kYearField, true, false},
+      {"2026", kYearField, true, true},
+      {"5", 0, false, false},
+      {"5", 8, false, false},
+      {"4294967297", kYearField, false, false},
+      {"2147483648", kYearField, false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ValidateFieldValue(c.text, c.position, c.isStep, kYear), c.valid)
+        << '"' << c.text << "\" at " << c.position << (c.isStep ? " as step" : "");
+  }
+}
+
+TEST(ScheduleTest, FieldForms) {
+  struct Case {
+    int position;
+    const char* field;
+    const char* expanded;  // nullptr: the line is refused
+  };
+  const Case cases[] = {
+      {kSecondField, "*", "*"},
+      {kMinuteField, "*/15", ":0:15:30:45:"},
+      {kMinuteField, "10-40/15", ":15:30:"},
+      {kMinuteField, "0/15", ":0:"},
+      {kMinuteField, "30/15", ":30:"},
+      {kMinuteField, "5/15", nullptr},  // expands to nothing
+      {kDayField, "*/2", ":2:4:6:8:10:12:14:16:18:20:22:24:26:28:30:"},
+      {kMinuteField, "30,10", ":30:10:"},
+      {kHourField, "8-11", ":8:9:10:11:"},
+      {kDayOfWeekField, "1-5", ":1:2:3:4:5:"},
+      {kDayOfWeekField, "6-2", nullptr},
+      {kSecondField, "5-5", nullptr},
+      {kSecondField, "5-3", nullptr},
+      {kSecondField, "1,1", nullptr},
+      {kSecondField, "3,1,3", nullptr},
+      {kSecondField, "1-5,10", nullptr},
+      {kSecondField, "1,5-10", nullptr},
+      {kSecondField, "1/2/3", nullptr},
+      {kSecondField, "-5", nullptr},
+      {kSecondField, ",5", nullptr},
+      {kSecondField, "5,", nullptr},
+      {kSecondField, "*/0", nullptr},
+      {kMinuteField, "*/60", nullptr},
+      {kHourField, "*/24", nullptr},
+      {kDayOfWeekField, "*/7", nullptr},
+      {kMonthField, "*/13", nullptr},
+      {kMonthField, "*/12", ":12:"},
+      {kYearField, "*", "*"},
+      {kYearField, "2025", nullptr},
+      {kYearField, "30828", nullptr},
+      {kYearField, "*/2", nullptr},
+      {kYearField, "*/10000", ":10000:20000:30000:"},
+      {kYearField, "2027,2026", ":2027:2026:"},
+      {kSecondField, "1\t", nullptr},
+      {kSecondField, "*/", nullptr},
+      {kSecondField, "/5", nullptr},
+      {kSecondField, "5-/5", ":5:"},  // the base splits into one part
+  };
+  for (const auto& c : cases) {
+    const std::string line = LineWith(c.position, c.field);
+    const auto schedule = Schedule::Parse(line, kYear);
+    EXPECT_EQ(schedule.has_value(), c.expanded != nullptr) << line;
+    if (schedule && c.expanded) {
+      EXPECT_EQ(schedule->ExpandedField(c.position), c.expanded) << line;
+    }
+  }
+  // 28,802 values: 7,974 of four digits and 20,828 of five.
+  EXPECT_EQ(ExpandField("2026-30827", kYearField, kYear).size(), 7'974u * 5 + 20'828u * 6 + 1);
+  EXPECT_EQ(ExpandRange("3-5"), ":3:4:5:");
+  EXPECT_EQ(ExpandRange("5-3"), "");
+}
+
+TEST(ScheduleTest, LineShapes) {
+  struct Case {
+    std::string line;
+    bool valid;
+    const char* name;
+  };
+  const Case cases[] = {
+      {kDefaultLine, true, "定时提醒"},
+      {"* * * * * * *", false, nullptr},
+      {"* * * * * * * a b", false, nullptr},
+      {" * * * * * * * a", false, nullptr},
+      {"* * * * * * * a ", true, "a"},
+      {"* *  * * * * * a", false, nullptr},
+      {"* * * * * * * a  ", false, nullptr},
+      {"* * * * * * *  ", true, ""},
+      {"* * * * * * * a\r\n", true, "a\r\n"},
+      {"* * * * * * * a|b:c", true, "a|b:c"},
+      {"", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto schedule = Schedule::Parse(c.line, kYear);
+    EXPECT_EQ(schedule.has_value(), c.valid) << '"' << c.line << '"';
+    if (schedule) {
+      EXPECT_EQ(schedule->name(), c.name);
+      EXPECT_EQ(schedule->line(), c.line);
+    }
+  }
+  std::string why;
+  EXPECT_FALSE(Schedule::Parse("1 2 3", kYear, &why));
+  EXPECT_NE(why.find("3 items"), std::string::npos) << why;
+  EXPECT_FALSE(Schedule::Parse("* 60 * * * * * a", kYear, &why));
+  EXPECT_NE(why.find("field 2 (minute) \"60\""), std::string::npos) << why;
+}
+
+TEST(ScheduleTest, DefaultLineFiresOnlyAtItsSeconds) {
+  const auto schedule = Schedule::Parse(kDefaultLine, kYear);
+  ASSERT_TRUE(schedule);
+  std::vector<std::string> fired;
+  const std::int64_t day = LocalSeconds(At(2026, 12, 7));
+  for (std::int64_t s = day; s < day + 86400; ++s) {
+    const auto t = TimeFromLocalSeconds(s);
+    if (schedule->Matches(t)) fired.push_back(Text(t).substr(11));
+  }
+  const std::vector<std::string> expected = {"08:01:01", "10:01:01", "11:01:01", "12:01:01",
+                                             "13:01:01", "14:01:01", "15:01:01", "17:01:01",
+                                             "19:01:01", "21:01:01", "22:01:01", "23:01:01"};
+  EXPECT_EQ(fired, expected);
+}
+
+TEST(ScheduleTest, MatchingTable) {
+  struct Case {
+    const char* line;
+    rt::SystemTime time;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"0 0 0 31 * * * a", At(2027, 1, 31), true},
+      {"0 0 0 31 * * * a", At(2027, 4, 30), false},
+      {"0 0 0 30 2 * * a", At(2028, 2, 29), false},
+      // Day of month and day of week must both match: 2027-08-13 is a Friday.
+      {"0 0 12 13 * 5 * a", At(2027, 8, 13, 12), true},
+      {"0 0 12 13 * 4 * a", At(2027, 8, 13, 12), false},
+      {"0 0 12 * * 5 * a", At(2027, 8, 20, 12), true},
+      {"* * * * * * 2027 a", At(2027, 1, 1), true},
+      {"* * * * * * 2027 a", At(2026, 12, 31, 23, 59, 59), false},
+      {"* * * * * * 2027-30827 a", At(30827, 5, 5), true},
+      {"* * * * * * 2027-30827 a", At(2026, 5, 5), false},
+      {"* * * * * * */2027 a", At(4054, 5, 5), true},
+      {"* * * * * * */2027 a", At(4055, 5, 5), false},
+      {"30,10 * * * * * * a", At(2027, 1, 1, 0, 0, 10), true},
+      {"30,10 * * * * * * a", At(2027, 1, 1, 0, 0, 20), false},
+  };
+  for (const auto& c : cases) {
+    const auto schedule = Schedule::Parse(c.line, kYear);
+    ASSERT_TRUE(schedule) << c.line;
+    EXPECT_EQ(schedule->Matches(c.time), c.matches) << c.line << " at " << Text(c.time);
+  }
+}
+
+// A random field of one of the five forms, valid or not.
+std::string RandomField(std::mt19937& rng, int position) {
+  const int low = position == kYearField                             ? kYear
+                  : position == kDayField || position == kMonthField ? 1
+                                                                     : 0;
+  const int high = std::array{59, 59, 23, 31, 12, 6, kYear + 6}[position - 1];
+  auto value = [&] { return std::to_string(std::uniform_int_distribution(low, high)(rng)); };
+  auto step = [&] { return std::to_string(std::uniform_int_distribution(1, 12)(rng)); };
+  switch (std::uniform_int_distribution(0, 5)(rng)) {
+    case 0:
+      return "*";
+    case 1:
+      return "*/" + (position == kYearField ? std::to_string(kYear + 1) : step());
+    case 2:
+      return value() + "-" + value() + "/" + step();
+    case 3:
+      return value() + "-" + value();
+    case 4:
+      return value() + "," + value() + "," + value();
+    default:
+      return value();
+  }
+}
+
+TEST(ScheduleTest, CompiledMatcherAgreesWithSubstringReference) {
+  std::mt19937 rng(20260301);
+  int checked = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string line;
+    for (int p = 1; p <= kFieldCount; ++p) line += RandomField(rng, p) + " ";
+    const auto schedule = Schedule::Parse(line + "n", kYear);
+    if (!schedule) continue;
+    std::array<std::string, kFieldCount> texts;
+    for (int p = 1; p <= kFieldCount; ++p) texts[p - 1] = schedule->ExpandedField(p);
+    for (int k = 0; k < 200; ++k) {
+      const auto t = TimeFromLocalSeconds(
+          LocalSeconds(At(kYear, 1, 1)) +
+          std::uniform_int_distribution<std::int64_t>(0, 8LL * 366 * 86400)(rng));
+      ASSERT_EQ(schedule->Matches(t), reference::TaskMatches(texts, t)) << line << Text(t);
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 50'000);
+}
+
+TEST(ScheduleTest, NextFirings) {
+  struct Case {
+    const char* line;
+    rt::SystemTime from;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {kDefaultLine,
+       At(2026, 12, 31, 22, 1, 1),
+       {"2026-12-31 23:01:01", "2027-01-01 08:01:01", "2027-01-01 10:01:01"}},
+      {"0 0 0 29 2 * * leap",
+       At(2026, 3, 1),
+       {"2028-02-29 00:00:00", "2032-02-29 00:00:00", "2036-02-29 00:00:00"}},
+      {"0 0 0 1 1 * * yearly",
+       At(2026, 12, 31, 23, 59, 59),
+       {"2027-01-01 00:00:00", "2028-01-01 00:00:00", "2029-01-01 00:00:00"}},
+      {"*/20 * * * * * * s",
+       At(2026, 12, 31, 23, 59, 40),
+       {"2027-01-01 00:00:00", "2027-01-01 00:00:20", "2027-01-01 00:00:40"}},
+      {"0 0 12 13 * 5 2027 fri13", At(2026, 1, 1), {"2027-08-13 12:00:00"}},
+      {"0 0 0 30 2 * * never", At(2026, 1, 1), {}},
+      {"0 0 0 31 4,6,9,11 * 2026-30827 never", At(2026, 1, 1), {}},
+      {"59 59 23 31 12 * 30827 last", At(2026, 1, 1), {"30827-12-31 23:59:59"}},
+  };
+  for (const auto& c : cases) {
+    const auto schedule = Schedule::Parse(c.line, kYear);
+    ASSERT_TRUE(schedule) << c.line;
+    std::vector<std::string> got;
+    for (const auto& t : schedule->NextFirings(c.from, 3)) got.push_back(Text(t));
+    EXPECT_EQ(got, c.expected) << c.line;
+  }
+}
+
+TEST(ScheduleTest, NextAfterAgreesWithSecondBySecondSearch) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 300; ++i) {
+    // Dense enough fields that the brute force finds something within a day.
+    const std::string line =
+        RandomField(rng, 1) + " " + RandomField(rng, 2) + " " + RandomField(rng, 3) + " * * * * n";
+    const auto schedule = Schedule::Parse(line, kYear);
+    if (!schedule) continue;
+    const std::int64_t from =
+        LocalSeconds(At(2027, 2, 27)) + std::uniform_int_distribution(0, 86400 * 3)(rng);
+    std::optional<std::int64_t> expected;
+    for (std::int64_t s = from + 1; s <= from + 86400 + 1 && !expected; ++s) {
+      if (schedule->Matches(TimeFromLocalSeconds(s))) expected = s;
+    }
+    const auto next = schedule->NextAfter(TimeFromLocalSeconds(from));
+    ASSERT_TRUE(expected && next) << line;
+    EXPECT_EQ(LocalSeconds(*next), *expected) << line;
+  }
+}
+
+TEST(CalendarTest, AgreesWithRuntimeDateTimes) {
+  for (const auto& t : {At(1899, 12, 30), At(2026, 12, 7, 8, 1, 1), At(2000, 2, 29, 23, 59, 59),
+                        At(9999, 12, 31, 12, 0, 0)}) {
+    const auto runtime = rt::SystemTimeFromDateTime(rt::DateTimeFromSystemTime(t));
+    ASSERT_TRUE(runtime);
+    EXPECT_EQ(*runtime, t) << Text(t);
+    EXPECT_EQ(TimeFromLocalSeconds(LocalSeconds(t)), t);
+  }
+  EXPECT_EQ(At(2026, 12, 7).dayOfWeek, 1);  // a Monday
+  EXPECT_EQ(At(30827, 12, 31).year, 30827);
+}
+
+TEST(ScheduleDeathTest, ExpandingForAnUnknownPositionIsARuntimeError) {
+  EXPECT_EXIT(ExpandField("*/2", 8, kYear), ::testing::ExitedWithCode(1),
+              "program internal error number is 9");
+}
+
+}  // namespace
+}  // namespace cron

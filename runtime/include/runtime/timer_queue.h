@@ -1,0 +1,60 @@
+// Timer queues: periodic timers whose callbacks run on queue threads.
+//
+// A callback that outlasts its period does not hold up the next call: calls
+// of one timer, and of different timers, may run at the same time on
+// different threads. The queue is an interface so that schedulers can be
+// driven by a fake timer in tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace rt {
+
+// Identifies a timer within its queue; 0 is no timer. Ids are not reused.
+using TimerId = std::uint64_t;
+
+enum class TimerWait {
+  kNoWait,  // running calls finish on their own
+  kWait,    // return only once running calls have finished
+};
+
+// What a running call may do to its own timer; valid during the call only.
+class TimerTick {
+ public:
+  // Moves the next call to dueMs from now; the period counts on from there.
+  // Has no effect once the timer is deleted.
+  virtual void SetNextDue(std::uint32_t dueMs) = 0;
+
+ protected:
+  ~TimerTick() = default;
+};
+
+using TimerCallback = std::function<void(TimerTick&)>;
+
+class TimerQueue {
+ public:
+  // Deleting a queue closes it and waits for running calls (Close(kWait)),
+  // unless it was closed before.
+  virtual ~TimerQueue() = default;
+
+  // First call after dueMs (0: at once), then every periodMs (0: only once).
+  // Returns 0 when the timer cannot be made.
+  virtual TimerId CreateTimer(TimerCallback callback, std::uint32_t dueMs,
+                              std::uint32_t periodMs) = 0;
+
+  // No call of the timer starts after this returns. With kWait it also waits
+  // for running calls, except when called from one of that timer's own calls
+  // (which would wait for itself). False for an unknown timer.
+  virtual bool DeleteTimer(TimerId timer, TimerWait wait) = 0;
+
+  // Deletes every timer; no call starts afterwards. With kNoWait the running
+  // calls finish on their own and everything they use stays valid.
+  virtual void Close(TimerWait wait) = 0;
+};
+
+// A queue of the platform; nullptr when it cannot be made.
+std::unique_ptr<TimerQueue> CreateTimerQueue();
+
+}  // namespace rt
