@@ -1,4 +1,5 @@
 #include "crontab/schedule.h"
+#include "runtime/datetime_text.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +18,7 @@ rt::SystemTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
 }
 
 std::string Text(const rt::SystemTime& t) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second);
-  return buffer;
+  return rt::SystemTimeText(t);
 }
 
 std::string LineWith(int position, const std::string& field) {

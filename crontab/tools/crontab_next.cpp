@@ -15,6 +15,7 @@
 #include "crontab/schedule.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
+#include "runtime/datetime_text.h"
 
 namespace {
 
@@ -52,13 +53,6 @@ std::optional<rt::SystemTime> ReadDateTime(std::string_view text) {
     return std::nullopt;
   }
   return rt::SystemTime{*year, *month, 0, *day, *hour, *minute, *second, 0};
-}
-
-std::string FormatTime(const rt::SystemTime& t) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d\n", t.year, t.month, t.day,
-                t.hour, t.minute, t.second);
-  return buffer;
 }
 
 int Fail(std::string_view message) {
@@ -105,7 +99,8 @@ int main(int argc, char** argv) {
   const auto schedule = cron::Schedule::Parse(line, now.year, &why);
   if (!schedule) return Fail("the line is refused: " + why);
   std::string out;
-  for (const auto& t : schedule->NextFirings(from.value_or(now), count)) out += FormatTime(t);
+  for (const auto& t : schedule->NextFirings(from.value_or(now), count))
+    out += rt::SystemTimeText(t) + "\n";
   rt::WriteStdout(out);
   return 0;
 }

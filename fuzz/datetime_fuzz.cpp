@@ -1,0 +1,16 @@
+// Reading date-times from arbitrary text: any date it accepts from the year
+// 100 on is written back and read again as the same value.
+#include <cstdint>
+#include <cstdlib>
+
+#include "runtime/datetime_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const rt::DateTime dt = rt::TextToDateTime(text);
+  if (dt == rt::kMinimumDate || dt < rt::kMinimumDate) return 0;
+  const std::string written = rt::FormatDateTime(dt, "yyyy-MM-dd", " HH:mm:ss", true);
+  if (written.empty() || rt::TextToDateTime(written) != dt) std::abort();
+  rt::ToUnixTimestamp(dt, data[0] & 1, data[0] & 2);
+  return 0;
+}

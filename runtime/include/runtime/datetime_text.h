@@ -1,0 +1,44 @@
+// Date-time texts: pictures, Unix timestamps, reading a date-time from text.
+//
+// The picture syntax is the platform's date and time picture syntax,
+// implemented here so that every platform gives the same bytes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/clock.h"
+
+namespace rt {
+
+// 0100-01-01 00:00:00, what TextToDateTime gives for text it cannot read.
+inline constexpr DateTime kMinimumDate = -657434.0;
+
+// Date picture elements: d dd ddd dddd M MM MMM MMMM y yy yyyy, 'quoted'.
+// Time picture elements: h hh H HH m mm s ss t tt, 'quoted'. Other characters
+// are copied. A picture shorter than 3 bytes is not used. Empty text when the
+// date-time has no calendar record (outside the years 100 to 9999).
+std::string FormatDateTime(DateTime dateTime, std::string_view datePicture,
+                           std::string_view timePicture, bool hour24);
+
+// "yyyy-MM-dd hh:mm:ss" (24-hour) of a calendar record, for any year.
+std::string SystemTimeText(const SystemTime& time);
+
+// Seconds since the fixed base "1970-01-01 08:00:00" (whatever the machine's
+// time zone), as text. tenDigits: the first ten bytes only; otherwise the
+// three millisecond digits follow. fillToTen: "0" in front up to ten bytes.
+std::string ToUnixTimestamp(std::optional<DateTime> dateTime = std::nullopt, bool tenDigits = false,
+                            bool fillToTen = false);
+
+// Reads "yyyy-MM-dd HH:mm:ss" (separators: any one non-digit, the same twice;
+// the time of day may be left out or written without seconds). kMinimumDate
+// for anything else or for an impossible date or time.
+DateTime TextToDateTime(std::string_view text);
+
+// Units: 1 years, 2 quarters, 3 months, 4 weeks (calendar units, counted as
+// boundaries crossed except weeks), 5 days, 6 hours, 7 minutes, 8 seconds
+// (first minus second, not truncated). Other units give 0.
+double DateTimeDifference(DateTime first, DateTime second, int unit);
+
+}  // namespace rt

@@ -1,0 +1,265 @@
+#include "runtime/datetime_text.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "runtime/text.h"
+#include "runtime/value.h"
+
+namespace rt {
+namespace {
+
+// Room the platform's formatting gives a picture: 50 characters with the
+// terminating zero.
+constexpr std::size_t kPictureRoom = 49;
+
+constexpr std::array<const char*, 7> kDayNames = {"星期日", "星期一", "星期二", "星期三",
+                                                  "星期四", "星期五", "星期六"};
+constexpr std::array<const char*, 7> kDayAbbrev = {"周日", "周一", "周二", "周三",
+                                                   "周四", "周五", "周六"};
+constexpr std::array<const char*, 12> kMonthNames = {"一月", "二月", "三月",   "四月",
+                                                     "五月", "六月", "七月",   "八月",
+                                                     "九月", "十月", "十一月", "十二月"};
+constexpr const char* kMonthSuffix = "月";
+constexpr const char* kAm = "上午";
+constexpr const char* kPm = "下午";
+
+std::string Number(int value, int width) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*d", width, value);
+  return buf;
+}
+
+// Length of the run of the same byte starting at i.
+std::size_t RunLength(std::string_view p, std::size_t i) {
+  std::size_t n = 1;
+  while (i + n < p.size() && p[i + n] == p[i]) ++n;
+  return n;
+}
+
+// Formats one picture. Only the elements of its kind (date or time) are
+// interpreted; everything else is copied, double-byte characters whole.
+std::optional<std::string> FormatPicture(const SystemTime& st, std::string_view p, bool datePart,
+                                         bool hour24) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < p.size()) {
+    const char c = p[i];
+    if (IsLeadByte(c)) {
+      const std::size_t n = CharLength(p, i);
+      out.append(p.substr(i, n));
+      i += n;
+      continue;
+    }
+    if (c == '\'' && i + 1 < p.size() && p[i + 1] == '\'') {
+      // Two quotes stand for one quote, inside a literal or not.
+      out += '\'';
+      i += 2;
+      continue;
+    }
+    if (c == '\'') {
+      ++i;
+      while (i < p.size()) {
+        if (p[i] == '\'') {
+          if (i + 1 < p.size() && p[i + 1] == '\'') {
+            out += '\'';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        const std::size_t n = CharLength(p, i);
+        out.append(p.substr(i, n));
+        i += n;
+      }
+      continue;
+    }
+    const std::size_t run = RunLength(p, i);
+    bool used = true;
+    if (datePart) {
+      switch (c) {
+        case 'y':
+          out += run == 1   ? std::to_string(st.year % 100)
+                 : run == 2 ? Number(st.year % 100, 2)
+                            : Number(st.year, 4);
+          break;
+        case 'M':
+          if (run <= 2) {
+            out += Number(st.month, static_cast<int>(run));
+          } else if (run == 3) {
+            out += std::to_string(st.month) + kMonthSuffix;
+          } else {
+            out += kMonthNames[static_cast<std::size_t>(st.month - 1)];
+          }
+          break;
+        case 'd':
+          if (run <= 2) {
+            out += Number(st.day, static_cast<int>(run));
+          } else {
+            out += (run == 3 ? kDayAbbrev : kDayNames)[static_cast<std::size_t>(st.dayOfWeek)];
+          }
+          break;
+        default:
+          used = false;
+      }
+    } else {
+      const int width = run >= 2 ? 2 : 1;
+      switch (c) {
+        case 'h':
+          out += Number(hour24 ? st.hour : (st.hour % 12 == 0 ? 12 : st.hour % 12), width);
+          break;
+        case 'H':
+          out += Number(st.hour, width);
+          break;
+        case 'm':
+          out += Number(st.minute, width);
+          break;
+        case 's':
+          out += Number(st.second, width);
+          break;
+        case 't': {
+          const std::string marker = st.hour < 12 ? kAm : kPm;
+          out += run == 1 ? marker.substr(0, CharLength(marker, 0)) : marker;
+          break;
+        }
+        default:
+          used = false;
+      }
+    }
+    if (used) {
+      i += run;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  if (out.size() > kPictureRoom) return std::nullopt;
+  return out;
+}
+
+// Reads 1 to maxDigits decimal digits at pos.
+std::optional<int> ReadNumber(std::string_view t, std::size_t& pos, std::size_t maxDigits) {
+  std::size_t n = 0;
+  int value = 0;
+  while (pos + n < t.size() && n < maxDigits && t[pos + n] >= '0' && t[pos + n] <= '9') {
+    value = value * 10 + (t[pos + n] - '0');
+    ++n;
+  }
+  if (n == 0) return std::nullopt;
+  pos += n;
+  return value;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+std::string FormatDateTime(DateTime dateTime, std::string_view datePicture,
+                           std::string_view timePicture, bool hour24) {
+  const std::optional<SystemTime> st = SystemTimeFromDateTime(dateTime);
+  if (!st) return {};
+  std::string result;
+  // Pictures shorter than three bytes count as absent.
+  if (datePicture.size() >= 3) {
+    result += FormatPicture(*st, datePicture, true, hour24).value_or(std::string());
+  }
+  if (timePicture.size() >= 3) {
+    result += FormatPicture(*st, timePicture, false, hour24).value_or(std::string());
+  }
+  return result;
+}
+
+std::string ToUnixTimestamp(std::optional<DateTime> dateTime, bool tenDigits, bool fillToTen) {
+  const DateTime dt = dateTime ? *dateTime : NowLocal();
+  const std::optional<SystemTime> st = SystemTimeFromDateTime(dt);
+  std::string millis = ValueToText(static_cast<std::int16_t>(st ? st->milliseconds : 0));
+  if (millis.size() < 3) millis.insert(0, 3 - millis.size(), '0');
+
+  const DateTime base = TextToDateTime("1970-01-01 08:00:00");
+  std::string seconds = ValueToText(DateTimeDifference(dt, base, 8));
+  if (fillToTen && seconds.size() < 10) seconds.insert(0, 10 - seconds.size(), '0');
+  if (tenDigits) return seconds.substr(0, 10);
+  return seconds + millis;
+}
+
+DateTime TextToDateTime(std::string_view text) {
+  if (text.size() <= 7) return kMinimumDate;
+  std::size_t pos = 0;
+  const auto year = ReadNumber(text, pos, 4);
+  if (!year || pos >= text.size() || IsDigit(text[pos])) return kMinimumDate;
+  const char dateSep = text[pos++];
+  const auto month = ReadNumber(text, pos, 2);
+  if (!month || pos >= text.size() || text[pos] != dateSep) return kMinimumDate;
+  ++pos;
+  const auto day = ReadNumber(text, pos, 2);
+  if (!day) return kMinimumDate;
+
+  int hour = 0, minute = 0, second = 0;
+  if (pos < text.size()) {
+    if (text[pos] != ' ') return kMinimumDate;
+    ++pos;
+    const auto h = ReadNumber(text, pos, 2);
+    if (!h || pos >= text.size() || IsDigit(text[pos])) return kMinimumDate;
+    const char timeSep = text[pos++];
+    const auto m = ReadNumber(text, pos, 2);
+    if (!m) return kMinimumDate;
+    hour = *h;
+    minute = *m;
+    if (pos < text.size()) {
+      if (text[pos] != timeSep) return kMinimumDate;
+      ++pos;
+      const auto s = ReadNumber(text, pos, 2);
+      if (!s) return kMinimumDate;
+      second = *s;
+    }
+    if (pos != text.size()) return kMinimumDate;
+  }
+
+  if (*year == 0 || *month < 1 || *month > 12) return kMinimumDate;
+  if (*day < 1 || *day > DaysInMonth(*year, *month)) return kMinimumDate;
+  if (hour > 23 || minute >= 60 || second >= 60) return kMinimumDate;
+  return MakeDateTime(*year, *month, *day, hour, minute, second);
+}
+
+double DateTimeDifference(DateTime first, DateTime second, int unit) {
+  const double days = first - second;
+  switch (unit) {
+    case 5:
+      return days;
+    case 6:
+      return days * 24;
+    case 7:
+      return days * 1440;
+    case 8:
+      return days * 86400;
+    case 4:
+      return days / 7;
+    default:
+      break;
+  }
+  if (unit < 1 || unit > 3) return 0;
+  const auto a = SystemTimeFromDateTime(first);
+  const auto b = SystemTimeFromDateTime(second);
+  if (!a || !b) return 0;
+  switch (unit) {
+    case 1:
+      return a->year - b->year;
+    case 2:
+      return (a->year * 4 + (a->month - 1) / 3) - (b->year * 4 + (b->month - 1) / 3);
+    default:
+      return (a->year * 12 + a->month) - (b->year * 12 + b->month);
+  }
+}
+
+std::string SystemTimeText(const SystemTime& time) {
+  char buffer[64];
+  const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", time.year,
+                              time.month, time.day, time.hour, time.minute, time.second);
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+}  // namespace rt

@@ -1,0 +1,47 @@
+// Header and cookie texts: pure routines on code page 936 texts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/text.h"
+
+namespace web {
+
+// Header names rewritten word by word with a capital first letter
+// ("content-type: x" -> "Content-Type: x"); lines without ":" are dropped;
+// values are never touched. Lines are joined by "\r\n", none at the end.
+std::string NormalizeHeaderCase(std::string_view headers);
+
+// The first byte upper-cased (a to z only); the rest unchanged.
+std::string CapitalizeFirst(std::string_view text);
+
+// Trimmed text before / after the first ":"; empty when there is no ":".
+std::string HeaderName(std::string_view line);
+std::string HeaderValue(std::string_view line);
+
+// Text before the first separator found from start; empty when not found.
+std::string TextBefore(std::string_view text, std::string_view separator,
+                       std::optional<int> start = std::nullopt, bool ignoreCase = false);
+
+// Text between the left marker and the first right marker after it; empty
+// when either is missing.
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,
+                        std::optional<int> start = std::nullopt, bool ignoreCase = false);
+
+// Standard alphabet, "=" padding, no line breaks.
+std::string Base64Encode(const rt::Bytes& bytes);
+
+// Trimmed name of "name=value" (the whole item trimmed when it has no "=").
+std::string CookieName(std::string_view cookie);
+
+// Items of text split at separator, repeats removed, joined by separator.
+std::string RemoveDuplicateItems(std::string_view text, std::string_view separator);
+
+// Merges the sent cookies into the returned ones, the returned ones winning,
+// dropping those the server marked "=deleted". Both arguments are rewritten:
+// returned without blanks, sent holding the merged text, which is returned.
+std::string MergeCookies(std::string& sent, std::string& returned);
+
+}  // namespace web

@@ -1,0 +1,63 @@
+// One synchronous HTTP exchange over the HTTP request component.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/text.h"
+#include "web/automation.h"
+
+namespace web {
+
+inline constexpr std::array<std::string_view, 8> kHttpMethodNames = {
+    "GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+
+// The arguments of WebRequest. An empty optional or a null pointer is an
+// omitted argument; pointers are the caller's variables (in/out and out).
+struct WebRequestArgs {
+  std::string url{};
+  // Index into kHttpMethodNames; out of range counts as 0 ("GET").
+  std::optional<int> method{};
+  // Sent when bodyBytes is empty.
+  std::optional<std::string> bodyText{};
+  // Sent as the "Cookie" header (even when empty) when passed.
+  std::string* cookies = nullptr;
+  std::string* returnedCookies = nullptr;
+  // Extra header lines joined by "\r\n"; replaced by the completed and
+  // normalised text.
+  std::string* headers = nullptr;
+  std::string* returnedHeaders = nullptr;
+  int* statusCode = nullptr;
+  std::optional<bool> noRedirect{};
+  std::optional<rt::Bytes> bodyBytes{};
+  std::optional<std::string> proxy{};
+  // -1: leave the object's time-outs; below 1: 15 s; otherwise seconds.
+  std::optional<int> timeoutSeconds{};
+  std::optional<std::string> proxyUser{};
+  std::optional<std::string> proxyPassword{};
+  // 1 (the default): a Basic "Proxy-Authorization" header; otherwise none.
+  std::optional<int> proxyAuthMode{};
+  // A request object to share instead of a new one.
+  AutomationObject* callerObject = nullptr;
+  std::optional<bool> mergeCookies{};         // default true
+  std::optional<bool> completeHeaders{};      // default true
+  std::optional<bool> normalizeHeaderCase{};  // default true
+  // Result code of sending (kOk when an answer came); tells why nothing did.
+  std::int32_t* sendResult = nullptr;
+  // Certificate errors are refused unless this is true; nothing in the
+  // application sets it.
+  std::optional<bool> ignoreCertificateErrors{};
+};
+
+// The response body; empty when the object cannot be created or nothing was
+// received. Failures are not reported otherwise.
+rt::Bytes WebRequest(const WebRequestArgs& args);
+
+// True when a text may go on the wire as a URL, header name or header value:
+// it holds no byte below 0x20 and no 0x7F.
+bool IsWireSafe(std::string_view text);
+
+}  // namespace web

@@ -1,0 +1,144 @@
+#include "web/header_text.h"
+
+#include <vector>
+
+namespace web {
+
+std::string NormalizeHeaderCase(std::string_view headers) {
+  std::string result;
+  for (const std::string& line : rt::SplitText(headers, "\r\n")) {
+    const int colon = rt::FindText(line, ":");
+    if (colon < 1) continue;
+    const std::string name = line.substr(0, static_cast<std::size_t>(colon - 1));
+    std::string newName;
+    if (rt::FindText(name, "-") > 0) {
+      const std::vector<std::string> words = rt::SplitText(name, "-");
+      for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0) newName += '-';
+        newName += CapitalizeFirst(words[i]);
+      }
+    } else {
+      newName = CapitalizeFirst(name);
+    }
+    // The rest is counted from the end, so a trailing "-" the split dropped
+    // stays part of the line.
+    result += newName;
+    result += rt::RightPart(line, static_cast<int>(line.size() - newName.size()));
+    result += "\r\n";
+  }
+  if (result.size() >= 2) result.resize(result.size() - 2);
+  return result;
+}
+
+std::string CapitalizeFirst(std::string_view text) {
+  std::string out(text);
+  if (!out.empty() && out[0] >= 'a' && out[0] <= 'z') out[0] = static_cast<char>(out[0] - 32);
+  return out;
+}
+
+std::string HeaderName(std::string_view line) {
+  const int colon = rt::FindText(line, ":");
+  if (colon < 1) return {};
+  return rt::TrimText(line.substr(0, static_cast<std::size_t>(colon - 1)));
+}
+
+std::string HeaderValue(std::string_view line) {
+  const int colon = rt::FindText(line, ":");
+  if (colon < 1) return {};
+  return rt::TrimText(line.substr(static_cast<std::size_t>(colon)));
+}
+
+std::string TextBefore(std::string_view text, std::string_view separator, std::optional<int> start,
+                       bool ignoreCase) {
+  const int from = start && *start >= 1 ? *start : 1;
+  const int p = rt::FindText(text, separator, from, ignoreCase);
+  if (p < 1) return {};
+  return std::string(text.substr(0, static_cast<std::size_t>(p - 1)));
+}
+
+std::string TextBetween(std::string_view text, std::string_view left, std::string_view right,
+                        std::optional<int> start, bool ignoreCase) {
+  const int from = start && *start >= 1 ? *start : 1;
+  const int p = rt::FindText(text, left, from, ignoreCase);
+  if (p < 1) return {};
+  const int q = p + static_cast<int>(left.size());
+  const int r = rt::FindText(text, right, q, ignoreCase);
+  if (r < q) return {};
+  return std::string(text.substr(static_cast<std::size_t>(q - 1), static_cast<std::size_t>(r - q)));
+}
+
+std::string Base64Encode(const rt::Bytes& bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t v =
+        (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  const std::size_t left = bytes.size() - i;
+  if (left > 0) {
+    std::uint32_t v = std::uint32_t{bytes[i]} << 16;
+    if (left == 2) v |= std::uint32_t{bytes[i + 1]} << 8;
+    out += kAlphabet[(v >> 18) & 63];
+    out += kAlphabet[(v >> 12) & 63];
+    out += left == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string CookieName(std::string_view cookie) {
+  const int eq = rt::FindText(cookie, "=");
+  if (eq < 1) return rt::TrimText(cookie);
+  return rt::TrimText(cookie.substr(0, static_cast<std::size_t>(eq - 1)));
+}
+
+std::string RemoveDuplicateItems(std::string_view text, std::string_view separator) {
+  std::vector<std::string> kept;
+  for (std::string& item : rt::SplitText(text, separator)) {
+    bool seen = false;
+    for (const std::string& k : kept) seen = seen || k == item;
+    if (!seen) kept.push_back(std::move(item));
+  }
+  std::string out;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i > 0) out += separator;
+    out += kept[i];
+  }
+  return out;
+}
+
+std::string MergeCookies(std::string& sent, std::string& returned) {
+  sent = rt::RemoveAllBlanks(sent);
+  returned = rt::RemoveAllBlanks(returned);
+  const std::vector<std::string> sentItems = rt::SplitText(sent, ";");
+  std::vector<std::string> items = rt::SplitText(returned, ";");
+  std::vector<std::string> returnedNames;
+  for (const std::string& r : items) returnedNames.push_back(CookieName(r));
+  for (const std::string& s : sentItems) {
+    const std::string name = CookieName(s);
+    bool known = false;
+    for (const std::string& n : returnedNames) known = known || n == name;
+    if (!known) {
+      items.push_back(s);
+      returnedNames.push_back(name);
+    }
+  }
+  std::string merged;
+  for (const std::string& item : items) {
+    if (item.size() >= 8 && item.compare(item.size() - 8, 8, "=deleted") == 0) continue;
+    merged += item;
+    merged += "; ";
+  }
+  if (merged.size() >= 2) merged.resize(merged.size() - 2);
+  sent = RemoveDuplicateItems(merged, "; ");
+  return sent;
+}
+
+}  // namespace web

@@ -1,0 +1,165 @@
+#include "web/web_request.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "automation_platform.h"
+#include "web/header_text.h"
+
+namespace web {
+namespace {
+
+constexpr std::string_view kHttpRequestComponent = "WinHttp.WinHttpRequest.5.1";
+constexpr int kDefaultTimeoutMs = 15000;
+constexpr int kIgnoredCertificateErrors = 0x3300;
+
+struct DefaultHeader {
+  std::string_view marker;
+  std::string_view addition;
+  bool postOnly;
+};
+
+}  // namespace
+
+bool IsWireSafe(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+rt::Bytes WebRequest(const WebRequestArgs& a) {
+  const detail::ComponentLibraryScope library;
+
+  AutomationObject http;
+  if (a.callerObject) {
+    CopyAutomationObject(http, *a.callerObject);
+  } else if (!CreateAutomationObject(http, kHttpRequestComponent)) {
+    return {};
+  }
+
+  const int timeoutSeconds = a.timeoutSeconds.value_or(0);
+  if (timeoutSeconds != -1) {
+    const std::int64_t ms =
+        timeoutSeconds < 1 ? kDefaultTimeoutMs : std::int64_t{timeoutSeconds} * 1000;
+    const int t = static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
+    CallMethod(http, "SetTimeouts", {t, t, t, t});
+  }
+
+  const std::string proxy = a.proxy.value_or(std::string());
+  if (!proxy.empty()) CallMethod(http, "SetProxy", {2, proxy});
+
+  int method = a.method.value_or(0);
+  if (method < 0 || method > 7) method = 0;
+  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], a.url, false});
+
+  if (a.noRedirect.value_or(false)) WriteProperty(http, "Option", {6, 0});
+  // Certificate errors end the exchange unless the caller explicitly says
+  // otherwise: the request carries the user's key.
+  if (a.ignoreCertificateErrors.value_or(false)) {
+    WriteProperty(http, "Option", {4, kIgnoredCertificateErrors});
+  }
+
+  std::string headers = a.headers ? *a.headers : std::string();
+  if (a.completeHeaders.value_or(true)) {
+    const std::string referer = "\r\nReferer: " + a.url;
+    const DefaultHeader defaults[] = {
+        {"Accept:", "\r\nAccept: */*", false},
+        {"Referer:", referer, false},
+        {"Accept-Language:", "\r\nAccept-Language: zh-cn", false},
+        {"User-Agent:", "\r\nUser-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)",
+         false},
+        {"Content-Type:", "\r\nContent-Type: application/x-www-form-urlencoded", true},
+    };
+    for (const DefaultHeader& d : defaults) {
+      if (d.postOnly && method != 1) continue;
+      if (rt::FindText(headers, d.marker, 1, true) < 1) headers += d.addition;
+    }
+  }
+  if (a.normalizeHeaderCase.value_or(true)) headers = NormalizeHeaderCase(headers);
+  if (a.headers) *a.headers = headers;
+
+  // Nothing holding a control character goes on the wire: one such text
+  // ends the exchange as a failed send does.
+  bool wireSafe = IsWireSafe(a.url);
+  const auto setHeader = [&](const std::string& name, const std::string& value) {
+    if (!IsWireSafe(name) || !IsWireSafe(value)) {
+      wireSafe = false;
+      return;
+    }
+    CallMethod(http, "SetRequestHeader", {name, value});
+  };
+
+  const std::string proxyUser = a.proxyUser.value_or(std::string());
+  if (!proxy.empty() && !proxyUser.empty() && a.proxyAuthMode.value_or(1) == 1) {
+    const std::string credentials = proxyUser + ":" + a.proxyPassword.value_or(std::string());
+    setHeader("Proxy-Authorization",
+              "Basic " + Base64Encode(rt::Bytes(credentials.begin(), credentials.end())));
+  }
+
+  if (a.cookies) {
+    std::string& cookies = *a.cookies;
+    if (!cookies.empty() && rt::FindText(cookies, "Cookie:", 1, true) > 0) {
+      cookies = rt::ReplaceText(cookies, "Cookie:", "", 1, std::nullopt, false);
+    }
+    setHeader("Cookie", cookies);
+  }
+
+  if (rt::FindText(headers, "\r\n") < 1) {
+    setHeader(HeaderName(headers), HeaderValue(headers));
+  } else {
+    for (const std::string& piece : rt::SplitText(headers, "\r\n")) {
+      if (piece.empty()) continue;
+      const std::string name = HeaderName(piece);
+      const std::string value = HeaderValue(piece);
+      if (name == "Connection" && value == "keep-alive") continue;
+      setHeader(name, value);
+    }
+  }
+
+  ResultCode sent = kInvalidArgument;
+  if (wireSafe) {
+    if (a.bodyBytes && !a.bodyBytes->empty()) {
+      VariantValue body;
+      VariantFromBytes(body, *a.bodyBytes);
+      CallMethod(http, "Send", {Arg::Ref(body)});
+    } else {
+      CallMethod(http, "Send", {a.bodyText.value_or(std::string())});
+    }
+    sent = http.lastResult;
+  }
+
+  rt::Bytes result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
+  const std::string returnedHeaders = ReadPropertyText(http, "GetAllResponseHeaders");
+  const double status = ReadPropertyNumber(http, "Status");
+  const int statusCode = std::isfinite(status) && std::abs(status) < 2147483648.0
+                             ? static_cast<int>(std::trunc(status))
+                             : 0;
+
+  std::string returnedCookies;
+  for (const std::string& line : rt::SplitText(returnedHeaders, "\r\n")) {
+    if (TextBefore(line, ": ") != "Set-Cookie") continue;
+    const std::string cookie =
+        rt::FindText(line, ";") > 0
+            ? TextBetween(line, "Set-Cookie:", ";")
+            : rt::ReplaceText(line, "Set-Cookie:", "", 1, std::nullopt, false);
+    returnedCookies += rt::TrimText(cookie);
+    returnedCookies += "; ";
+  }
+  if (returnedCookies.ends_with("; ")) returnedCookies.resize(returnedCookies.size() - 2);
+
+  if (a.mergeCookies.value_or(true) && a.cookies) {
+    returnedCookies = MergeCookies(*a.cookies, returnedCookies);
+  }
+
+  if (a.returnedCookies) *a.returnedCookies = returnedCookies;
+  if (a.returnedHeaders) *a.returnedHeaders = returnedHeaders;
+  if (a.statusCode) *a.statusCode = statusCode;
+  if (a.sendResult) *a.sendResult = sent;
+
+  ReleaseAutomationObject(http);
+  return result;
+}
+
+}  // namespace web

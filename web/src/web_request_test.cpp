@@ -1,0 +1,629 @@
+#include "web/web_request.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "runtime/codepage.h"
+#include "winhttp_curl.h"
+
+namespace web {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+const char* const kUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+// ---------------------------------------------------------------------------
+// A recording request object: what WebRequest asks of the component, in order.
+
+class RecordingRequest : public Component {
+ public:
+  ResultCode Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
+                    Variant& result) override {
+    std::string call(member);
+    if (kind == AccessKind::kPropertyPut) call += "=";
+    call += "(";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (i > 0) call += ",";
+      if (const auto* b = std::get_if<bool>(&args[i])) {
+        call += *b ? "true" : "false";
+      } else if (const auto* bytes = std::get_if<rt::Bytes>(&args[i])) {
+        call += "bytes:" + std::string(bytes->begin(), bytes->end());
+      } else {
+        call += VariantToText(args[i]);
+      }
+    }
+    call += ")";
+    calls.push_back(call);
+    if (member == "Send") sent = true;
+    if (!sent) return kOk;
+    if (member == "ResponseBody") result = rt::Bytes(body.begin(), body.end());
+    if (member == "GetAllResponseHeaders") result = rt::GbkToWide(headers);
+    if (member == "Status") result = status;
+    return kOk;
+  }
+
+  // Calls of one member only.
+  Strings CallsTo(std::string_view member) const {
+    Strings out;
+    for (const auto& c : calls) {
+      if (c.starts_with(std::string(member) + "(") || c.starts_with(std::string(member) + "=(")) {
+        out.push_back(c);
+      }
+    }
+    return out;
+  }
+
+  Strings calls;
+  bool sent = false;
+  std::string body = "reply";
+  std::string headers;
+  double status = 200.9;
+};
+
+class WebRequestCalls : public testing::Test {
+ protected:
+  void SetUp() override {
+    recorder = std::make_shared<RecordingRequest>();
+    object.instance = recorder;
+  }
+  std::shared_ptr<RecordingRequest> recorder;
+  AutomationObject object;
+};
+
+TEST_F(WebRequestCalls, PostWithDefaultsOnly) {
+  const std::string url = "https://push.example/KEY.send";
+  const rt::Bytes body =
+      WebRequest({.url = url, .method = 1, .bodyText = "text=a&desp=b", .callerObject = &object});
+  EXPECT_EQ(std::string(body.begin(), body.end()), "reply");
+  const Strings expected = {
+      "SetTimeouts(15000,15000,15000,15000)",
+      "Open(POST," + url + ",false)",
+      "SetRequestHeader(Accept,*/*)",
+      "SetRequestHeader(Referer," + url + ")",
+      "SetRequestHeader(Accept-Language,zh-cn)",
+      std::string("SetRequestHeader(User-Agent,") + kUserAgent + ")",
+      "SetRequestHeader(Content-Type,application/x-www-form-urlencoded)",
+      "Send(text=a&desp=b)",
+      "ResponseBody()",
+      "GetAllResponseHeaders()",
+      "Status()",
+  };
+  EXPECT_EQ(recorder->calls, expected);
+  // The caller keeps its reference.
+  EXPECT_EQ(object.instance.use_count(), 2);
+}
+
+TEST_F(WebRequestCalls, GetHasFourDefaultHeadersAndBadMethodsAreGet) {
+  for (int method : {0, 8, -1}) {
+    recorder->calls.clear();
+    std::string headers;
+    WebRequest(
+        {.url = "http://h/", .method = method, .headers = &headers, .callerObject = &object});
+    EXPECT_EQ(recorder->CallsTo("Open"), Strings{"Open(GET,http://h/,false)"});
+    EXPECT_EQ(recorder->CallsTo("SetRequestHeader").size(), 4u);
+    EXPECT_EQ(headers, std::string("Accept: */*\r\nReferer: http://h/\r\nAccept-Language: "
+                                   "zh-cn\r\nUser-Agent: ") +
+                           kUserAgent);
+  }
+}
+
+TEST_F(WebRequestCalls, CallerHeadersAreCompletedAndNormalised) {
+  struct Case {
+    std::string headers;
+    bool complete;
+    bool normalise;
+    Strings sent;
+  };
+  const Case cases[] = {
+      {"accept: text/html\r\nconnection: keep-alive\r\nx-trace-id: 7",
+       true,
+       true,
+       {"SetRequestHeader(Accept,text/html)", "SetRequestHeader(X-Trace-Id,7)",
+        "SetRequestHeader(Referer,http://h/)", "SetRequestHeader(Accept-Language,zh-cn)",
+        std::string("SetRequestHeader(User-Agent,") + kUserAgent + ")"}},
+      {"Connection: close", false, true, {"SetRequestHeader(Connection,close)"}},
+      {"Connection: Keep-Alive\r\n", false, true, {"SetRequestHeader(Connection,Keep-Alive)"}},
+      {"connection: keep-alive\r\n", false, false, {"SetRequestHeader(connection,keep-alive)"}},
+      {"x-a: 1\r\n\r\nx-b:2", false, false, {"SetRequestHeader(x-a,1)", "SetRequestHeader(x-b,2)"}},
+      {"", false, true, {"SetRequestHeader(,)"}},
+  };
+  for (const auto& c : cases) {
+    recorder->calls.clear();
+    std::string headers = c.headers;
+    WebRequest({.url = "http://h/",
+                .headers = &headers,
+                .callerObject = &object,
+                .completeHeaders = c.complete,
+                .normalizeHeaderCase = c.normalise});
+    EXPECT_EQ(recorder->CallsTo("SetRequestHeader"), c.sent) << c.headers;
+  }
+}
+
+TEST_F(WebRequestCalls, TimeoutsProxyAndOptions) {
+  struct Case {
+    WebRequestArgs args;
+    Strings calls;  // SetTimeouts, SetProxy and Option calls, in order
+  };
+  const Case cases[] = {
+      {{.timeoutSeconds = 0}, {"SetTimeouts(15000,15000,15000,15000)"}},
+      {{.timeoutSeconds = 30}, {"SetTimeouts(30000,30000,30000,30000)"}},
+      {{.timeoutSeconds = -1}, {}},
+      {{.noRedirect = true, .timeoutSeconds = -1}, {"Option=(6,0)"}},
+      {{.timeoutSeconds = -1, .ignoreCertificateErrors = true}, {"Option=(4,13056)"}},
+      {{.proxy = "127.0.0.1:8888", .timeoutSeconds = -1}, {"SetProxy(2,127.0.0.1:8888)"}},
+  };
+  for (const auto& c : cases) {
+    recorder->calls.clear();
+    WebRequestArgs args = c.args;
+    args.url = "http://h/";
+    args.callerObject = &object;
+    WebRequest(args);
+    Strings seen;
+    for (const auto& call : recorder->calls) {
+      if (call.starts_with("SetTimeouts") || call.starts_with("SetProxy") ||
+          call.starts_with("Option")) {
+        seen.push_back(call);
+      }
+    }
+    EXPECT_EQ(seen, c.calls) << (c.calls.empty() ? "" : c.calls[0]);
+  }
+}
+
+TEST_F(WebRequestCalls, ProxyAuthorisation) {
+  const auto proxyHeaders = [&](WebRequestArgs args) {
+    recorder->calls.clear();
+    args.url = "http://h/";
+    args.callerObject = &object;
+    args.completeHeaders = false;
+    args.headers = nullptr;
+    WebRequest(args);
+    return recorder->CallsTo("SetRequestHeader");
+  };
+  const Strings basic = {"SetRequestHeader(Proxy-Authorization,Basic dXNlcjpwYXNz)",
+                         "SetRequestHeader(,)"};
+  EXPECT_EQ(proxyHeaders({.proxy = "p:1", .proxyUser = "user", .proxyPassword = "pass"}), basic);
+  EXPECT_EQ(proxyHeaders({.proxyUser = "user", .proxyPassword = "pass"}),
+            Strings{"SetRequestHeader(,)"});
+  EXPECT_EQ(proxyHeaders({.proxy = "p:1", .proxyUser = "user", .proxyAuthMode = 2}),
+            Strings{"SetRequestHeader(,)"});
+}
+
+TEST_F(WebRequestCalls, CookiesSentAndCollected) {
+  recorder->headers =
+      "Content-Type: text/plain\r\nSet-Cookie: a=1; Path=/\r\nset-cookie: z=9\r\n"
+      "Set-Cookie: b=2\r\n\r\n";
+  // Omitted: no Cookie header; collected cookies still computed.
+  std::string returned = "stale";
+  WebRequest({.url = "http://h/",
+              .returnedCookies = &returned,
+              .callerObject = &object,
+              .completeHeaders = false});
+  EXPECT_EQ(returned, "a=1; b=2");
+  EXPECT_TRUE(recorder->CallsTo("SetRequestHeader") == Strings{"SetRequestHeader(,)"});
+
+  // Passed but empty: sent with an empty value.
+  recorder->calls.clear();
+  std::string cookies;
+  WebRequest(
+      {.url = "http://h/", .cookies = &cookies, .callerObject = &object, .completeHeaders = false});
+  EXPECT_EQ(recorder->CallsTo("SetRequestHeader")[0], "SetRequestHeader(Cookie,)");
+  EXPECT_EQ(cookies, "a=1; b=2");
+
+  // "Cookie:" markers are removed from the caller's text; merged afterwards.
+  recorder->calls.clear();
+  cookies = "cookie: a=0; c=3";
+  WebRequest({.url = "http://h/",
+              .cookies = &cookies,
+              .returnedCookies = &returned,
+              .callerObject = &object,
+              .completeHeaders = false});
+  EXPECT_EQ(recorder->CallsTo("SetRequestHeader")[0], "SetRequestHeader(Cookie, a=0; c=3)");
+  EXPECT_EQ(returned, "a=1; b=2; c=3");
+  EXPECT_EQ(cookies, "a=1; b=2; c=3");
+
+  // Without merging the collected cookies stand alone.
+  cookies = "c=3";
+  WebRequest({.url = "http://h/",
+              .cookies = &cookies,
+              .returnedCookies = &returned,
+              .callerObject = &object,
+              .mergeCookies = false});
+  EXPECT_EQ(returned, "a=1; b=2");
+  EXPECT_EQ(cookies, "c=3");
+}
+
+TEST_F(WebRequestCalls, BodyBytesWinOverText) {
+  int status = -5;
+  WebRequest({.url = "http://h/",
+              .method = 3,
+              .bodyText = "text",
+              .statusCode = &status,
+              .bodyBytes = rt::Bytes{'r', 'a', 'w'},
+              .callerObject = &object});
+  EXPECT_EQ(recorder->CallsTo("Send"), Strings{"Send(bytes:raw)"});
+  EXPECT_EQ(status, 200);  // truncated
+}
+
+TEST_F(WebRequestCalls, ControlCharactersNeverReachTheWire) {
+  struct Case {
+    std::string url;
+    std::string headers;
+    std::optional<std::string> cookies;
+  };
+  const Case cases[] = {
+      {"http://h/\r\nX-Injected: 1", "", std::nullopt},
+      {"http://h/\x7F", "", std::nullopt},
+      {"http://h/", "X-A: a\tb", std::nullopt},
+      {"http://h/", "X-A: a\nX-Injected: 1", std::nullopt},
+      {"http://h/", "X\x01: a", std::nullopt},
+      {"http://h/", "", "a=1\x1F"},
+  };
+  for (const auto& c : cases) {
+    recorder->calls.clear();
+    recorder->sent = false;
+    std::string headers = c.headers;
+    std::optional<std::string> cookies = c.cookies;
+    int status = -1;
+    std::string returnedHeaders = "x";
+    const rt::Bytes body = WebRequest({.url = c.url,
+                                       .cookies = cookies ? &*cookies : nullptr,
+                                       .headers = &headers,
+                                       .returnedHeaders = &returnedHeaders,
+                                       .statusCode = &status,
+                                       .callerObject = &object});
+    EXPECT_TRUE(body.empty()) << c.url << c.headers;
+    EXPECT_TRUE(recorder->CallsTo("Send").empty()) << c.url << c.headers;
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(returnedHeaders, "");
+  }
+}
+
+TEST(WebRequestCreation, FailureLeavesOutArgumentsAlone) {
+  RegisterComponent("WinHttp.WinHttpRequest.5.1", [] { return std::shared_ptr<Component>(); });
+  int status = 77;
+  std::string headers = "keep";
+  const rt::Bytes body =
+      WebRequest({.url = "http://127.0.0.1:1/", .headers = &headers, .statusCode = &status});
+  RegisterComponent("WinHttp.WinHttpRequest.5.1", MakeCurlHttpRequest);
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(status, 77);
+  EXPECT_EQ(headers, "keep");
+}
+
+// ---------------------------------------------------------------------------
+// Against a real server on 127.0.0.1.
+
+struct Seen {
+  std::string method;
+  std::string path;
+  httplib::Headers headers;
+  std::string body;
+};
+
+// Certificates for the HTTPS tests: a test authority and a server
+// certificate for 127.0.0.1 and localhost that it signed.
+// One header of a request the server saw; "(absent)" when it has none.
+std::string HeaderOf(const Seen& seen, const char* name) {
+  const auto it = seen.headers.find(name);
+  return it == seen.headers.end() ? "(absent)" : it->second;
+}
+
+class TestCertificates {
+ public:
+  static const TestCertificates& Get() {
+    static const TestCertificates certs;
+    return certs;
+  }
+  std::filesystem::path dir, caFile, certFile, keyFile;
+  bool ok = false;
+
+ private:
+  ~TestCertificates() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  TestCertificates() {
+    std::random_device rd;
+    dir = std::filesystem::temp_directory_path() / ("web_test_" + std::to_string(rd()));
+    std::filesystem::create_directories(dir);
+    caFile = dir / "ca.pem";
+    certFile = dir / "server.pem";
+    keyFile = dir / "server.key";
+    std::ofstream(dir / "ext.cnf") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n";
+    const std::string d = dir.string();
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string script =
+        "cd '" + d + "' && openssl req -x509" + ec +
+        " -keyout ca.key -out ca.pem -days 2 -subj '/CN=Reminder Test CA' && openssl req" + ec +
+        " -keyout server.key -out server.csr -subj '/CN=127.0.0.1' && openssl x509 -req -in "
+        "server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile "
+        "ext.cnf";
+    ok = std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
+  }
+};
+
+class LocalServer : public testing::Test {
+ protected:
+  void StartServer(httplib::Server& server) {
+    server.Get("/hello", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.set_content("hello", "text/plain");
+    });
+    server.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.set_content(req.body, "text/plain");
+    });
+    server.Get("/redirect", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.set_redirect("/final");
+    });
+    server.Get("/redirect-away", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.set_redirect("http://localhost:" + std::to_string(port_) + "/final");
+    });
+    server.Get("/final", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.set_content("final", "text/plain");
+    });
+    server.Get("/cookies", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.set_header("Set-Cookie", "a=1; Path=/");
+      res.set_header("Set-Cookie", "b=2");
+      res.set_header("Set-Cookie", "old=deleted");
+      res.set_content("ok", "text/plain");
+    });
+    server.Get("/missing", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      res.status = 404;
+      res.set_content("nope", "text/plain");
+    });
+    server.Get("/hang", [this](const httplib::Request& req, httplib::Response& res) {
+      Record(req);
+      std::unique_lock lock(mutex_);
+      released_.wait_for(lock, std::chrono::seconds(30), [this] { return release_; });
+      res.set_content("late", "text/plain");
+    });
+    port_ = server.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port_, 0);
+    server_ = &server;
+    thread_ = std::thread([&server] { server.listen_after_bind(); });
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  void TearDown() override {
+    {
+      const std::lock_guard lock(mutex_);
+      release_ = true;
+    }
+    released_.notify_all();
+    if (server_) server_->stop();
+    if (thread_.joinable()) thread_.join();
+    SetTrustedAuthorityFileForTesting("");
+  }
+
+  void Record(const httplib::Request& req) {
+    const std::lock_guard lock(mutex_);
+    seen_.push_back({req.method, req.path, req.headers, req.body});
+  }
+
+  std::vector<Seen> SeenRequests() {
+    const std::lock_guard lock(mutex_);
+    return seen_;
+  }
+
+  std::string Url(std::string_view path, std::string_view scheme = "http") const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + std::string(path);
+  }
+
+  static std::string Text(const rt::Bytes& b) { return std::string(b.begin(), b.end()); }
+
+  int port_ = 0;
+  httplib::Server* server_ = nullptr;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool release_ = false;
+  std::vector<Seen> seen_;
+};
+
+class HttpServer : public LocalServer {
+ protected:
+  void SetUp() override { StartServer(server); }
+  httplib::Server server;
+};
+
+TEST_F(HttpServer, PostSendsTheDefaultHeadersAndUtf8Body) {
+  const std::string url = Url("/echo");
+  int status = 0;
+  std::string returnedHeaders;
+  const rt::Bytes body = WebRequest({.url = url,
+                                     .method = 1,
+                                     .bodyText = "text=提醒&desp=正文",
+                                     .returnedHeaders = &returnedHeaders,
+                                     .statusCode = &status});
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(Text(body), rt::GbkToUtf8("text=提醒&desp=正文"));
+  EXPECT_NE(returnedHeaders.find("Content-Type: text/plain\r\n"), std::string::npos);
+  EXPECT_EQ(returnedHeaders.find("HTTP/1.1"), std::string::npos);
+  const auto seen = SeenRequests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].method, "POST");
+  const auto value = [&](const char* name) {
+    const auto n = seen[0].headers.count(name);
+    return n == 1 ? seen[0].headers.find(name)->second : "count " + std::to_string(n);
+  };
+  EXPECT_EQ(value("Accept"), "*/*");
+  EXPECT_EQ(value("Referer"), url);
+  EXPECT_EQ(value("Accept-Language"), "zh-cn");
+  EXPECT_EQ(value("User-Agent"), kUserAgent);
+  EXPECT_EQ(value("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(seen[0].headers.count("Expect"), 0u);
+  EXPECT_EQ(seen[0].headers.count("Connection"), 0u);
+}
+
+TEST_F(HttpServer, GetSendsFourAndCallerHeaders) {
+  std::string headers = "x-trace-id: 7\r\nConnection: keep-alive";
+  const rt::Bytes body = WebRequest({.url = Url("/hello"), .headers = &headers});
+  EXPECT_EQ(Text(body), "hello");
+  const auto seen = SeenRequests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].headers.count("Content-Type"), 0u);
+  EXPECT_EQ(seen[0].headers.count("Accept-Language"), 1u);
+  EXPECT_EQ(HeaderOf(seen[0], "X-Trace-Id"), "7");
+  EXPECT_EQ(seen[0].headers.count("Connection"), 0u);
+}
+
+TEST_F(HttpServer, ErrorStatusComesWithItsBody) {
+  int status = 0;
+  const rt::Bytes body = WebRequest({.url = Url("/missing"), .statusCode = &status});
+  EXPECT_EQ(status, 404);
+  EXPECT_EQ(Text(body), "nope");
+}
+
+TEST_F(HttpServer, RedirectsFollowedUnlessTurnedOff) {
+  int status = 0;
+  EXPECT_EQ(Text(WebRequest({.url = Url("/redirect"), .statusCode = &status})), "final");
+  EXPECT_EQ(status, 200);
+  WebRequest({.url = Url("/redirect"), .statusCode = &status, .noRedirect = true});
+  EXPECT_EQ(status, 302);
+  const auto seen = SeenRequests();
+  ASSERT_EQ(seen.size(), 3u);
+  // Same host: the referring address goes along.
+  EXPECT_EQ(seen[1].path, "/final");
+  EXPECT_EQ(HeaderOf(seen[1], "Referer"), Url("/redirect"));
+  EXPECT_EQ(seen[2].path, "/redirect");
+}
+
+TEST_F(HttpServer, RefererDoesNotFollowARedirectToAnotherHost) {
+  int status = 0;
+  std::string cookies = "k=1";
+  const rt::Bytes body = WebRequest(
+      {.url = Url("/redirect-away?key=SECRET"), .cookies = &cookies, .statusCode = &status});
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(Text(body), "final");
+  const auto seen = SeenRequests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].headers.count("Referer"), 1u);
+  EXPECT_EQ(seen[1].path, "/final");
+  EXPECT_EQ(seen[1].headers.count("Referer"), 0u);
+  EXPECT_EQ(seen[1].headers.count("Cookie"), 0u);
+  EXPECT_EQ(HeaderOf(seen[1], "User-Agent"), kUserAgent);
+}
+
+TEST_F(HttpServer, SetCookieCollectedAndMerged) {
+  std::string cookies = "Cookie: old=0; c=3";
+  std::string returned;
+  WebRequest({.url = Url("/cookies"), .cookies = &cookies, .returnedCookies = &returned});
+  EXPECT_EQ(returned, "a=1; b=2; c=3");
+  EXPECT_EQ(cookies, "a=1; b=2; c=3");
+  const auto seen = SeenRequests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(HeaderOf(seen[0], "Cookie"), "old=0; c=3");
+
+  WebRequest({.url = Url("/cookies"), .returnedCookies = &returned});
+  EXPECT_EQ(returned, "a=1; b=2; old=deleted");
+}
+
+TEST_F(HttpServer, AServerThatNeverAnswersEndsAtTheTimeout) {
+  int status = -1;
+  std::string returnedHeaders = "x";
+  // The handler answers only when the test ends, so only the time-out can
+  // end this call with nothing.
+  const rt::Bytes body = WebRequest({.url = Url("/hang"),
+                                     .returnedHeaders = &returnedHeaders,
+                                     .statusCode = &status,
+                                     .timeoutSeconds = 1});
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(returnedHeaders, "");
+  EXPECT_EQ(SeenRequests().size(), 1u);
+}
+
+TEST_F(HttpServer, ControlCharactersInTheUrlReachNoServer) {
+  int status = -1;
+  const rt::Bytes body =
+      WebRequest({.url = Url("/hello") + "\r\nX-Injected: 1", .method = 1, .statusCode = &status});
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(status, 0);
+  std::string headers = "X-Value: a\nX-Injected: 1";
+  WebRequest({.url = Url("/hello"), .headers = &headers});
+  EXPECT_TRUE(SeenRequests().empty());
+}
+
+TEST_F(HttpServer, CallerObjectCarriesCookiesBetweenCalls) {
+  AutomationObject http;
+  ASSERT_TRUE(CreateAutomationObject(http, "WinHttp.WinHttpRequest.5.1"));
+  WebRequest({.url = Url("/cookies"), .callerObject = &http});
+  WebRequest({.url = Url("/hello"), .callerObject = &http});
+  ReleaseAutomationObject(http);
+  const auto seen = SeenRequests();
+  ASSERT_EQ(seen.size(), 2u);
+  const std::string sentCookies = HeaderOf(seen[1], "Cookie");
+  EXPECT_NE(sentCookies.find("a=1"), std::string::npos);
+  EXPECT_NE(sentCookies.find("b=2"), std::string::npos);
+}
+
+TEST(UnreachablePort, GivesNothing) {
+  // Nothing listens on port 1 of the loopback address.
+  const int port = 1;
+  int status = -1;
+  std::string returnedHeaders = "x", returnedCookies = "x";
+  const rt::Bytes body = WebRequest({.url = "http://127.0.0.1:" + std::to_string(port) + "/",
+                                     .returnedCookies = &returnedCookies,
+                                     .returnedHeaders = &returnedHeaders,
+                                     .statusCode = &status});
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(returnedHeaders, "");
+  EXPECT_EQ(returnedCookies, "");
+}
+
+class HttpsServer : public LocalServer {
+ protected:
+  void SetUp() override {
+    const auto& certs = TestCertificates::Get();
+    ASSERT_TRUE(certs.ok) << "openssl could not make the test certificates";
+    server = std::make_unique<httplib::SSLServer>(certs.certFile.c_str(), certs.keyFile.c_str());
+    ASSERT_TRUE(server->is_valid());
+    StartServer(*server);
+  }
+  std::unique_ptr<httplib::SSLServer> server;
+};
+
+TEST_F(HttpsServer, UntrustedCertificateIsRefused) {
+  int status = -1;
+  const rt::Bytes body = WebRequest({.url = Url("/hello", "https"), .statusCode = &status});
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(SeenRequests().empty());
+}
+
+TEST_F(HttpsServer, TrustedCertificateIsAccepted) {
+  SetTrustedAuthorityFileForTesting(TestCertificates::Get().caFile.string());
+  int status = 0;
+  const rt::Bytes body = WebRequest(
+      {.url = Url("/echo", "https"), .method = 1, .bodyText = "x=1", .statusCode = &status});
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(Text(body), "x=1");
+}
+
+TEST_F(HttpsServer, OnlyTheExplicitArgumentIgnoresCertificateErrors) {
+  int status = 0;
+  const rt::Bytes body = WebRequest(
+      {.url = Url("/hello", "https"), .statusCode = &status, .ignoreCertificateErrors = true});
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(Text(body), "hello");
+}
+
+}  // namespace
+}  // namespace web

@@ -1,0 +1,494 @@
+// The HTTP request component on libcurl: one synchronous exchange per Send,
+// with the members and the defaults of the platform's request object.
+#include "winhttp_curl.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "runtime/codepage.h"
+#include "runtime/text.h"
+
+namespace web {
+namespace {
+
+// Result codes of the platform's HTTP stack, as automation results.
+constexpr ResultCode WinHttpError(std::uint32_t code) {
+  return static_cast<ResultCode>(0x80070000u | code);
+}
+constexpr ResultCode kTimeout = WinHttpError(12002);
+constexpr ResultCode kInvalidUrl = WinHttpError(12005);
+constexpr ResultCode kNameNotResolved = WinHttpError(12007);
+constexpr ResultCode kCannotCallBeforeOpen = WinHttpError(12018);
+constexpr ResultCode kCannotCallBeforeSend = WinHttpError(12019);
+constexpr ResultCode kCannotConnect = WinHttpError(12029);
+constexpr ResultCode kConnectionError = WinHttpError(12030);
+constexpr ResultCode kInvalidHeader = WinHttpError(12153);
+constexpr ResultCode kRedirectFailed = WinHttpError(12156);
+constexpr ResultCode kSecureFailure = WinHttpError(12175);
+
+// Option indexes and the certificate error flags of option 4.
+constexpr int kOptionSslErrorIgnoreFlags = 4;
+constexpr int kOptionEnableRedirects = 6;
+constexpr int kIgnoreUnknownCa = 0x0100;
+constexpr int kIgnoreWrongUsage = 0x0200;
+constexpr int kIgnoreCertCnInvalid = 0x1000;
+constexpr int kIgnoreCertDateInvalid = 0x2000;
+
+constexpr int kMaxRedirects = 10;
+
+std::mutex& TestAuthorityMutex() {
+  static std::mutex m;
+  return m;
+}
+std::string& TestAuthorityFile() {
+  static std::string path;
+  return path;
+}
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool NameIs(std::string_view member, std::string_view name) {
+  return member.size() == name.size() && rt::FindText(member, name, 1, true) == 1;
+}
+
+bool HasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+std::string ToUtf8(const Variant& v) {
+  if (const auto* w = std::get_if<std::u16string>(&v)) return rt::WideToUtf8(*w);
+  return rt::GbkToUtf8(VariantToText(v));
+}
+
+long ToLong(const Variant& v) {
+  return static_cast<long>(VariantToNumber(v));
+}
+
+std::u16string FromWire(std::string_view bytes) {
+  if (rt::IsValidUtf8(bytes)) return rt::Utf8ToWide(bytes);
+  std::u16string wide;
+  for (char c : bytes) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return wide;
+}
+
+bool IEquals(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a.empty() || rt::FindText(a, b, 1, true) == 1);
+}
+
+ResultCode FromCurl(CURLcode rc) {
+  switch (rc) {
+    case CURLE_OK:
+      return kOk;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return kNameNotResolved;
+    case CURLE_COULDNT_CONNECT:
+      return kCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:
+      return kTimeout;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return kInvalidUrl;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return kRedirectFailed;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return kSecureFailure;
+    default:
+      return kConnectionError;
+  }
+}
+
+// Scheme, host and port of a URL, for telling whether a redirect leaves the
+// origin of the request.
+std::string OriginOf(const std::string& url) {
+  CURLU* u = curl_url();
+  std::string origin;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    for (CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+      char* value = nullptr;
+      const unsigned flags = part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0;
+      if (curl_url_get(u, part, &value, flags) == CURLUE_OK && value) {
+        origin += rt::UpperCase(value);
+        curl_free(value);
+      }
+      origin += '|';
+    }
+  }
+  curl_url_cleanup(u);
+  return origin;
+}
+
+struct Header {
+  std::string name;   // UTF-8
+  std::string value;  // UTF-8
+};
+
+class CurlHttpRequest final : public Component {
+ public:
+  CurlHttpRequest() : curl_(curl_easy_init()) {
+    // The handle lives as long as the object, so its connections and its
+    // cookie store carry over from one exchange to the next.
+    if (curl_) curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, "");
+  }
+  ~CurlHttpRequest() override {
+    if (curl_) curl_easy_cleanup(curl_);
+  }
+  CurlHttpRequest(const CurlHttpRequest&) = delete;
+  CurlHttpRequest& operator=(const CurlHttpRequest&) = delete;
+
+  ResultCode Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
+                    Variant& result) override {
+    const bool put = kind == AccessKind::kPropertyPut;
+    if (NameIs(member, "SetTimeouts")) return SetTimeouts(args);
+    if (NameIs(member, "SetProxy")) return SetProxy(args);
+    if (NameIs(member, "Open")) return Open(args);
+    if (NameIs(member, "Option")) return put ? PutOption(args) : GetOption(args, result);
+    if (NameIs(member, "SetRequestHeader")) return SetRequestHeader(args);
+    if (NameIs(member, "Send")) return Send(args);
+    if (NameIs(member, "ResponseBody")) return Response(result, body_);
+    if (NameIs(member, "ResponseText")) {
+      return Response(result, FromWire(std::string(body_.begin(), body_.end())));
+    }
+    if (NameIs(member, "GetAllResponseHeaders")) return Response(result, FromWire(rawHeaders_));
+    if (NameIs(member, "GetResponseHeader")) return GetResponseHeader(args, result);
+    if (NameIs(member, "Status")) return Response(result, static_cast<std::int32_t>(status_));
+    if (NameIs(member, "StatusText")) return Response(result, FromWire(statusText_));
+    return kUnknownName;
+  }
+
+ private:
+  ResultCode SetTimeouts(std::span<Variant> args) {
+    if (args.size() != 4) return kBadParamCount;
+    resolveMs_ = ToLong(args[0]);
+    connectMs_ = ToLong(args[1]);
+    sendMs_ = ToLong(args[2]);
+    receiveMs_ = ToLong(args[3]);
+    return kOk;
+  }
+
+  ResultCode SetProxy(std::span<Variant> args) {
+    if (args.empty()) return kBadParamCount;
+    const long setting = ToLong(args[0]);
+    proxy_.clear();
+    if (setting == 2) {
+      if (args.size() < 2) return kBadParamCount;
+      proxy_ = ToUtf8(args[1]);
+    }
+    return kOk;
+  }
+
+  ResultCode Open(std::span<Variant> args) {
+    if (args.size() < 2) return kBadParamCount;
+    ClearResponse();
+    headers_.clear();
+    unsafe_ = false;
+    method_ = rt::UpperCase(ToUtf8(args[0]));
+    url_ = ToUtf8(args[1]);
+    opened_ = true;
+    return kOk;
+  }
+
+  ResultCode PutOption(std::span<Variant> args) {
+    if (args.size() != 2) return kBadParamCount;
+    const long index = ToLong(args[0]);
+    if (index == kOptionEnableRedirects) {
+      redirects_ = VariantToNumber(args[1]) != 0;
+    } else if (index == kOptionSslErrorIgnoreFlags) {
+      sslIgnore_ = ToLong(args[1]);
+    }
+    return kOk;
+  }
+
+  ResultCode GetOption(std::span<Variant> args, Variant& result) {
+    if (args.size() != 1) return kBadParamCount;
+    const long index = ToLong(args[0]);
+    if (index == kOptionEnableRedirects) {
+      result = redirects_;
+    } else if (index == kOptionSslErrorIgnoreFlags) {
+      result = static_cast<std::int32_t>(sslIgnore_);
+    } else {
+      result = std::int32_t{0};
+    }
+    return kOk;
+  }
+
+  ResultCode SetRequestHeader(std::span<Variant> args) {
+    if (args.size() != 2) return kBadParamCount;
+    if (!opened_) return kCannotCallBeforeOpen;
+    Header h{ToUtf8(args[0]), ToUtf8(args[1])};
+    // A header that would split on the wire is refused, and so is the
+    // whole exchange.
+    if (h.name.empty()) return kInvalidHeader;
+    if (HasControlCharacter(h.name) || HasControlCharacter(h.value)) {
+      unsafe_ = true;
+      return kInvalidHeader;
+    }
+    for (Header& existing : headers_) {
+      if (IEquals(existing.name, h.name)) {
+        existing.value = std::move(h.value);
+        return kOk;
+      }
+    }
+    headers_.push_back(std::move(h));
+    return kOk;
+  }
+
+  ResultCode GetResponseHeader(std::span<Variant> args, Variant& result) {
+    if (args.size() != 1) return kBadParamCount;
+    if (!hasResponse_) return kCannotCallBeforeSend;
+    const std::string name = ToUtf8(args[0]);
+    for (const std::string& line : rt::SplitText(rawHeaders_, "\r\n")) {
+      const int colon = rt::FindText(line, ":");
+      if (colon > 1 && IEquals(line.substr(0, static_cast<std::size_t>(colon - 1)), name)) {
+        result = FromWire(rt::TrimText(line.substr(static_cast<std::size_t>(colon))));
+        return kOk;
+      }
+    }
+    return WinHttpError(12150);  // header not found
+  }
+
+  template <class T>
+  ResultCode Response(Variant& result, T value) {
+    if (!hasResponse_) return kCannotCallBeforeSend;
+    result = std::move(value);
+    return kOk;
+  }
+
+  void ClearResponse() {
+    hasResponse_ = false;
+    status_ = 0;
+    statusText_.clear();
+    body_.clear();
+    rawHeaders_.clear();
+  }
+
+  ResultCode Send(std::span<Variant> args) {
+    ClearResponse();
+    if (!opened_) return kCannotCallBeforeOpen;
+    if (!curl_) return kConnectionError;
+    if (unsafe_ || HasControlCharacter(url_)) return kInvalidHeader;
+
+    std::string body;
+    if (!args.empty()) {
+      if (const auto* bytes = std::get_if<rt::Bytes>(&args[0])) {
+        body.assign(bytes->begin(), bytes->end());
+      } else if (const auto* w = std::get_if<std::u16string>(&args[0])) {
+        body = rt::WideToUtf8(*w);  // text bodies travel as UTF-8
+      }
+    }
+
+    std::string method = method_;
+    std::string url = url_;
+    std::vector<Header> headers = headers_;
+    const std::string origin = OriginOf(url);
+    for (int hop = 0;; ++hop) {
+      const CURLcode rc = Perform(method, url, headers, body);
+      if (rc != CURLE_OK) {
+        ClearResponse();
+        return FromCurl(rc);
+      }
+      long code = 0;
+      curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
+      status_ = code;
+      const bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+      char* location = nullptr;
+      if (redirect && redirects_) curl_easy_getinfo(curl_, CURLINFO_REDIRECT_URL, &location);
+      if (!location) break;
+      if (hop >= kMaxRedirects) {
+        ClearResponse();
+        return kRedirectFailed;
+      }
+      url = location;
+      if (code == 303 || ((code == 301 || code == 302) && method == "POST")) {
+        if (method != "HEAD") method = "GET";
+        body.clear();
+        std::erase_if(headers, [](const Header& h) { return IEquals(h.name, "Content-Type"); });
+      }
+      // The referring address carries the caller's key, and the other
+      // headers may carry credentials: none of them goes to another origin.
+      if (OriginOf(url) != origin) {
+        std::erase_if(headers, [](const Header& h) {
+          return IEquals(h.name, "Referer") || IEquals(h.name, "Cookie") ||
+                 IEquals(h.name, "Authorization");
+        });
+      }
+    }
+    hasResponse_ = true;
+    return kOk;
+  }
+
+  CURLcode Perform(const std::string& method, const std::string& url,
+                   const std::vector<Header>& headers, const std::string& body) {
+    // Every option an exchange depends on is set here each time (no reset:
+    // it would drop the cookie store).
+    CURL* c = curl_;
+    body_.clear();
+    rawHeaders_.clear();
+    statusText_.clear();
+
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROXY, proxy_.c_str());  // empty: no proxy
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
+                     connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
+    idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
+    lastProgressUs_ = 0;
+    lastBytes_ = 0;
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
+
+    const bool ignoreAuthority =
+        (sslIgnore_ & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, ignoreAuthority ? 0L : 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, (sslIgnore_ & kIgnoreCertCnInvalid) ? 0L : 2L);
+    std::string authorityFile;
+    {
+      const std::lock_guard lock(TestAuthorityMutex());
+      authorityFile = TestAuthorityFile();
+    }
+    if (!authorityFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, authorityFile.c_str());
+
+    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
+    if (method == "HEAD") {
+      curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    } else if (method == "GET" && body.empty()) {
+      curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    } else {
+      if (method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
+      curl_easy_setopt(c, CURLOPT_POST, 1L);
+      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+    }
+
+    // Only the caller's headers: none of the library's own defaults.
+    curl_slist* list = nullptr;
+    bool hasAccept = false, hasContentType = false;
+    for (const Header& h : headers) {
+      hasAccept = hasAccept || IEquals(h.name, "Accept");
+      hasContentType = hasContentType || IEquals(h.name, "Content-Type");
+      const std::string line = h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
+      list = curl_slist_append(list, line.c_str());
+    }
+    if (!hasAccept) list = curl_slist_append(list, "Accept:");
+    if (!hasContentType) list = curl_slist_append(list, "Content-Type:");
+    list = curl_slist_append(list, "Expect:");
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
+
+    const CURLcode rc = curl_easy_perform(c);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(list);
+    return rc;
+  }
+
+  static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* r = static_cast<CurlHttpRequest*>(self);
+    const std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+      // A new response (after an interim one): its status line is not a header.
+      r->rawHeaders_.clear();
+      const std::size_t sp1 = line.find(' ');
+      const std::size_t sp2 = sp1 == line.npos ? line.npos : line.find(' ', sp1 + 1);
+      r->statusText_ = sp2 == line.npos ? std::string() : rt::TrimText(line.substr(sp2 + 1));
+      while (!r->statusText_.empty() &&
+             (r->statusText_.back() == '\n' || r->statusText_.back() == '\r')) {
+        r->statusText_.pop_back();
+      }
+    } else {
+      r->rawHeaders_.append(line);
+    }
+    return size * count;
+  }
+
+  static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* r = static_cast<CurlHttpRequest*>(self);
+    r->body_.insert(r->body_.end(), data, data + size * count);
+    return size * count;
+  }
+
+  // Ends an exchange that has moved no byte for the send/receive time-out,
+  // counted from the moment the connection stands.
+  static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
+                        curl_off_t ulnow) {
+    (void)dltotal;
+    (void)ultotal;
+    auto* r = static_cast<CurlHttpRequest*>(self);
+    // The exchange's own clock (<chrono> does not build with the program's
+    // execution character set).
+    curl_off_t now = 0;
+    curl_easy_getinfo(r->curl_, CURLINFO_TOTAL_TIME_T, &now);
+    curl_off_t connectTime = 0;
+    curl_easy_getinfo(r->curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
+    const curl_off_t moved = dlnow + ulnow;
+    if (connectTime == 0 || moved != r->lastBytes_) {
+      r->lastBytes_ = moved;
+      r->lastProgressUs_ = now;
+      return 0;
+    }
+    if (r->idleMs_ <= 0) return 0;
+    return now - r->lastProgressUs_ >= curl_off_t{r->idleMs_} * 1000 ? 1 : 0;
+  }
+
+  CURL* curl_;
+  // The object's defaults, as the platform's: resolve without limit,
+  // connect 60 s, send and receive 30 s.
+  long resolveMs_ = 0;
+  long connectMs_ = 60000;
+  long sendMs_ = 30000;
+  long receiveMs_ = 30000;
+  std::string proxy_;
+  bool redirects_ = true;
+  long sslIgnore_ = 0;
+
+  bool opened_ = false;
+  bool unsafe_ = false;
+  std::string method_;
+  std::string url_;
+  std::vector<Header> headers_;
+
+  bool hasResponse_ = false;
+  long status_ = 0;
+  std::string statusText_;
+  rt::Bytes body_;
+  std::string rawHeaders_;
+
+  long idleMs_ = 0;
+  curl_off_t lastProgressUs_ = 0;
+  curl_off_t lastBytes_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<Component> MakeCurlHttpRequest() {
+  GlobalInit();
+  auto request = std::make_shared<CurlHttpRequest>();
+  return request;
+}
+
+void SetTrustedAuthorityFileForTesting(std::string pemPath) {
+  const std::lock_guard lock(TestAuthorityMutex());
+  TestAuthorityFile() = std::move(pemPath);
+}
+
+}  // namespace web
