@@ -1,0 +1,310 @@
+// The application end to end, in process: scripted console, fixed clock, a
+// local relay, and the real scheduler library and web request.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/reminder.h"
+#include "crontab/crontab.h"
+#include "runtime/codepage.h"
+#include "runtime/frame.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScriptedConsole final : public rt::Console {
+ public:
+  void Write(std::string_view text, rt::Stream) override {
+    const std::lock_guard lock(mutex_);
+    output_.append(text);
+  }
+  std::string ReadLine() override {
+    std::unique_lock lock(mutex_);
+    ++reads_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !lines_.empty(); });
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+  }
+  void SetTitle(std::string_view title) override {
+    const std::lock_guard lock(mutex_);
+    title_ = title;
+  }
+  void Type(std::string line) {
+    const std::lock_guard lock(mutex_);
+    lines_.push_back(std::move(line));
+    changed_.notify_all();
+  }
+  void WaitForReads(int n) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return reads_ >= n; });
+  }
+  std::string Output() {
+    const std::lock_guard lock(mutex_);
+    return output_;
+  }
+  std::string Title() {
+    const std::lock_guard lock(mutex_);
+    return title_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> lines_;
+  std::string output_, title_;
+  int reads_ = 0;
+};
+
+class FixedClock final : public rt::Clock {
+ public:
+  rt::SystemTime LocalTime() override { return now; }
+  rt::SystemTime now{2026, 12, 0, 6, 9, 1, 1, 0};
+};
+
+struct Received {
+  std::string path, body;
+  httplib::Headers headers;
+};
+
+// A relay on 127.0.0.1 that answers every push with a set status and body.
+class Relay {
+ public:
+  Relay() {
+    server_.Post(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
+      {
+        std::unique_lock lock(mutex_);
+        received_.push_back({req.path, req.body, req.headers});
+        const bool hangs = !hangPath_.empty() && req.path.find(hangPath_) != std::string::npos;
+        released_.wait(lock, [&] { return !hang_ && !(hangs && !hangPath_.empty()); });
+      }
+      res.status = status;
+      res.set_content(reply, "application/json");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+  }
+  ~Relay() {
+    Hang(false);
+    server_.stop();
+    thread_.join();
+  }
+  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::vector<Received> Requests() {
+    const std::lock_guard lock(mutex_);
+    return received_;
+  }
+  void Hang(bool hang) {
+    const std::lock_guard lock(mutex_);
+    hang_ = hang;
+    if (!hang) hangPath_.clear();
+    released_.notify_all();
+  }
+  // Requests whose path holds `part` get no answer until Hang(false).
+  void HangOn(std::string part) {
+    const std::lock_guard lock(mutex_);
+    hangPath_ = std::move(part);
+  }
+
+  int status = 200;
+  std::string reply = R"({"code":0,"message":"","data":{"pushid":"1"}})";
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  std::vector<Received> received_;
+  bool hang_ = false;
+  std::string hangPath_;
+};
+
+class ReminderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("reminder_test_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    context_.console = &console_;
+    context_.clock = &clock_;
+    context_.directory = dir_.string();
+    context_.settings = {relay_.BaseUrl(), "https://help.example/3.version",
+                         "https://site.example"};
+    context_.openEditor = [this](const std::string& path) {
+      editorPath_ = path;
+      return true;
+    };
+    context_.pause = [this] { ++pauses_; };
+    context_.timeoutSeconds = 1;
+    SetContext(&context_);
+    CreateAppScheduler();
+  }
+  void TearDown() override {
+    DestroyAppScheduler();
+    SetContext(nullptr);
+    fs::remove_all(dir_);
+  }
+  void WriteFile(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+  }
+  // Runs ReminderMain with the lines typed in advance.
+  int Run(std::initializer_list<std::string> typed) {
+    for (const auto& line : typed) console_.Type(line);
+    return ReminderMain();
+  }
+  std::string Stamp() const { return "2026-12-06 09:01:01"; }
+
+  Relay relay_;
+  ScriptedConsole console_;
+  FixedClock clock_;
+  AppContext context_;
+  fs::path dir_;
+  std::string editorPath_;
+  int pauses_ = 0;
+};
+
+const std::string kBody =
+    "整点抢购已完成,请注意查看  \r\n 09:01\r\n  [立即前往星河速览网](https://site.example/"
+    "#1796518800)           ";
+
+TEST_F(ReminderTest, WithoutKeyPromptsOpensEditorAndEndsAfterOneLine) {
+  WriteFile("weskey.txt", " \r\n");  // blanks only: no key
+  EXPECT_EQ(Run({"\r\n"}), 0);
+  EXPECT_EQ(console_.Output(), Banner(context_.settings) + "请输入Server酱微信key");
+  EXPECT_EQ(console_.Title(), "鹤溪堂 铃兰小闹钟");
+  EXPECT_EQ(editorPath_, dir_.string() + "/weskey.txt");
+  EXPECT_TRUE(relay_.Requests().empty());
+}
+
+TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
+  WriteFile("weskey.txt", "\xEF\xBB\xBFSCT1test\r\n");
+  EXPECT_EQ(Run({"p", "\r\n", "q", "\r\n"}), 0);
+  EXPECT_EQ(pauses_, 2);
+
+  const auto requests = relay_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, "/SCT1test.send");
+  // The form body is sent as it is composed, not percent-encoded, as UTF-8.
+  EXPECT_EQ(rt::Utf8ToGbk(requests[0].body), "text=鹤溪堂整点报时: 09:01&desp=" + kBody);
+  const auto header = [&](const char* name) {
+    const auto it = requests[0].headers.find(name);
+    return it == requests[0].headers.end() ? std::string("(none)") : it->second;
+  };
+  EXPECT_EQ(header("Accept"), "*/*");
+  EXPECT_EQ(header("Referer"), relay_.BaseUrl() + "SCT1test.send");
+  EXPECT_EQ(header("Accept-Language"), "zh-cn");
+  EXPECT_EQ(header("User-Agent"), "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
+  EXPECT_EQ(header("Content-Type"), "application/x-www-form-urlencoded");
+
+  EXPECT_EQ(console_.Output(), Banner(context_.settings) + "任务已添加" +
+                                   std::string(kDefaultScheduleLine) + "\r\n\r\n\r\n" +
+                                   "下次提醒: 2026-12-06 10:01:01\r\n" +
+                                   "下面开始测试发送一次\r\n" + Stamp() + "  推送完成\r\n" +
+                                   Stamp() + " " + relay_.reply + "\r\n\r\n" + "测试完成\r\n");
+}
+
+TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {
+  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("time.txt", rt::GbkToUtf8("0 30 9 * * * * 早\r\n5/15 * * * * * * bad\r\n"
+                                      "0 30 9 * * * * 早\r\n0 0 12 * * * * 午\r\n"));
+  EXPECT_EQ(Run({"q", ""}), 0);
+  const std::string out = console_.Output();
+  EXPECT_NE(out.find("任务已添加0 30 9 * * * * 早\r\n\r\n\r\n任务添加失败(格式错误或任务名重复): "
+                     "5/15 * * * * * * bad\r\n任务添加失败(格式错误或任务名重复): "
+                     "0 30 9 * * * * 早\r\n任务已添加0 0 12 * * * * 午\r\n\r\n\r\n"
+                     "下次提醒: 2026-12-06 09:30:00\r\n"),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(ReminderTest, RefusedDeliveriesAreReportedAsFailed) {
+  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  struct Case {
+    int status;
+    std::string reply;
+  } cases[] = {{200, R"({"code":40001,"message":"超过当天的发送次数限制"})"},
+               {400, R"({"code":400,"message":"bad request"})"}};
+  for (const auto& c : cases) {
+    relay_.status = c.status;
+    relay_.reply = rt::GbkToUtf8(c.reply);
+    PushReminder("SCT1test", "t", "b");
+  }
+  EXPECT_EQ(console_.Output(), Stamp() + "  推送失败\r\n" + Stamp() + " " + cases[0].reply +
+                                   "\r\n\r\n" + Stamp() + "  推送失败\r\n" + Stamp() + " " +
+                                   cases[1].reply + "\r\n\r\n");
+}
+
+TEST_F(ReminderTest, NoAnswerGivesAReasonAndNeverTheKey) {
+  relay_.Hang(true);
+  PushReminder("SCT1secret", "t", "b");
+  relay_.Hang(false);
+  context_.settings.pushBaseUrl = "http://127.0.0.1:9/";  // nothing listens there
+  PushReminder("SCT1secret", "t", "b");
+  const std::string out = console_.Output();
+  EXPECT_EQ(out, Stamp() + "  推送失败\r\n" + Stamp() + " 未收到回复: 超时\r\n\r\n" + Stamp() +
+                     "  推送失败\r\n" + Stamp() + " 未收到回复: 无法连接\r\n\r\n");
+  EXPECT_EQ(out.find("SCT1secret"), std::string::npos);
+}
+
+TEST_F(ReminderTest, TriggerRunsWhileMainThreadReadsTheConsole) {
+  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  int result = -1;
+  std::thread main([&] { result = ReminderMain(); });
+  console_.WaitForReads(1);  // the loop waits for a line
+  clock_.now.hour = 10;      // a trigger an hour later, on the scheduler's side
+  OnReminderTrigger(rt::NowLocal(clock_), "never");
+  console_.Type("q");
+  console_.Type("");
+  main.join();
+  EXPECT_EQ(result, 0);
+  const auto requests = relay_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(rt::Utf8ToGbk(requests[1].body).find(" 10:01&desp="), std::string::npos);
+  EXPECT_NE(rt::Utf8ToGbk(requests[1].body).find("/#1796522400)"), std::string::npos);
+}
+
+using ReminderDeathTest = ReminderTest;
+
+// The whole process, frame included: "q" and one more line end it with code 0
+// while a scheduled delivery still waits for its answer.
+TEST_F(ReminderDeathTest, QuitEndsTheProcessWhileADeliveryIsInFlight) {
+  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  relay_.HangOn("SCT1hang");
+  context_.timeoutSeconds = 30;
+  EXPECT_EXIT(
+      {
+        DestroyAppScheduler();  // the frame makes its own
+        rt::AddLibraryModule(crontab_ProcessNotifyLib);
+        rt::RuntimeStartup();
+        std::thread([] { PushReminder("SCT1hang", "t", "b"); }).detach();
+        console_.Type("q");
+        console_.Type("");
+        rt::ProgramStart(
+            {.start = CreateAppScheduler, .exitHook = DestroyAppScheduler, .main = ReminderMain});
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ReminderTest, HourAfterMidnightLinksToThatDaysMidnight) {
+  clock_.now = {2026, 12, 1, 7, 0, 34, 5, 0};
+  const Composition c = ComposeReminder(clock_, "https://s");
+  EXPECT_EQ(c.title, "鹤溪堂整点报时: 00:34");
+  EXPECT_NE(c.body.find("https://s/#1796572800)           "), std::string::npos) << c.body;
+}
+
+}  // namespace
+}  // namespace app
