@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the default build,
-# AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer for the
-# threaded parts, and a short run of each fuzz target.
+# AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer, a short run
+# of each fuzz target, and the Windows build with its suite under Wine (plus
+# the release zip).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,3 +32,15 @@ if command -v clang++ >/dev/null; then
     echo "$(basename "$f"): 20000 runs clean"
   done
 fi
+
+echo "== windows build (mingw-w64), tests under Wine"
+export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-reminder}"
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+# One prefix and one server for the whole suite: no start-up races between tests.
+scripts/wine-run.sh wineboot -i >/dev/null 2>&1 || true
+"$wineserver" -p
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+ctest --preset windows -j"$jobs"
+cmake --build --preset windows --target package

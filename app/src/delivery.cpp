@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 
 #include "app/reminder.h"
 #include "runtime/codepage.h"
@@ -67,7 +68,7 @@ std::optional<std::string> ReplyCode(std::string_view reply) {
 }
 
 // Why no answer came, from the failure code of the exchange.
-std::string_view NoAnswerReason(std::int32_t code) {
+std::string NoAnswerReason(std::int32_t code) {
   switch (static_cast<std::uint32_t>(code)) {
     case 0x80072EE2:  // time-out
       return "未收到回复: 超时";
@@ -82,8 +83,11 @@ std::string_view NoAnswerReason(std::int32_t code) {
     case 0x80072F05:  // expired
     case 0x80072F17:  // wrong usage
       return "未收到回复: 证书被拒绝";
-    default:
-      return "未收到回复";
+    default: {
+      char text[64];
+      std::snprintf(text, sizeof text, "未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
+      return text;
+    }
   }
 }
 
@@ -181,8 +185,8 @@ void PushReminder(const std::string& key, const std::string& title, const std::s
   const bool accepted = DeliveryAccepted(status, reply);
   ctx.console->Write(rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
                                    accepted ? "  推送完成\r\n" : "  推送失败\r\n"));
-  const std::string shown = status == 0 && answer.empty() ? std::string(NoAnswerReason(sendResult))
-                                                          : SafeReply(reply, key);
+  const std::string shown =
+      status == 0 && answer.empty() ? NoAnswerReason(sendResult) : SafeReply(reply, key);
   ctx.console->Write(rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), " ", shown, "\r\n\r\n"));
 }
 

@@ -4,7 +4,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+static void Pause10ms(void) { Sleep(10); }
+#else
 #include <threads.h>
+static void Pause10ms(void) { thrd_sleep(&(struct timespec){.tv_nsec = 10 * 1000 * 1000}, NULL); }
+#endif
 
 #include "crontab/crontab.h"
 
@@ -35,7 +41,7 @@ int main(void) {
   failures += Check(crontab_Start(handle) == 1 && crontab_State(handle) == 1, "start");
   /* The first tick comes at once; allow a slow machine ten seconds. */
   for (int i = 0; i < 1000 && atomic_load(&calls) < 2; ++i) {
-    thrd_sleep(&(struct timespec){.tv_nsec = 10 * 1000 * 1000}, NULL);
+    Pause10ms();
   }
   failures += Check(atomic_load(&calls) >= 2, "callbacks");
   failures += Check(atomic_load(&badName) == 0, "callback arguments");

@@ -67,15 +67,9 @@ std::string WideToGbk(std::u16string_view wide) {
   thread_local Converter conv("CP936", "UTF-16LE");
   return conv.Run(
       reinterpret_cast<const char*>(wide.data()), wide.size() * 2,
-      [](const char* p, std::size_t left) {
-        // A surrogate pair is one character.
-        char16_t unit[2] = {};
-        std::memcpy(unit, p, left >= 4 ? 4 : 2);
-        const bool pair =
-            unit[0] >= 0xD800 && unit[0] <= 0xDBFF && unit[1] >= 0xDC00 && unit[1] <= 0xDFFF;
-        return pair ? std::size_t{4} : std::size_t{2};
-      },
-      std::string("?"));
+      // Each unit that cannot be written is one "?", halves of a pair too,
+      // as the platform's conversion does.
+      [](const char*, std::size_t) { return std::size_t{2}; }, std::string("?"));
 }
 
 }  // namespace rt

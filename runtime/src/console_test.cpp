@@ -1,7 +1,10 @@
 #include "runtime/console.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <thread>
 
@@ -21,6 +24,7 @@ TEST(ConsoleLineFromRaw, LineRules) {
   for (const auto& c : cases) EXPECT_EQ(ConsoleLineFromRaw(c.raw), c.line) << c.raw;
 }
 
+#ifndef _WIN32  // the Windows console is exercised by running the program
 // Swaps a standard descriptor for a pipe for the life of the object.
 class PipedFd {
  public:
@@ -99,6 +103,8 @@ TEST(Console, TitleIsNotWrittenToAPipe) {
   SetConsoleTitle("title");
   EXPECT_EQ(out.Drain(), "");
 }
+
+#endif
 
 }  // namespace
 }  // namespace rt

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 
@@ -11,6 +15,29 @@ namespace rt {
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+// The running test's own path.
+fs::path ExecutablePath() {
+  wchar_t path[1024];
+  const DWORD n = GetModuleFileNameW(nullptr, path, 1024);
+  return fs::path(std::wstring(path, n));
+}
+std::string WriteMarkerCommand(const fs::path& marker) {
+  return "cmd.exe /c echo x> \"" + marker.string() + "\"";
+}
+constexpr const char* kNoOpCommand = "cmd.exe /c exit 0";
+constexpr char kSeparator = '\\';
+#else
+fs::path ExecutablePath() {
+  return fs::canonical("/proc/self/exe");
+}
+std::string WriteMarkerCommand(const fs::path& marker) {
+  return "touch \"" + marker.string() + "\"";
+}
+constexpr const char* kNoOpCommand = "true";
+constexpr char kSeparator = '/';
+#endif
 
 class TempDir : public ::testing::Test {
  protected:
@@ -47,20 +74,19 @@ TEST_F(TempDir, ReadFileBytesAndText) {
 TEST_F(TempDir, ProgramDirectoryIsTheExecutablesFolder) {
   const std::string dir = ProgramDirectory();
   ASSERT_FALSE(dir.empty());
-  EXPECT_NE(dir.back(), '/');
-  EXPECT_EQ(fs::path(dir), fs::canonical("/proc/self/exe").parent_path());
+  EXPECT_NE(dir.back(), kSeparator);
+  EXPECT_EQ(fs::path(dir), ExecutablePath().parent_path());
   // The mixed form the application builds opens the file.
-  EXPECT_FALSE(
-      ReadFileBytes(dir + "/" + fs::canonical("/proc/self/exe").filename().string()).empty());
+  EXPECT_FALSE(ReadFileBytes(dir + "/" + ExecutablePath().filename().string()).empty());
 }
 
 TEST_F(TempDir, RunCommandLine) {
   EXPECT_FALSE(RunCommandLine("no-such-program-here-1234"));
   EXPECT_FALSE(RunCommandLine(""));
   const auto marker = dir_ / "ran";
-  EXPECT_TRUE(RunCommandLine("touch \"" + marker.string() + "\"", true));
+  EXPECT_TRUE(RunCommandLine(WriteMarkerCommand(marker), true));
   EXPECT_TRUE(fs::exists(marker));
-  EXPECT_TRUE(RunCommandLine("true"));  // not waited for, reaped in the background
+  EXPECT_TRUE(RunCommandLine(kNoOpCommand));  // not waited for
 }
 
 TEST(Delay, UnitTable) {

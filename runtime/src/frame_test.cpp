@@ -12,6 +12,14 @@ namespace {
 
 using ::testing::ExitedWithCode;
 
+#ifdef _WIN32
+constexpr const char* kSystemLibrary = "kernel32";
+constexpr const char* kSystemRoutine = "GetCurrentProcessId";
+#else
+constexpr const char* kSystemLibrary = "libc.so.6";
+constexpr const char* kSystemRoutine = "getpid";
+#endif
+
 // Steps report themselves on standard error so the child's order is visible.
 void Say(const char* what) {
   WriteStdout(what, Stream::kErr);
@@ -46,15 +54,17 @@ TEST(FrameDeathTest, StartAndStopOrder) {
       "\\[A stop\\]\\[B stop\\]$");
 }
 
+// Expected texts stay within one line: the Windows flavour of death-test
+// expressions does not cross line ends.
 TEST(FrameDeathTest, FatalReportsEndWithCodeOne) {
   EXPECT_EXIT(RaiseRuntimeError(9, 3, 4), ExitedWithCode(1),
-              "^error.*program internal error number is 9");
+              "program internal error number is 9\\. ");
   EXPECT_EXIT(
       {
         SetExitHook(1, [] { Say("[hook1]"); });
         CheckArrayIndex(0, 5, 1, 2);
       },
-      ExitedWithCode(1), "number is 4.*\\[hook1\\]");
+      ExitedWithCode(1), "\\[hook1\\]$");
   EXPECT_EXIT(CheckArrayIndex(6, 5, 1, 2), ExitedWithCode(1), "number is 1");
   // The library's own report skips the host's exit hooks.
   EXPECT_EXIT(
@@ -62,7 +72,7 @@ TEST(FrameDeathTest, FatalReportsEndWithCodeOne) {
         SetExitHook(1, [] { Say("[hook1]"); });
         RaiseLibraryRuntimeError(10, 1, 1, [] { Say("[cleanup]"); });
       },
-      ExitedWithCode(1), "number is 10.*\\[cleanup\\]$");
+      ExitedWithCode(1), "\\[cleanup\\]$");
   EXPECT_EXIT(
       {
         RuntimeStartup();
@@ -122,19 +132,28 @@ TEST(Frame, BindsRoutinesOnceAndReleasesLoadedLibraries) {
   EXPECT_EQ(LoadedLibraryCount(), 1);  // recorded once
   // A library the process already has is not recorded.
   std::atomic<void*> pid{nullptr};
-  EXPECT_NE(BindLibraryRoutine("libc.so.6", "getpid", &pid), nullptr);
+  EXPECT_NE(BindLibraryRoutine(kSystemLibrary, kSystemRoutine, &pid), nullptr);
   EXPECT_EQ(LoadedLibraryCount(), 1);
   ReleaseLoadedLibraries();
   EXPECT_EQ(LoadedLibraryCount(), 0);
 }
 
+#ifdef _WIN32
+TEST(Frame, BindsByOrdinal) {
+  std::atomic<void*> slot{nullptr};
+  ASSERT_NE(BindLibraryRoutine(BINDTEST_LIB, "#1", &slot), nullptr);
+  EXPECT_EQ(reinterpret_cast<int (*)()>(slot.load())(), 42);
+  ReleaseLoadedLibraries();
+}
+#endif
+
 TEST(FrameDeathTest, BindingFailuresAreFatal) {
   std::atomic<void*> slot{nullptr};
   EXPECT_EXIT(BindLibraryRoutine("no-such-library.so", "f", &slot), ExitedWithCode(1),
-              "^DLL ERROR.*no-such-library.so");
+              "\"no-such-library\\.so\"");
   EXPECT_EXIT(BindLibraryRoutine(BINDTEST_LIB, "missing@@1", &slot), ExitedWithCode(1),
-              "^DLL ERROR.*missing@@1");
-  EXPECT_EXIT(BindLibraryRoutine(BINDTEST_LIB, "#1", &slot), ExitedWithCode(1), "^DLL ERROR");
+              "\"missing@@1\"");
+  EXPECT_EXIT(BindLibraryRoutine(BINDTEST_LIB, "#999", &slot), ExitedWithCode(1), "^DLL ERROR");
 }
 
 }  // namespace

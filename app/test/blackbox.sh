@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Black-box run of the built program from a folder of its own, with scripted
+# input: the key-missing road, the key road with an unreachable relay, "p"
+# keeping it running, "q" and two Enters ending it, and schedule files.
+#   blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh for reminder.exe)
+# Output is read as UTF-8 unless the program is a Windows one, whose
+# redirected output is code page 936 bytes.
+set -uo pipefail
+exe=$1
+shift
+runner=("$@")
+encoding=UTF-8
+[[ "$exe" == *.exe ]] && encoding=GBK
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+# run NAME INPUT: runs the program in $work/NAME, leaves its text in $out.
+run() {
+  local dir="$work/$1"
+  mkdir -p "$dir"
+  cp "$exe" "$dir/"
+  [[ -n "${key-}" ]] && printf '%s' "$key" > "$dir/weskey.txt"
+  [[ -n "${schedule-}" ]] && printf '%b' "$schedule" > "$dir/time.txt"
+  (cd / && printf '%b' "$2" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "$dir/$(basename "$exe")" \
+    > "$dir/out" 2>&1)
+  code=$?
+  out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r')
+  dirOf=$dir
+}
+
+expect() {  # expect NAME CONDITION-DESCRIPTION: the last command's status
+  if [[ $? -eq 0 ]]; then
+    passed=$((passed + 1))
+  else
+    failures=$((failures + 1))
+    echo "FAILED: $1"
+    echo "--- output ---"
+    echo "$out"
+    echo "--------------"
+  fi
+}
+
+has() { grep -qF -- "$1" <<< "$out"; }
+
+key="" schedule=""
+run no-key '\n'
+[[ $code -eq 0 ]]; expect "no key: exit code 0 (was $code)"
+has "欢迎使用铃兰小闹钟"; expect "no key: banner"
+has "    输入 q 回车 退出"; expect "no key: tutorial names q"
+[[ "$out" == *"请输入Server酱微信key" ]]; expect "no key: ends with the prompt"
+[[ -e "$dirOf/weskey.txt" ]]; expect "no key: key file made for the editor"
+
+key=$'SCT1blackbox\n' schedule='0 0 0 1 1 * 30000 never\r\n'
+run key-road 'p\nq\n\n'
+[[ $code -eq 0 ]]; expect "key road: exit code 0 (was $code)"
+has "任务已添加0 0 0 1 1 * 30000 never"; expect "key road: task confirmed"
+has "下次提醒: 30000-01-01 00:00:00"; expect "key road: next reminder"
+has "下面开始测试发送一次"; expect "key road: test delivery"
+has "  推送失败"; expect "key road: delivery failed"
+has " 未收到回复: 无法连接"; expect "key road: reason"
+has "测试完成"; expect "key road: test done"
+! has "SCT1blackbox"; expect "key road: key never shown"
+
+key='SCT1blackbox' schedule='0 0 0 1 1 * 30000 a\r\n0 0 0 1 2 * 30000 b\r\n'
+run two-lines 'q\n\n'
+[[ $code -eq 0 ]]; expect "two lines: exit code 0 (was $code)"
+has "任务已添加0 0 0 1 1 * 30000 a"; expect "two lines: first"
+has "任务已添加0 0 0 1 2 * 30000 b"; expect "two lines: second"
+
+echo "$passed passed, $failures failed"
+[[ $failures -eq 0 ]]

@@ -1,0 +1,113 @@
+#include <windows.h>
+#undef SetConsoleTitle  // ours is the portable service
+
+#include <mutex>
+
+#include "console_internal.h"
+#include "runtime/codepage.h"
+#include "runtime/console.h"
+
+namespace rt {
+namespace {
+
+constexpr UINT kCodePage936 = 936;
+
+std::mutex& OutputMutex() {
+  static std::mutex m;
+  return m;
+}
+
+bool IsConsole(HANDLE h) {
+  DWORD mode = 0;
+  return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
+}
+
+// Bytes of another code page as code page 936 text.
+std::string From(UINT codePage, std::string_view bytes) {
+  if (codePage == kCodePage936 || bytes.empty()) return std::string(bytes);
+  const int in = static_cast<int>(bytes.size());
+  const int n = MultiByteToWideChar(codePage, 0, bytes.data(), in, nullptr, 0);
+  std::u16string wide(static_cast<std::size_t>(n), u'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), in, reinterpret_cast<wchar_t*>(wide.data()), n);
+  return WideToGbk(wide);
+}
+
+// One line of redirected input; the bytes are the system code page's.
+bool ReadRedirectedLine(std::string& line) {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  std::string raw;
+  bool ended = false;
+  char c = 0;
+  DWORD got = 0;
+  while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    raw.push_back(c);
+  }
+  if (!ended && raw.empty()) return false;
+  if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
+  line = From(GetACP(), raw);
+  if (ended) line += "\r\n";
+  return true;
+}
+
+}  // namespace
+
+std::string TextToConsole(std::string_view text) {
+  return std::string(text);
+}
+std::string TextFromConsole(std::string_view bytes) {
+  return From(GetACP(), bytes);
+}
+
+void WriteStdout(std::string_view text, Stream stream) {
+  if (text.empty()) return;
+  HANDLE h = GetStdHandle(stream == Stream::kErr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+  const std::lock_guard lock(OutputMutex());
+  if (IsConsole(h)) {
+    // Wide output shows the Chinese texts whatever the console's code page.
+    const std::u16string wide = GbkToWide(text);
+    std::size_t done = 0;
+    while (done < wide.size()) {
+      const auto piece = static_cast<DWORD>(std::min(wide.size() - done, kConsoleWritePiece));
+      DWORD written = 0;
+      if (!WriteConsoleW(h, wide.data() + done, piece, &written, nullptr) || written == 0) return;
+      done += written;
+    }
+    return;
+  }
+  while (!text.empty()) {
+    const auto piece = static_cast<DWORD>(std::min(text.size(), kConsoleWritePiece));
+    DWORD written = 0;
+    if (!WriteFile(h, text.data(), piece, &written, nullptr) || written == 0) return;
+    text.remove_prefix(written);
+  }
+}
+
+std::string ReadConsoleLine() {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  if (in == nullptr || in == INVALID_HANDLE_VALUE) return {};
+  if (!IsConsole(in)) {
+    static std::string pending;  // only the main thread reads the console
+    return ReadConsolePiece(pending, ReadRedirectedLine);
+  }
+  char buffer[kConsoleReadBuffer];
+  DWORD got = 0;
+  if (!ReadConsoleA(in, buffer, sizeof buffer, &got, nullptr)) return {};
+  std::string raw = From(GetConsoleCP(), std::string_view(buffer, got));
+  return ConsoleLineFromRaw(raw);
+}
+
+void SetConsoleTitle(std::string_view title) {
+  const std::u16string wide = GbkToWide(title);
+  SetConsoleTitleW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+}
+
+void FreeConsole() {
+  ::FreeConsole();
+}
+
+}  // namespace rt

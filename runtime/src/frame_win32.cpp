@@ -1,0 +1,55 @@
+#include <objbase.h>
+#include <windows.h>
+#undef LoadLibrary  // ours is the platform layer's
+
+#include <cstdio>
+
+#include "platform.h"
+#include "runtime/codepage.h"
+#include "runtime/console.h"
+
+namespace rt::platform {
+
+void InitComponentLibrary() {
+  CoInitialize(nullptr);
+}
+void UninitComponentLibrary() {
+  CoUninitialize();
+}
+
+void ShowErrorBox(std::string_view text, std::string_view title) {
+  // Also on standard error, for runs without a desktop.
+  WriteStdout(std::string(title) + "\r\n" + std::string(text) + "\r\n", Stream::kErr);
+  const std::u16string wideText = GbkToWide(text), wideTitle = GbkToWide(title);
+  MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(wideText.c_str()),
+              reinterpret_cast<const wchar_t*>(wideTitle.c_str()), MB_ICONERROR | MB_OK);
+}
+
+void EndProcess(int code) {
+  std::fflush(nullptr);
+  ExitProcess(static_cast<UINT>(code));
+}
+
+LibraryHandle FindLoadedLibrary(const std::string& name) {
+  return reinterpret_cast<LibraryHandle>(GetModuleHandleA(name.c_str()));
+}
+
+LibraryHandle LoadLibrary(const std::string& name) {
+  return reinterpret_cast<LibraryHandle>(LoadLibraryA(name.c_str()));
+}
+
+void FreeLibrary(LibraryHandle library) {
+  ::FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void* FindRoutine(LibraryHandle library, const RoutineLookup& lookup) {
+  const auto module = static_cast<HMODULE>(library);
+  if (lookup.byOrdinal) {
+    if (lookup.ordinal <= 0 || lookup.ordinal > 0xFFFF) return nullptr;
+    return reinterpret_cast<void*>(
+        GetProcAddress(module, MAKEINTRESOURCEA(static_cast<WORD>(lookup.ordinal))));
+  }
+  return reinterpret_cast<void*>(GetProcAddress(module, lookup.name.c_str()));
+}
+
+}  // namespace rt::platform
