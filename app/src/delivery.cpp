@@ -83,11 +83,8 @@ std::string NoAnswerReason(std::int32_t code) {
     case 0x80072F05:  // expired
     case 0x80072F17:  // wrong usage
       return "未收到回复: 证书被拒绝";
-    default: {
-      char text[64];
-      std::snprintf(text, sizeof text, "未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
-      return text;
-    }
+    default:
+      return rt::FormatText("未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
   }
 }
 

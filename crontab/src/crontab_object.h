@@ -85,7 +85,7 @@ struct TickState {
 inline constexpr std::uint32_t kTickPeriodMs = 1000;
 inline constexpr std::uint32_t kTickAlignMs = 5;       // after the start of a second
 inline constexpr std::int64_t kMaxCatchUpSeconds = 5;  // skipped seconds replayed
-inline constexpr std::int64_t kMaxBackStepSeconds = 3 * 3600;
+inline constexpr std::int64_t kMaxBackStepSeconds = std::int64_t{3} * 3600;
 
 // One tick: reads the clock, moves the next tick to just after the next
 // second, and fires the tasks of each second not yet evaluated.

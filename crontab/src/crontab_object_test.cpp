@@ -92,7 +92,7 @@ Fired fired;
 std::string Clock(double fireTime) {
   const auto t = rt::SystemTimeFromDateTime(fireTime);
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", t->hour, t->minute, t->second);
+  (void)std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", t->hour, t->minute, t->second);
   return buffer;
 }
 

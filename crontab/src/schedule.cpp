@@ -347,7 +347,8 @@ std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
 }  // namespace
 
 std::int64_t LocalSeconds(const rt::SystemTime& t) {
-  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+  return DaysFromCivil(t.year, t.month, t.day) * 86400 + std::int64_t{t.hour} * 3600 +
+         std::int64_t{t.minute} * 60 + t.second;
 }
 
 rt::SystemTime TimeFromLocalSeconds(std::int64_t seconds) {

@@ -26,9 +26,7 @@ constexpr const char* kAm = "上午";
 constexpr const char* kPm = "下午";
 
 std::string Number(int value, int width) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*d", width, value);
-  return buf;
+  return FormatText("%0*d", width, value);
 }
 
 // Length of the run of the same byte starting at i.
@@ -248,18 +246,18 @@ double DateTimeDifference(DateTime first, DateTime second, int unit) {
   switch (unit) {
     case 1:
       return a->year - b->year;
-    case 2:
-      return (a->year * 4 + (a->month - 1) / 3) - (b->year * 4 + (b->month - 1) / 3);
+    case 2: {
+      const int quarterA = (a->month - 1) / 3, quarterB = (b->month - 1) / 3;
+      return (a->year - b->year) * 4 + quarterA - quarterB;
+    }
     default:
       return (a->year * 12 + a->month) - (b->year * 12 + b->month);
   }
 }
 
 std::string SystemTimeText(const SystemTime& time) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", time.year,
-                              time.month, time.day, time.hour, time.minute, time.second);
-  return std::string(buffer, static_cast<std::size_t>(n));
+  return FormatText("%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month, time.day, time.hour,
+                    time.minute, time.second);
 }
 
 }  // namespace rt

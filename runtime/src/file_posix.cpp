@@ -10,8 +10,6 @@
 #include "locale_posix.h"
 #include "runtime/file.h"
 
-extern char** environ;
-
 namespace rt {
 namespace {
 
@@ -48,6 +46,7 @@ void WaitFor(pid_t pid) {
 bool Spawn(std::vector<std::string> args, bool wait) {
   if (args.empty()) return false;
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = 0;

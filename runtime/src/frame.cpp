@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "runtime/text.h"
 
 namespace rt {
 namespace {
@@ -25,13 +26,6 @@ struct FrameState {
 FrameState& State() {
   static FrameState state;
   return state;
-}
-
-std::string Format(const char* format, auto... args) {
-  const int n = std::snprintf(nullptr, 0, format, args...);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
-  return text;
 }
 
 [[noreturn]] void FatalDllReport(const std::string& text) {
@@ -120,7 +114,7 @@ std::string_view RuntimeErrorText(int number) {
 
 std::string FormatRuntimeError(int number, int site, int offset, bool hostModule) {
   const std::string description(RuntimeErrorText(number));
-  return Format(
+  return FormatText(
       hostModule
           ? "program internal error number is %d. \r\n%s\r\n错误位置:%d,%d(仅5.8以上版本有效)"
           : "program internal error number is %d. \r\n%s\r\n错误位置:%d,%d",
@@ -186,7 +180,7 @@ void* BindLibraryRoutine(std::string_view libraryName, std::string_view routineN
     module = platform::LoadLibrary(library);
     if (!module) {
       lock.unlock();
-      FatalDllReport(Format("同目录下无法找到DLL文件:\"%s\".请与作者联系.", library.c_str()));
+      FatalDllReport(FormatText("同目录下无法找到DLL文件:\"%s\".请与作者联系.", library.c_str()));
     }
     if (s.loaded.size() < kMaxLoadedLibraries) s.loaded.push_back(module);
   }
@@ -195,7 +189,7 @@ void* BindLibraryRoutine(std::string_view libraryName, std::string_view routineN
     lock.unlock();
     const std::string name(routineName);
     FatalDllReport(
-        Format("无法定位DLL文件:\"%s\"当中的\"%s\"函数.", library.c_str(), name.c_str()));
+        FormatText("无法定位DLL文件:\"%s\"当中的\"%s\"函数.", library.c_str(), name.c_str()));
   }
   slot->store(routine, std::memory_order_release);
   return routine;

@@ -20,7 +20,7 @@ void ShowErrorBox(std::string_view text, std::string_view title) {
 }
 
 void EndProcess(int code) {
-  std::fflush(nullptr);
+  (void)std::fflush(nullptr);
   // Timer threads may still run: end without running static destructors.
   ::_exit(code);
 }

@@ -16,12 +16,6 @@ struct Overloaded : Ts... {
 template <class... Ts>
 Overloaded(Ts...) -> Overloaded<Ts...>;
 
-std::string Printf(const char* format, auto... args) {
-  char buffer[64];
-  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
-  return std::string(buffer, static_cast<std::size_t>(n));
-}
-
 // The bytes of a run of elements up to the first zero byte.
 std::string ByteRun(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
@@ -56,9 +50,7 @@ constexpr double kMaxDays = 7.0e11;
 }  // namespace
 
 std::string RealToText(double value) {
-  const int n = std::snprintf(nullptr, 0, "%f", value);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  std::snprintf(text.data(), text.size() + 1, "%f", value);
+  std::string text = FormatText("%f", value);
   if (text.find('.') == std::string::npos) return text;  // inf, nan
   while (!text.empty() && text.back() == '0') text.pop_back();
   if (!text.empty() && text.back() == '.') text.pop_back();
@@ -69,7 +61,9 @@ std::string DateTimeToText(double dateTime, bool dateOnly) {
   if (!std::isfinite(dateTime) || std::fabs(dateTime) > kMaxDays) return {};
   const double whole = std::trunc(dateTime);
   const double fraction = dateTime - whole;
-  const auto s = static_cast<std::int64_t>(std::fabs(fraction) * 86400 + 0.5);
+  // Nearest whole second of a non-negative value.
+  const auto s = static_cast<std::int64_t>(std::fabs(fraction) * 86400 +
+                                           0.5);  // NOLINT(bugprone-incorrect-roundings)
   const auto hours = s / 3600, minutes = s % 3600 / 60, seconds = s % 60;
 
   const auto d = static_cast<std::int64_t>(whole);
@@ -94,16 +88,17 @@ std::string DateTimeToText(double dateTime, bool dateOnly) {
     WalkMonths(year, YearLength(year) - r, month, day);
   }
 
-  std::string text =
-      Printf("%lld年%d月%lld日", static_cast<long long>(year), month, static_cast<long long>(day));
+  std::string text = FormatText("%lld年%d月%lld日", static_cast<long long>(year), month,
+                                static_cast<long long>(day));
   if (dateOnly) return text;
   if (seconds != 0) {
-    text += Printf("%lld时%lld分%lld秒", static_cast<long long>(hours),
-                   static_cast<long long>(minutes), static_cast<long long>(seconds));
+    text += FormatText("%lld时%lld分%lld秒", static_cast<long long>(hours),
+                       static_cast<long long>(minutes), static_cast<long long>(seconds));
   } else if (minutes != 0) {
-    text += Printf("%lld时%lld分", static_cast<long long>(hours), static_cast<long long>(minutes));
+    text +=
+        FormatText("%lld时%lld分", static_cast<long long>(hours), static_cast<long long>(minutes));
   } else if (hours != 0) {
-    text += Printf("%lld时", static_cast<long long>(hours));
+    text += FormatText("%lld时", static_cast<long long>(hours));
   }
   return text;
 }
@@ -119,11 +114,11 @@ std::string ValueToText(const Value& value) {
           [](DateTimeValue v) { return DateTimeToText(v.days); },
           [](const std::string& v) { return v; },
           [](const Bytes& v) { return BytesToText(v); },
-          [](RoutinePointer v) { return Printf("%lld", static_cast<long long>(v.address)); },
-          [](std::uint8_t v) { return Printf("%d", v); },
-          [](std::int16_t v) { return Printf("%d", v); },
-          [](std::int32_t v) { return Printf("%d", v); },
-          [](std::int64_t v) { return Printf("%lld", static_cast<long long>(v)); },
+          [](RoutinePointer v) { return FormatText("%lld", static_cast<long long>(v.address)); },
+          [](std::uint8_t v) { return FormatText("%d", v); },
+          [](std::int16_t v) { return FormatText("%d", v); },
+          [](std::int32_t v) { return FormatText("%d", v); },
+          [](std::int64_t v) { return FormatText("%lld", static_cast<long long>(v)); },
           [](float v) { return RealToText(static_cast<double>(v)); },
           [](double v) { return RealToText(v); },
           [](const Array<std::uint8_t>& a) { return ArrayRun(a); },

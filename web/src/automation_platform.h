@@ -20,7 +20,7 @@ namespace web::detail {
 class ComponentLibraryScope {
  public:
   ComponentLibraryScope();
-  ~ComponentLibraryScope();
+  ~ComponentLibraryScope();  // NOLINT(performance-trivially-destructible): not on every platform
   ComponentLibraryScope(const ComponentLibraryScope&) = delete;
   ComponentLibraryScope& operator=(const ComponentLibraryScope&) = delete;
 };

@@ -21,7 +21,7 @@ Registry& TheRegistry() {
 
 }  // namespace
 
-void RegisterComponent(std::string progId, ComponentFactory factory) {
+void RegisterComponent(std::string_view progId, ComponentFactory factory) {
   Registry& r = TheRegistry();
   const std::lock_guard lock(r.mutex);
   if (factory) {

@@ -120,6 +120,7 @@ std::string MergeCookies(std::string& sent, std::string& returned) {
   const std::vector<std::string> sentItems = rt::SplitText(sent, ";");
   std::vector<std::string> items = rt::SplitText(returned, ";");
   std::vector<std::string> returnedNames;
+  returnedNames.reserve(items.size());
   for (const std::string& r : items) returnedNames.push_back(CookieName(r));
   for (const std::string& s : sentItems) {
     const std::string name = CookieName(s);

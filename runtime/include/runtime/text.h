@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,16 @@ std::string UpperCase(std::string_view t);
 
 // The byte at a 1-based position as a signed 8-bit value; 0 outside the text.
 int CharCode(std::string_view t, int position = 1);
+
+// printf-style formatting into a text of exactly the needed length.
+template <class... Args>
+std::string FormatText(const char* format, Args... args) {
+  const int n = std::snprintf(nullptr, 0, format, args...);
+  if (n <= 0) return {};
+  std::string text(static_cast<std::size_t>(n), '\0');
+  (void)std::snprintf(text.data(), text.size() + 1, format, args...);
+  return text;
+}
 
 // Reads a whole decimal number ("123", no sign, no blanks); nullopt on any
 // other text or on overflow.

@@ -69,7 +69,7 @@ using ComponentFactory = std::function<std::shared_ptr<Component>()>;
 
 // Makes progId creatable by name in this process (replacing an earlier
 // registration); an empty factory removes it.
-void RegisterComponent(std::string progId, ComponentFactory factory);
+void RegisterComponent(std::string_view progId, ComponentFactory factory);
 
 // One argument of a call: a value, or the caller's variable (Ref), which the
 // member may change.
