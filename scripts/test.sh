@@ -38,7 +38,7 @@ export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-reminder}"
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 # One prefix and one server for the whole suite: no start-up races between tests.
 scripts/wine-run.sh wineboot -i >/dev/null 2>&1 || true
-"$wineserver" -p
+"$wineserver" -p 2>/dev/null || true  # already running is fine
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"

@@ -17,14 +17,19 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 passed=0
 
-# run NAME INPUT: runs the program in $work/NAME, leaves its text in $out.
+# run NAME INPUT: runs the program in $work/NAME (from the folder $work/NAME-cwd),
+# leaves its text in $out.
 run() {
-  local dir="$work/$1"
-  mkdir -p "$dir"
+  local dir="$work/$1" cwd="$work/$1-cwd"
+  mkdir -p "$dir" "$cwd"
   cp "$exe" "$dir/"
   [[ -n "${key-}" ]] && printf '%s' "$key" > "$dir/weskey.txt"
   [[ -n "${schedule-}" ]] && printf '%b' "$schedule" > "$dir/time.txt"
-  (cd / && printf '%b' "$2" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "$dir/$(basename "$exe")" \
+  if [[ -n "${PLANTED_NOTEPAD-}" ]]; then
+    cp "$PLANTED_NOTEPAD" "$dir/notepad.exe"
+    cp "$PLANTED_NOTEPAD" "$cwd/notepad.exe"
+  fi
+  (cd "$cwd" && printf '%b' "$2" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "$dir/$(basename "$exe")" \
     > "$dir/out" 2>&1)
   code=$?
   out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r')
@@ -52,6 +57,10 @@ has "欢迎使用铃兰小闹钟"; expect "no key: banner"
 has "    输入 q 回车 退出"; expect "no key: tutorial names q"
 [[ "$out" == *"请输入Server酱微信key" ]]; expect "no key: ends with the prompt"
 [[ -e "$dirOf/weskey.txt" ]]; expect "no key: key file made for the editor"
+if [[ -n "${PLANTED_NOTEPAD-}" ]]; then
+  sleep 1  # the editor is not waited for
+  [[ ! -e "$dirOf/planted-notepad-ran" ]]; expect "no key: a planted notepad.exe never runs"
+fi
 
 key=$'SCT1blackbox\n' schedule='0 0 0 1 1 * 30000 never\r\n'
 run key-road 'p\nq\n\n'

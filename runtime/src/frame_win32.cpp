@@ -26,7 +26,11 @@ void ShowErrorBox(std::string_view text, std::string_view title) {
 }
 
 void EndProcess(int code) {
-  std::fflush(nullptr);
+  (void)std::fflush(nullptr);
+  // Our stop steps have run; ExitProcess would now run every library's
+  // detach code while timer and HTTP threads may still be working, which can
+  // end the process abnormally. Ending it outright keeps the exit code.
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
   ExitProcess(static_cast<UINT>(code));
 }
 
