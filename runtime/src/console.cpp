@@ -28,8 +28,23 @@ std::string ConsoleLineFromRaw(std::string_view raw) {
   return std::string(raw.substr(0, stop));
 }
 
-std::string ReadConsolePiece(std::string& pending, bool (*readRaw)(std::string& line)) {
-  if (pending.empty() && !readRaw(pending)) return {};
+std::string ReadConsolePiece(std::string& pending, bool (*readByte)(char& c),
+                             std::string (*fromBytes)(std::string_view bytes)) {
+  if (pending.empty()) {
+    std::string raw;
+    bool ended = false;
+    for (char c = 0; readByte(c);) {
+      if (c == '\n') {
+        ended = true;
+        break;
+      }
+      raw.push_back(c);
+    }
+    if (!ended && raw.empty()) return {};  // end of input
+    if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
+    pending = fromBytes(raw);
+    if (ended) pending += "\r\n";
+  }
   std::size_t take = pending.size();
   if (take > kConsoleReadBuffer) {
     take = 0;

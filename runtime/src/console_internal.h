@@ -10,10 +10,13 @@ inline constexpr std::size_t kConsoleReadBuffer = 2048;
 // Pieces of at most this size go to the output handle.
 inline constexpr std::size_t kConsoleWritePiece = 1024;
 
-// Serves one console read from `pending`, refilling it with readRaw (one
-// line in code page 936 with its "\r\n" when it ended in one; false at end
-// of input). A line longer than one read is handed out over several reads,
-// never cutting a double-byte character, as the platform's console does.
-std::string ReadConsolePiece(std::string& pending, bool (*readRaw)(std::string& line));
+// Serves one console read from `pending`. When it is empty, one line is read
+// byte by byte with readByte (false at the end of input) and converted to
+// code page 936 with fromBytes; it keeps a "\r\n" when it ended in a line
+// break ("\n" or "\r\n"), as a console read gives it. A line longer than one
+// read is handed out over several reads, never cutting a double-byte
+// character, as the platform's console does.
+std::string ReadConsolePiece(std::string& pending, bool (*readByte)(char& c),
+                             std::string (*fromBytes)(std::string_view bytes));
 
 }  // namespace rt

@@ -56,27 +56,12 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-// One line from standard input in code page 936, "\r\n" ending it as on the
-// platform's console; false at end of input with nothing read.
-bool ReadRawLine(std::string& line) {
-  std::string raw;
-  char c = 0;
-  bool ended = false;
+bool ReadStdinByte(char& c) {
   for (;;) {
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (c == '\n') {
-      ended = true;
-      break;
-    }
-    raw.push_back(c);
+    return n == 1;
   }
-  if (!ended && raw.empty()) return false;
-  if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
-  line = posix::FromLocale(raw);
-  if (ended) line += "\r\n";
-  return true;
 }
 
 }  // namespace
@@ -97,7 +82,7 @@ void WriteStdout(std::string_view text, Stream stream) {
 
 std::string ReadConsoleLine() {
   static std::string pending;  // only the main thread reads the console
-  return ReadConsolePiece(pending, ReadRawLine);
+  return ReadConsolePiece(pending, ReadStdinByte, posix::FromLocale);
 }
 
 void SetConsoleTitle(std::string_view title) {

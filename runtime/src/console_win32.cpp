@@ -32,25 +32,14 @@ std::string From(UINT codePage, std::string_view bytes) {
   return WideToGbk(wide);
 }
 
-// One line of redirected input; the bytes are the system code page's.
-bool ReadRedirectedLine(std::string& line) {
-  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  std::string raw;
-  bool ended = false;
-  char c = 0;
+bool ReadRedirectedByte(char& c) {
   DWORD got = 0;
-  while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) {
-    if (c == '\n') {
-      ended = true;
-      break;
-    }
-    raw.push_back(c);
-  }
-  if (!ended && raw.empty()) return false;
-  if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
-  line = From(GetACP(), raw);
-  if (ended) line += "\r\n";
-  return true;
+  return ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1;
+}
+
+// Redirected input comes in the system's code page.
+std::string FromSystemCodePage(std::string_view bytes) {
+  return From(GetACP(), bytes);
 }
 
 }  // namespace
@@ -59,7 +48,7 @@ std::string TextToConsole(std::string_view text) {
   return std::string(text);
 }
 std::string TextFromConsole(std::string_view bytes) {
-  return From(GetACP(), bytes);
+  return FromSystemCodePage(bytes);
 }
 
 void WriteStdout(std::string_view text, Stream stream) {
@@ -92,7 +81,7 @@ std::string ReadConsoleLine() {
   if (in == nullptr || in == INVALID_HANDLE_VALUE) return {};
   if (!IsConsole(in)) {
     static std::string pending;  // only the main thread reads the console
-    return ReadConsolePiece(pending, ReadRedirectedLine);
+    return ReadConsolePiece(pending, ReadRedirectedByte, FromSystemCodePage);
   }
   char buffer[kConsoleReadBuffer];
   DWORD got = 0;
