@@ -6,10 +6,14 @@
 #include <string.h>
 #ifdef _WIN32
 #include <windows.h>
-static void Pause10ms(void) { Sleep(10); }
+static void Pause10ms(void) {
+  Sleep(10);
+}
 #else
 #include <threads.h>
-static void Pause10ms(void) { thrd_sleep(&(struct timespec){.tv_nsec = 10 * 1000 * 1000}, NULL); }
+static void Pause10ms(void) {
+  thrd_sleep(&(struct timespec){.tv_nsec = 10 * 1000 * 1000}, NULL);
+}
 #endif
 
 #include "crontab/crontab.h"
