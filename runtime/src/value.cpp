@@ -61,9 +61,7 @@ std::string DateTimeToText(double dateTime, bool dateOnly) {
   if (!std::isfinite(dateTime) || std::fabs(dateTime) > kMaxDays) return {};
   const double whole = std::trunc(dateTime);
   const double fraction = dateTime - whole;
-  // Nearest whole second of a non-negative value.
-  const auto s = static_cast<std::int64_t>(std::fabs(fraction) * 86400 +
-                                           0.5);  // NOLINT(bugprone-incorrect-roundings)
+  const std::int64_t s = std::llround(std::fabs(fraction) * 86400);  // nearest whole second
   const auto hours = s / 3600, minutes = s % 3600 / 60, seconds = s % 60;
 
   const auto d = static_cast<std::int64_t>(whole);
