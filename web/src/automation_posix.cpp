@@ -2,6 +2,7 @@
 // components, and the built-in HTTP request component on libcurl.
 #include "automation_platform.h"
 #include "component_registry.h"
+#include "redirect_guard.h"
 #include "runtime/text.h"
 #include "winhttp_curl.h"
 
@@ -13,7 +14,7 @@ ComponentLibraryScope::~ComponentLibraryScope() = default;
 ResultCode CreateInstance(std::string_view progId, std::shared_ptr<Component>& instance) {
   ComponentFactory factory = FindRegisteredComponent(progId);
   if (!factory && rt::UpperCase(progId) == rt::UpperCase(kHttpRequestProgId)) {
-    factory = MakeCurlHttpRequest;
+    factory = [] { return std::make_shared<RedirectGuard>(MakeCurlHttpRequest()); };
   }
   if (!factory) return kInvalidClassString;
   instance = factory();

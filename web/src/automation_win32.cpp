@@ -10,7 +10,9 @@
 
 #include "automation_platform.h"
 #include "component_registry.h"
+#include "redirect_guard.h"
 #include "runtime/codepage.h"
+#include "runtime/text.h"
 
 namespace web {
 namespace {
@@ -313,6 +315,11 @@ ResultCode CreateInstance(std::string_view progId, std::shared_ptr<Component>& i
   unknown->Release();
   if (FAILED(hr)) return hr;
   instance = std::make_shared<DispatchComponent>(dispatch);
+  // The platform's request object resends every header, the referring
+  // address with the user's key too, to wherever it is redirected.
+  if (rt::UpperCase(progId) == rt::UpperCase(kHttpRequestProgId)) {
+    instance = std::make_shared<RedirectGuard>(std::move(instance));
+  }
   return kOk;
 }
 

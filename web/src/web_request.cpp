@@ -10,7 +10,6 @@
 namespace web {
 namespace {
 
-constexpr std::string_view kHttpRequestComponent = "WinHttp.WinHttpRequest.5.1";
 constexpr int kDefaultTimeoutMs = 15000;
 constexpr int kIgnoredCertificateErrors = 0x3300;
 
@@ -35,7 +34,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   AutomationObject http;
   if (a.callerObject) {
     CopyAutomationObject(http, *a.callerObject);
-  } else if (!CreateAutomationObject(http, kHttpRequestComponent)) {
+  } else if (!CreateAutomationObject(http, kHttpRequestProgId)) {
     return {};
   }
 

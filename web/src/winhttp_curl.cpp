@@ -27,7 +27,6 @@ constexpr ResultCode kCannotCallBeforeSend = WinHttpError(12019);
 constexpr ResultCode kCannotConnect = WinHttpError(12029);
 constexpr ResultCode kConnectionError = WinHttpError(12030);
 constexpr ResultCode kInvalidHeader = WinHttpError(12153);
-constexpr ResultCode kRedirectFailed = WinHttpError(12156);
 constexpr ResultCode kSecureFailure = WinHttpError(12175);
 
 // Option indexes and the certificate error flags of option 4.
@@ -37,8 +36,6 @@ constexpr int kIgnoreUnknownCa = 0x0100;
 constexpr int kIgnoreWrongUsage = 0x0200;
 constexpr int kIgnoreCertCnInvalid = 0x1000;
 constexpr int kIgnoreCertDateInvalid = 0x2000;
-
-constexpr int kMaxRedirects = 10;
 
 std::mutex& TestAuthorityMutex() {
   static std::mutex m;
@@ -100,8 +97,6 @@ ResultCode FromCurl(CURLcode rc) {
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
       return kInvalidUrl;
-    case CURLE_TOO_MANY_REDIRECTS:
-      return kRedirectFailed;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
@@ -112,26 +107,6 @@ ResultCode FromCurl(CURLcode rc) {
     default:
       return kConnectionError;
   }
-}
-
-// Scheme, host and port of a URL, for telling whether a redirect leaves the
-// origin of the request.
-std::string OriginOf(const std::string& url) {
-  CURLU* u = curl_url();
-  std::string origin;
-  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
-    for (CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
-      char* value = nullptr;
-      const unsigned flags = part == CURLUPART_PORT ? CURLU_DEFAULT_PORT : 0;
-      if (curl_url_get(u, part, &value, flags) == CURLUE_OK && value) {
-        origin += rt::UpperCase(value);
-        curl_free(value);
-      }
-      origin += '|';
-    }
-  }
-  curl_url_cleanup(u);
-  return origin;
 }
 
 struct Header {
@@ -293,42 +268,15 @@ class CurlHttpRequest final : public Component {
       }
     }
 
-    std::string method = method_;
-    std::string url = url_;
-    std::vector<Header> headers = headers_;
-    const std::string origin = OriginOf(url);
-    for (int hop = 0;; ++hop) {
-      const CURLcode rc = Perform(method, url, headers, body);
-      if (rc != CURLE_OK) {
-        ClearResponse();
-        return FromCurl(rc);
-      }
-      long code = 0;
-      curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
-      status_ = code;
-      const bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-      char* location = nullptr;
-      if (redirect && redirects_) curl_easy_getinfo(curl_, CURLINFO_REDIRECT_URL, &location);
-      if (!location) break;
-      if (hop >= kMaxRedirects) {
-        ClearResponse();
-        return kRedirectFailed;
-      }
-      url = location;
-      if (code == 303 || ((code == 301 || code == 302) && method == "POST")) {
-        if (method != "HEAD") method = "GET";
-        body.clear();
-        std::erase_if(headers, [](const Header& h) { return IEquals(h.name, "Content-Type"); });
-      }
-      // The referring address carries the caller's key, and the other
-      // headers may carry credentials: none of them goes to another origin.
-      if (OriginOf(url) != origin) {
-        std::erase_if(headers, [](const Header& h) {
-          return IEquals(h.name, "Referer") || IEquals(h.name, "Cookie") ||
-                 IEquals(h.name, "Authorization");
-        });
-      }
+    // One exchange: redirects are followed by the guard around this object.
+    const CURLcode rc = Perform(method_, url_, headers_, body);
+    if (rc != CURLE_OK) {
+      ClearResponse();
+      return FromCurl(rc);
     }
+    long code = 0;
+    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
+    status_ = code;
     hasResponse_ = true;
     return kOk;
   }

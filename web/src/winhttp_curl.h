@@ -5,10 +5,9 @@
 #include <string>
 
 #include "web/automation.h"
+#include "web/web_request.h"
 
 namespace web {
-
-inline constexpr std::string_view kHttpRequestProgId = "WinHttp.WinHttpRequest.5.1";
 
 std::shared_ptr<Component> MakeCurlHttpRequest();
 

@@ -71,6 +71,24 @@ TEST(WinHttp, RedirectsFollowedUnlessTurnedOff) {
   EXPECT_EQ(status, 302);
 }
 
+TEST(WinHttp, RefererDoesNotFollowARedirectToAnotherHost) {
+  int port = 0;
+  LocalHttpServer server([&port](const ReceivedRequest& r) {
+    if (r.target == "/SCT1.send") {
+      return Answer{302, "Location: http://localhost:" + std::to_string(port) + "/landed\r\n", ""};
+    }
+    return Answer{200, "", "landed"};
+  });
+  port = server.port();
+  EXPECT_EQ(Text(WebRequest({.url = server.Url("/SCT1.send"), .method = 1, .bodyText = "x"})),
+            "landed");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Header("Referer"), server.Url("/SCT1.send"));
+  EXPECT_EQ(requests[1].target, "/landed");
+  EXPECT_EQ(requests[1].Header("Referer"), "");
+}
+
 TEST(WinHttp, ControlCharactersReachNoServer) {
   LocalHttpServer server([](const ReceivedRequest&) { return Answer{}; });
   int status = -1;

@@ -12,6 +12,9 @@
 
 namespace web {
 
+// The platform's HTTP request object, which WebRequest drives.
+inline constexpr std::string_view kHttpRequestProgId = "WinHttp.WinHttpRequest.5.1";
+
 inline constexpr std::array<std::string_view, 8> kHttpMethodNames = {
     "GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
 

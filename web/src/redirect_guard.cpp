@@ -1,0 +1,174 @@
+#include "redirect_guard.h"
+
+#include <algorithm>
+
+#include "runtime/codepage.h"
+#include "runtime/text.h"
+
+namespace web {
+namespace {
+
+constexpr int kOptionEnableRedirects = 6;
+constexpr int kMaxRedirects = 10;
+
+bool NameIs(std::string_view member, std::string_view name) {
+  return rt::UpperCase(member) == rt::UpperCase(name);
+}
+
+bool IsRedirect(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::u16string Wide(std::string_view utf8) {
+  return rt::Utf8ToWide(utf8);
+}
+std::string Utf8(const Variant& v) {
+  const auto* w = std::get_if<std::u16string>(&v);
+  return w ? rt::WideToUtf8(*w) : std::string();
+}
+
+// Where the authority of an absolute URL ends.
+std::size_t AuthorityEnd(std::string_view url, std::size_t start) {
+  const auto end = url.find_first_of("/?#", start);
+  return end == std::string_view::npos ? url.size() : end;
+}
+
+}  // namespace
+
+std::string OriginOf(std::string_view url) {
+  const auto scheme = url.find("://");
+  if (scheme == std::string_view::npos) return {};
+  const std::string name = Lower(url.substr(0, scheme));
+  std::string authority =
+      Lower(url.substr(scheme + 3, AuthorityEnd(url, scheme + 3) - (scheme + 3)));
+  if (const auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  if (authority.find(':', authority.rfind(']') == std::string::npos ? 0 : authority.rfind(']')) ==
+      std::string::npos) {
+    authority += name == "https" ? ":443" : name == "http" ? ":80" : "";
+  }
+  return name + "://" + authority;
+}
+
+std::string ResolveLocation(std::string_view base, std::string_view location) {
+  if (location.find("://") != std::string_view::npos) return std::string(location);
+  const auto scheme = base.find("://");
+  if (scheme == std::string_view::npos) return std::string(location);
+  if (location.starts_with("//"))
+    return std::string(base.substr(0, scheme + 1)) + std::string(location);
+  const std::size_t pathStart = AuthorityEnd(base, scheme + 3);
+  const std::string root(base.substr(0, pathStart));
+  if (location.starts_with("/")) return root + std::string(location);
+  // Relative to the folder of the current path.
+  std::string_view path = base.substr(pathStart);
+  path = path.substr(0, path.find_first_of("?#"));
+  const auto slash = path.rfind('/');
+  return root + std::string(slash == std::string_view::npos ? "/" : path.substr(0, slash + 1)) +
+         std::string(location);
+}
+
+ResultCode RedirectGuard::Forward(std::string_view member, AccessKind kind, std::span<Variant> args,
+                                  Variant& result) {
+  return inner_->Invoke(member, kind, args, result);
+}
+
+ResultCode RedirectGuard::Call(std::string_view member, AccessKind kind,
+                               std::vector<Variant> args) {
+  Variant ignored;
+  return inner_->Invoke(member, kind, args, ignored);
+}
+
+ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
+                                 Variant& result) {
+  const bool put = kind == AccessKind::kPropertyPut;
+  if (NameIs(member, "Option") && !args.empty() &&
+      VariantToNumber(args[0]) == kOptionEnableRedirects) {
+    if (!put) {
+      result = follow_;
+      return kOk;
+    }
+    if (args.size() != 2) return kBadParamCount;
+    follow_ = VariantToNumber(args[1]) != 0;
+    return kOk;
+  }
+  if (NameIs(member, "Option") && put) options_.emplace_back(args.begin(), args.end());
+  if (NameIs(member, "Open")) {
+    headers_.clear();
+    method_ = args.size() > 0 ? rt::UpperCase(Utf8(args[0])) : std::string();
+    url_ = args.size() > 1 ? Utf8(args[1]) : std::string();
+    const ResultCode rc = Forward(member, kind, args, result);
+    // The object never follows a redirect by itself.
+    Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
+    return rc;
+  }
+  if (NameIs(member, "SetRequestHeader") && args.size() == 2) {
+    const ResultCode rc = Forward(member, kind, args, result);
+    if (rc >= 0) {
+      const auto* name = std::get_if<std::u16string>(&args[0]);
+      const auto* value = std::get_if<std::u16string>(&args[1]);
+      if (name && value) headers_.push_back({*name, *value});
+    }
+    return rc;
+  }
+  if (NameIs(member, "Send")) return Send(args);
+  return Forward(member, kind, args, result);
+}
+
+ResultCode RedirectGuard::Reopen(const std::string& method, const std::string& url,
+                                 const std::vector<Header>& headers) {
+  ResultCode rc = Call("Open", AccessKind::kMethod, {Wide(method), Wide(url), false});
+  if (rc < 0) return rc;
+  for (const auto& option : options_) Call("Option", AccessKind::kPropertyPut, option);
+  Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
+  for (const Header& h : headers) Call("SetRequestHeader", AccessKind::kMethod, {h.name, h.value});
+  return kOk;
+}
+
+ResultCode RedirectGuard::Send(std::span<Variant> args) {
+  std::vector<Variant> body(args.begin(), args.end());
+  Variant ignored;
+  ResultCode rc = Forward("Send", AccessKind::kMethod, body, ignored);
+  if (!follow_) return rc;
+
+  std::string method = method_, url = url_;
+  std::vector<Header> headers = headers_;
+  const std::string origin = OriginOf(url);
+  for (int hop = 0; rc >= 0 && hop < kMaxRedirects; ++hop) {
+    Variant status, location;
+    Forward("Status", AccessKind::kPropertyGet, {}, status);
+    if (!IsRedirect(static_cast<int>(VariantToNumber(status)))) break;
+    std::vector<Variant> name{std::u16string(u"Location")};
+    if (Forward("GetResponseHeader", AccessKind::kMethod, name, location) < 0) break;
+    const std::string target = Utf8(location);
+    if (target.empty()) break;
+
+    const int code = static_cast<int>(VariantToNumber(status));
+    url = ResolveLocation(url, target);
+    if (code == 303 || ((code == 301 || code == 302) && method == "POST")) {
+      if (method != "HEAD") method = "GET";
+      body.clear();
+      std::erase_if(headers,
+                    [](const Header& h) { return NameIs(rt::WideToUtf8(h.name), "Content-Type"); });
+    }
+    // The referring address holds the user's key, and the other two may
+    // hold credentials: none of them goes to another origin.
+    if (OriginOf(url) != origin) {
+      std::erase_if(headers, [](const Header& h) {
+        const std::string n = rt::WideToUtf8(h.name);
+        return NameIs(n, "Referer") || NameIs(n, "Cookie") || NameIs(n, "Authorization");
+      });
+    }
+    rc = Reopen(method, url, headers);
+    if (rc >= 0) rc = Forward("Send", AccessKind::kMethod, body, ignored);
+  }
+  return rc;
+}
+
+}  // namespace web

@@ -1,0 +1,48 @@
+// Redirects followed by us rather than by the HTTP request object: the
+// object's own following is turned off, and each hop is a new request whose
+// Referer, Cookie and Authorization headers (the referring address carries
+// the user's key) never go to another origin. Works over any component with
+// the members of the platform's HTTP request object.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "web/automation.h"
+#include "web/web_request.h"
+
+namespace web {
+
+class RedirectGuard final : public Component {
+ public:
+  explicit RedirectGuard(std::shared_ptr<Component> inner) : inner_(std::move(inner)) {}
+
+  ResultCode Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
+                    Variant& result) override;
+
+ private:
+  struct Header {
+    std::u16string name, value;
+  };
+  ResultCode Forward(std::string_view member, AccessKind kind, std::span<Variant> args,
+                     Variant& result);
+  ResultCode Call(std::string_view member, AccessKind kind, std::vector<Variant> args);
+  ResultCode Send(std::span<Variant> args);
+  ResultCode Reopen(const std::string& method, const std::string& url,
+                    const std::vector<Header>& headers);
+
+  std::shared_ptr<Component> inner_;
+  bool follow_ = true;
+  std::string method_, url_;                   // of the last Open
+  std::vector<Header> headers_;                // set since the last Open
+  std::vector<std::vector<Variant>> options_;  // every Option written, re-applied per hop
+};
+
+// Scheme, host and port of a URL, lower-cased, default ports made explicit.
+std::string OriginOf(std::string_view url);
+// The address a Location header points to from `base`.
+std::string ResolveLocation(std::string_view base, std::string_view location);
+
+}  // namespace web
