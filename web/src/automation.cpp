@@ -105,44 +105,43 @@ void ReleaseAutomationObject(AutomationObject& object) {
   object.lastResult = kOk;
 }
 
-void CallMethod(AutomationObject& object, std::string_view member, Args args) {
+namespace {
+
+// The member's result; empty when the call failed.
+Variant ResultOf(AutomationObject& object, std::string_view member, AccessKind kind, Args& args) {
   Variant result;
-  Invoke(object, member, AccessKind::kMethod, args, result);
+  Invoke(object, member, kind, args, result);
+  return result;
+}
+
+}  // namespace
+
+void CallMethod(AutomationObject& object, std::string_view member, Args args) {
+  ResultOf(object, member, AccessKind::kMethod, args);
 }
 
 std::string CallMethodText(AutomationObject& object, std::string_view member, Args args) {
-  Variant result;
-  Invoke(object, member, AccessKind::kMethod, args, result);
-  return VariantToText(result);
+  return VariantToText(ResultOf(object, member, AccessKind::kMethod, args));
 }
 
 double CallMethodNumber(AutomationObject& object, std::string_view member, Args args) {
-  Variant result;
-  Invoke(object, member, AccessKind::kMethod, args, result);
-  return VariantToNumber(result);
+  return VariantToNumber(ResultOf(object, member, AccessKind::kMethod, args));
 }
 
 std::string ReadPropertyText(AutomationObject& object, std::string_view member, Args index) {
-  Variant result;
-  Invoke(object, member, AccessKind::kPropertyGet, index, result);
-  return VariantToText(result);
+  return VariantToText(ResultOf(object, member, AccessKind::kPropertyGet, index));
 }
 
 double ReadPropertyNumber(AutomationObject& object, std::string_view member, Args index) {
-  Variant result;
-  Invoke(object, member, AccessKind::kPropertyGet, index, result);
-  return VariantToNumber(result);
+  return VariantToNumber(ResultOf(object, member, AccessKind::kPropertyGet, index));
 }
 
 VariantValue ReadPropertyVariant(AutomationObject& object, std::string_view member, Args index) {
-  VariantValue v;
-  Invoke(object, member, AccessKind::kPropertyGet, index, v.value);
-  return v;
+  return {ResultOf(object, member, AccessKind::kPropertyGet, index)};
 }
 
 void WriteProperty(AutomationObject& object, std::string_view member, Args indexAndValue) {
-  Variant result;
-  Invoke(object, member, AccessKind::kPropertyPut, indexAndValue, result);
+  ResultOf(object, member, AccessKind::kPropertyPut, indexAndValue);
 }
 
 bool VariantFromBytes(VariantValue& variant, const rt::Bytes& bytes) {
