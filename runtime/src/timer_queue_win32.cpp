@@ -3,6 +3,7 @@
 // hold up the next tick.
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,9 @@ struct Timer {
   HANDLE queue = nullptr;
   HANDLE handle = nullptr;
   DWORD period = 0;
+  // Set before the platform timer is deleted: a call the platform had
+  // already queued then starts nothing.
+  std::atomic<bool> deleted{false};
 };
 
 // The timer whose call runs on this thread, if any.
@@ -36,6 +40,7 @@ class Tick final : public TimerTick {
 
 VOID CALLBACK Fire(PVOID parameter, BOOLEAN) {
   auto& timer = *static_cast<Timer*>(parameter);
+  if (timer.deleted.load(std::memory_order_acquire)) return;
   const Timer* outer = currentTimer;
   currentTimer = &timer;
   Tick tick(timer);
@@ -79,6 +84,7 @@ class Win32TimerQueue final : public TimerQueue {
       timer = std::move(it->second);
       timers_.erase(it);
     }
+    timer->deleted.store(true, std::memory_order_release);
     const bool waits = wait == TimerWait::kWait && currentTimer != timer.get();
     DeleteTimerQueueTimer(timer->queue, timer->handle, waits ? INVALID_HANDLE_VALUE : nullptr);
     if (!waits) {
@@ -94,6 +100,7 @@ class Win32TimerQueue final : public TimerQueue {
     {
       const std::lock_guard lock(mutex_);
       std::swap(queue, queue_);
+      for (auto& [id, timer] : timers_) timer->deleted.store(true, std::memory_order_release);
     }
     if (!queue) return;
     if (wait == TimerWait::kWait) {
