@@ -189,6 +189,12 @@ std::string UpperCase(std::string_view t) {
   return out;
 }
 
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return Fold(static_cast<unsigned char>(x)) == Fold(static_cast<unsigned char>(y));
+         });
+}
+
 int CharCode(std::string_view t, int position) {
   if (position < 1 || static_cast<std::size_t>(position) > t.size()) return 0;
   return static_cast<signed char>(t[static_cast<std::size_t>(position - 1)]);

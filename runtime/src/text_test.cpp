@@ -159,6 +159,9 @@ TEST(Bytes, UpperCaseCompareCharCode) {
   EXPECT_EQ(CharCode(kZhong, 1), static_cast<signed char>(0xD6));
   EXPECT_EQ(CharCode("A", 2), 0);
   EXPECT_EQ(CharCode("A", 0), 0);
+  EXPECT_TRUE(EqualsIgnoreCase("content-TYPE", "Content-Type"));
+  EXPECT_FALSE(EqualsIgnoreCase("\xC1", "\xE1"));  // only ASCII letters fold
+  EXPECT_FALSE(EqualsIgnoreCase("Cookie", "Cookies"));
   EXPECT_EQ(JoinTexts(std::string("a"), "", std::string_view("b")), "ab");
 }
 

@@ -13,7 +13,7 @@ ComponentLibraryScope::~ComponentLibraryScope() = default;
 
 ResultCode CreateInstance(std::string_view progId, std::shared_ptr<Component>& instance) {
   ComponentFactory factory = FindRegisteredComponent(progId);
-  if (!factory && rt::UpperCase(progId) == rt::UpperCase(kHttpRequestProgId)) {
+  if (!factory && rt::EqualsIgnoreCase(progId, kHttpRequestProgId)) {
     factory = [] { return std::make_shared<RedirectGuard>(MakeCurlHttpRequest()); };
   }
   if (!factory) return kInvalidClassString;

@@ -317,7 +317,7 @@ ResultCode CreateInstance(std::string_view progId, std::shared_ptr<Component>& i
   instance = std::make_shared<DispatchComponent>(dispatch);
   // The platform's request object resends every header, the referring
   // address with the user's key too, to wherever it is redirected.
-  if (rt::UpperCase(progId) == rt::UpperCase(kHttpRequestProgId)) {
+  if (rt::EqualsIgnoreCase(progId, kHttpRequestProgId)) {
     instance = std::make_shared<RedirectGuard>(std::move(instance));
   }
   return kOk;

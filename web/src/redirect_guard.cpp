@@ -11,10 +11,6 @@ namespace {
 constexpr int kOptionEnableRedirects = 6;
 constexpr int kMaxRedirects = 10;
 
-bool NameIs(std::string_view member, std::string_view name) {
-  return rt::UpperCase(member) == rt::UpperCase(name);
-}
-
 bool IsRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -88,7 +84,7 @@ ResultCode RedirectGuard::Call(std::string_view member, AccessKind kind,
 ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
                                  Variant& result) {
   const bool put = kind == AccessKind::kPropertyPut;
-  if (NameIs(member, "Option") && !args.empty() &&
+  if (rt::EqualsIgnoreCase(member, "Option") && !args.empty() &&
       VariantToNumber(args[0]) == kOptionEnableRedirects) {
     if (!put) {
       result = follow_;
@@ -98,8 +94,9 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     follow_ = VariantToNumber(args[1]) != 0;
     return kOk;
   }
-  if (NameIs(member, "Option") && put) options_.emplace_back(args.begin(), args.end());
-  if (NameIs(member, "Open")) {
+  if (rt::EqualsIgnoreCase(member, "Option") && put)
+    options_.emplace_back(args.begin(), args.end());
+  if (rt::EqualsIgnoreCase(member, "Open")) {
     headers_.clear();
     method_ = args.size() > 0 ? rt::UpperCase(Utf8(args[0])) : std::string();
     url_ = args.size() > 1 ? Utf8(args[1]) : std::string();
@@ -108,7 +105,7 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
     return rc;
   }
-  if (NameIs(member, "SetRequestHeader") && args.size() == 2) {
+  if (rt::EqualsIgnoreCase(member, "SetRequestHeader") && args.size() == 2) {
     const ResultCode rc = Forward(member, kind, args, result);
     if (rc >= 0) {
       const auto* name = std::get_if<std::u16string>(&args[0]);
@@ -117,7 +114,7 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     }
     return rc;
   }
-  if (NameIs(member, "Send")) return Send(args);
+  if (rt::EqualsIgnoreCase(member, "Send")) return Send(args);
   return Forward(member, kind, args, result);
 }
 
@@ -154,15 +151,17 @@ ResultCode RedirectGuard::Send(std::span<Variant> args) {
     if (code == 303 || ((code == 301 || code == 302) && method == "POST")) {
       if (method != "HEAD") method = "GET";
       body.clear();
-      std::erase_if(headers,
-                    [](const Header& h) { return NameIs(rt::WideToUtf8(h.name), "Content-Type"); });
+      std::erase_if(headers, [](const Header& h) {
+        return rt::EqualsIgnoreCase(rt::WideToUtf8(h.name), "Content-Type");
+      });
     }
     // The referring address holds the user's key, and the other two may
     // hold credentials: none of them goes to another origin.
     if (OriginOf(url) != origin) {
       std::erase_if(headers, [](const Header& h) {
         const std::string n = rt::WideToUtf8(h.name);
-        return NameIs(n, "Referer") || NameIs(n, "Cookie") || NameIs(n, "Authorization");
+        return rt::EqualsIgnoreCase(n, "Referer") || rt::EqualsIgnoreCase(n, "Cookie") ||
+               rt::EqualsIgnoreCase(n, "Authorization");
       });
     }
     rc = Reopen(method, url, headers);

@@ -51,10 +51,6 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-bool NameIs(std::string_view member, std::string_view name) {
-  return member.size() == name.size() && rt::FindText(member, name, 1, true) == 1;
-}
-
 bool HasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
     const auto b = static_cast<unsigned char>(c);
@@ -76,10 +72,6 @@ std::u16string FromWire(std::string_view bytes) {
   std::u16string wide;
   for (char c : bytes) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
   return wide;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && (a.empty() || rt::FindText(a, b, 1, true) == 1);
 }
 
 ResultCode FromCurl(CURLcode rc) {
@@ -130,20 +122,23 @@ class CurlHttpRequest final : public Component {
   ResultCode Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
                     Variant& result) override {
     const bool put = kind == AccessKind::kPropertyPut;
-    if (NameIs(member, "SetTimeouts")) return SetTimeouts(args);
-    if (NameIs(member, "SetProxy")) return SetProxy(args);
-    if (NameIs(member, "Open")) return Open(args);
-    if (NameIs(member, "Option")) return put ? PutOption(args) : GetOption(args, result);
-    if (NameIs(member, "SetRequestHeader")) return SetRequestHeader(args);
-    if (NameIs(member, "Send")) return Send(args);
-    if (NameIs(member, "ResponseBody")) return Response(result, body_);
-    if (NameIs(member, "ResponseText")) {
+    if (rt::EqualsIgnoreCase(member, "SetTimeouts")) return SetTimeouts(args);
+    if (rt::EqualsIgnoreCase(member, "SetProxy")) return SetProxy(args);
+    if (rt::EqualsIgnoreCase(member, "Open")) return Open(args);
+    if (rt::EqualsIgnoreCase(member, "Option"))
+      return put ? PutOption(args) : GetOption(args, result);
+    if (rt::EqualsIgnoreCase(member, "SetRequestHeader")) return SetRequestHeader(args);
+    if (rt::EqualsIgnoreCase(member, "Send")) return Send(args);
+    if (rt::EqualsIgnoreCase(member, "ResponseBody")) return Response(result, body_);
+    if (rt::EqualsIgnoreCase(member, "ResponseText")) {
       return Response(result, FromWire(std::string(body_.begin(), body_.end())));
     }
-    if (NameIs(member, "GetAllResponseHeaders")) return Response(result, FromWire(rawHeaders_));
-    if (NameIs(member, "GetResponseHeader")) return GetResponseHeader(args, result);
-    if (NameIs(member, "Status")) return Response(result, static_cast<std::int32_t>(status_));
-    if (NameIs(member, "StatusText")) return Response(result, FromWire(statusText_));
+    if (rt::EqualsIgnoreCase(member, "GetAllResponseHeaders"))
+      return Response(result, FromWire(rawHeaders_));
+    if (rt::EqualsIgnoreCase(member, "GetResponseHeader")) return GetResponseHeader(args, result);
+    if (rt::EqualsIgnoreCase(member, "Status"))
+      return Response(result, static_cast<std::int32_t>(status_));
+    if (rt::EqualsIgnoreCase(member, "StatusText")) return Response(result, FromWire(statusText_));
     return kUnknownName;
   }
 
@@ -215,7 +210,7 @@ class CurlHttpRequest final : public Component {
       return kInvalidHeader;
     }
     for (Header& existing : headers_) {
-      if (IEquals(existing.name, h.name)) {
+      if (rt::EqualsIgnoreCase(existing.name, h.name)) {
         existing.value = std::move(h.value);
         return kOk;
       }
@@ -230,7 +225,8 @@ class CurlHttpRequest final : public Component {
     const std::string name = ToUtf8(args[0]);
     for (const std::string& line : rt::SplitText(rawHeaders_, "\r\n")) {
       const int colon = rt::FindText(line, ":");
-      if (colon > 1 && IEquals(line.substr(0, static_cast<std::size_t>(colon - 1)), name)) {
+      if (colon > 1 &&
+          rt::EqualsIgnoreCase(line.substr(0, static_cast<std::size_t>(colon - 1)), name)) {
         result = FromWire(rt::TrimText(line.substr(static_cast<std::size_t>(colon))));
         return kOk;
       }
@@ -329,8 +325,8 @@ class CurlHttpRequest final : public Component {
     curl_slist* list = nullptr;
     bool hasAccept = false, hasContentType = false;
     for (const Header& h : headers) {
-      hasAccept = hasAccept || IEquals(h.name, "Accept");
-      hasContentType = hasContentType || IEquals(h.name, "Content-Type");
+      hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
+      hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
       const std::string line = h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
       list = curl_slist_append(list, line.c_str());
     }

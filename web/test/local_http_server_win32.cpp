@@ -51,7 +51,7 @@ std::string ReceivedRequest::Header(std::string_view name) const {
   for (const std::string& line : rt::SplitText(head, "\r\n")) {
     const auto colon = line.find(':');
     if (colon == std::string::npos) continue;
-    if (rt::UpperCase(line.substr(0, colon)) == rt::UpperCase(name)) {
+    if (rt::EqualsIgnoreCase(line.substr(0, colon), name)) {
       return rt::TrimText(line.substr(colon + 1));
     }
   }

@@ -60,6 +60,8 @@ std::string MiddlePart(std::string_view t, int start, int n);
 std::string TrimText(std::string_view t);
 std::string RemoveAllBlanks(std::string_view t);
 std::string UpperCase(std::string_view t);
+// Equal when ASCII letters are folded (names of headers, members, ProgIDs).
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // The byte at a 1-based position as a signed 8-bit value; 0 outside the text.
 int CharCode(std::string_view t, int position = 1);
