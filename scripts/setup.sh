@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
+  libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev nlohmann-json3-dev
   clang clang-format
   # The Windows build: cross compiler, GoogleTest sources, Wine to run it.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine64

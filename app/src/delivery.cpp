@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "app/reminder.h"
 #include "runtime/codepage.h"
@@ -13,6 +14,7 @@ namespace app {
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kTruncatedMark = "…(回复过长，已截断)";
 
 bool IsAsciiDigit(char c) {
   return c >= '0' && c <= '9';
@@ -45,52 +47,81 @@ std::string EncodePathSegment(std::string_view text) {
   return out;
 }
 
-// The value of the reply's "code" member, when it has one.
-std::optional<std::string> ReplyCode(std::string_view reply) {
-  const auto key = reply.find("\"code\"");
-  if (key == std::string_view::npos) return std::nullopt;
-  std::size_t i = key + 6;
-  auto skipBlanks = [&] {
-    while (i < reply.size() &&
-           (reply[i] == ' ' || reply[i] == '\t' || reply[i] == '\r' || reply[i] == '\n')) {
-      ++i;
+// Why the exchange ended without an answer, from its failure code.
+std::string NoAnswerReason(std::int32_t code) {
+  const auto reason = [code]() -> std::string_view {
+    switch (code) {
+      case web::kHttpNameNotResolved:
+        return "无法解析域名";
+      case web::kHttpCannotConnect:
+        return "无法连接";
+      case web::kHttpConnectionError:
+      case web::kHttpInvalidServerResponse:
+        return "连接被关闭";
+      case web::kHttpTimeout:
+        return "超时";
+      case web::kHttpCertificateAuthorityInvalid:
+      case web::kHttpCertificateNameInvalid:
+      case web::kHttpCertificateDateInvalid:
+      case web::kHttpCertificateWrongUsage:
+      case web::kHttpSecureInvalidCertificate:
+        return "证书被拒绝";
+      case web::kHttpSecureChannelError:
+      case web::kHttpSecureFailure:
+        return "安全连接失败";
+      case web::kHttpRedirectFailed:
+        return "重定向过多";
+      default:
+        return {};
     }
-  };
-  skipBlanks();
-  if (i >= reply.size() || reply[i] != ':') return std::nullopt;
-  ++i;
-  skipBlanks();
-  const bool quoted = i < reply.size() && reply[i] == '"';
-  if (quoted) ++i;
-  const std::size_t start = i;
-  while (i < reply.size() && (IsAsciiDigit(reply[i]) || reply[i] == '-')) ++i;
-  return std::string(reply.substr(start, i - start));
+  }();
+  if (reason.empty()) {
+    return rt::FormatText("未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
+  }
+  return rt::JoinTexts("未收到回复: ", reason);
 }
 
-// Why no answer came, from the failure code of the exchange.
-std::string NoAnswerReason(std::int32_t code) {
-  switch (static_cast<std::uint32_t>(code)) {
-    case 0x80072EE2:  // time-out
-      return "未收到回复: 超时";
-    case 0x80072EFD:  // cannot connect
-    case 0x80072EE7:  // name not resolved
-    case 0x80072EFE:  // connection aborted
-    case 0x80072EFF:  // connection reset
-      return "未收到回复: 无法连接";
-    case 0x80072F8F:  // secure channel failure
-    case 0x80072F0D:  // unknown authority
-    case 0x80072F06:  // name mismatch
-    case 0x80072F05:  // expired
-    case 0x80072F17:  // wrong usage
-      return "未收到回复: 证书被拒绝";
-    default:
-      return rt::FormatText("未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
+// The relay's verdict in a JSON object: "code" (or the older "errno") of 0,
+// or neither, is acceptance.
+bool RelayAccepted(const nlohmann::json& reply) {
+  for (const char* name : {"code", "errno"}) {
+    const auto it = reply.find(name);
+    if (it == reply.end()) continue;
+    if (it->is_number_integer()) return it->get<std::int64_t>() == 0;
+    if (it->is_number_float()) return it->get<double>() == 0;
+    return it->is_string() && it->get_ref<const std::string&>() == "0";
   }
+  return true;
+}
+
+// The relay's own words for a refusal, if it gave any.
+std::optional<std::string> RelayMessage(const nlohmann::json& reply) {
+  for (const char* name : {"message", "errmsg", "info"}) {
+    const auto it = reply.find(name);
+    if (it != reply.end() && it->is_string() && !it->get_ref<const std::string&>().empty()) {
+      return rt::Utf8ToGbk(it->get_ref<const std::string&>());
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
 std::string FileText(const rt::Bytes& bytes) {
+  // UTF-16 with its byte-order mark: what "Unicode" in an editor's save
+  // dialog writes.
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    const bool little = bytes[0] == 0xFF;
+    std::u16string wide;
+    wide.reserve(bytes.size() / 2);
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const auto unit = little ? bytes[i] | (bytes[i + 1] << 8) : (bytes[i] << 8) | bytes[i + 1];
+      if (unit == 0) break;
+      wide += static_cast<char16_t>(unit);
+    }
+    return rt::WideToGbk(wide);
+  }
   std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) raw.remove_prefix(kUtf8Bom.size());
   raw = raw.substr(0, raw.find('\0'));
@@ -100,10 +131,21 @@ std::string FileText(const rt::Bytes& bytes) {
 }
 
 std::string KeyFromFileText(std::string_view text) {
-  constexpr std::string_view kAround = " \t\r\n";
-  const auto first = text.find_first_not_of(kAround);
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(kAround) - first + 1));
+  // Length of a blank (the full-width one too), tab or line end at i, or 0.
+  const auto around = [text](std::size_t i) -> std::size_t {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
+    return text.substr(i, 2) == "\xA1\xA1" ? 2 : 0;
+  };
+  std::size_t first = 0;
+  for (std::size_t n; first < text.size() && (n = around(first)) > 0;) first += n;
+  std::size_t end = first;  // past the last character that is not around the key
+  for (std::size_t i = first; i < text.size();) {
+    const std::size_t len = rt::CharLength(text, i);
+    if (around(i) == 0) end = i + len;
+    i += len;
+  }
+  return std::string(text.substr(first, end - first));
 }
 
 std::vector<std::string> ScheduleLines(std::string_view text) {
@@ -146,26 +188,41 @@ Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl) {
   return c;
 }
 
-bool DeliveryAccepted(int status, std::string_view reply) {
-  if (status < 200 || status > 299) return false;
-  const auto code = ReplyCode(reply);
-  return !code || *code == "0";
+DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
+                              std::string_view key) {
+  if (sendResult < 0 || (status == 0 && answer.empty())) {
+    return {false, NoAnswerReason(sendResult)};
+  }
+  // Only the start of a long reply is shown, so only that much is decoded
+  // (escapes make a shown character up to six bytes long).
+  constexpr std::size_t kDecoded = 8 * kShownReplyBytes;
+  const bool cut = answer.size() > kDecoded;
+  std::string reply = SafeReply(
+      web::DecodeUnicodeEscapes(
+          web::Utf8ToGbk(cut ? rt::Bytes(answer.begin(), answer.begin() + kDecoded) : answer)),
+      key, kShownReplyBytes);
+  if (cut && !reply.ends_with(kTruncatedMark)) reply += kTruncatedMark;
+  if (status < 200 || status > 299) {
+    return {false, rt::TrimText(rt::FormatText("HTTP %d ", status) + reply)};
+  }
+  const auto json = nlohmann::json::parse(answer.begin(), answer.end(), nullptr, false);
+  if (!json.is_object()) return {false, rt::TrimText("回复不是中转站的应答 " + reply)};
+  if (RelayAccepted(json)) return {true, reply};
+  const auto message = RelayMessage(json);
+  return {false, message ? SafeReply(*message, key, kShownReplyBytes) : reply};
 }
 
-std::string SafeReply(std::string_view reply, std::string_view key) {
-  std::string out;
-  out.reserve(reply.size());
-  for (char c : reply) {
-    const auto b = static_cast<unsigned char>(c);
-    const bool control = (b < 0x20 && c != '\r' && c != '\n' && c != '\t') || b == 0x7F;
-    out.push_back(control ? '?' : c);
-  }
+std::string SafeReply(std::string_view reply, std::string_view key, std::size_t maxBytes) {
+  std::string_view shown = rt::TextPrefix(reply, maxBytes);
+  std::string out = rt::PrintableText(shown);
   // The relay may echo the request address; the key stays off the screen.
   if (key.size() >= 4) out = rt::ReplaceText(out, key, "***");
+  if (shown.size() < reply.size()) out += kTruncatedMark;
   return out;
 }
 
-void PushReminder(const std::string& key, const std::string& title, const std::string& body) {
+void PushReminder(const std::string& key, const std::string& title, const std::string& body,
+                  std::string_view taskName) {
   AppContext& ctx = Context();
   int status = 0;
   std::int32_t sendResult = 0;
@@ -174,17 +231,22 @@ void PushReminder(const std::string& key, const std::string& title, const std::s
   args.method = 1;
   args.bodyText = FormBody(title, body);
   args.statusCode = &status;
-  args.timeoutSeconds = ctx.timeoutSeconds;
+  const int timeout = ctx.timeoutSeconds.value_or(kDeliveryTimeoutSeconds);
+  args.timeoutSeconds = timeout;
+  // Whatever the relay does (trickling, a chain of redirects), the whole
+  // delivery ends within the time-out.
+  args.deadlineSeconds = timeout;
+  args.maxReplyBytes = kMaxReplyBytes;
   args.sendResult = &sendResult;
   const rt::Bytes answer = web::WebRequest(args);
-  const std::string reply = web::DecodeUnicodeEscapes(web::Utf8ToGbk(answer));
+  const DeliveryOutcome outcome = JudgeDelivery(status, sendResult, answer, key);
 
-  const bool accepted = DeliveryAccepted(status, reply);
+  const std::string name =
+      taskName.empty() ? std::string() : rt::JoinTexts(" [", rt::PrintableText(taskName), "]");
   ctx.console->Write(rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
-                                   accepted ? "  推送完成\r\n" : "  推送失败\r\n"));
-  const std::string shown =
-      status == 0 && answer.empty() ? NoAnswerReason(sendResult) : SafeReply(reply, key);
-  ctx.console->Write(rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), " ", shown, "\r\n\r\n"));
+                                   outcome.accepted ? "  推送完成" : "  推送失败", name, "\r\n"));
+  ctx.console->Write(
+      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), name, " ", outcome.detail, "\r\n\r\n"));
 }
 
 }  // namespace app

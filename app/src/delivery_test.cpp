@@ -20,16 +20,46 @@ TEST(FileText, EncodingsAndMarks) {
       {"1 1 8 * * * * 定时提醒", "1 1 8 * * * * 定时提醒"},                 // saved as 936
       {std::string("ab\0cd", 5), "ab"},
       {"", ""},
+      // UTF-16 with its byte-order mark, little and big endian.
+      {std::string("\xFF\xFES\0C\0T\0"
+                   "1\0\x2D\x4E\r\0\n\0",
+                   16),
+       "SCT1中\r\n"},
+      {std::string("\xFE\xFF\0S\0C\0T\0"
+                   "1\x4E\x2D",
+                   12),
+       "SCT1中"},
+      {std::string("\xFF\xFE"
+                   "a\0\0\0b\0",
+                   8),
+       "a"},
+      {std::string("\xFF\xFE"
+                   "a\0b",
+                   5),
+       "a"},  // an odd last byte is no character
+      {"\xFF\xFE", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(FileText(B(c.bytes)), c.text) << c.bytes;
 }
 
 TEST(KeyFromFileText, TrimsOnlyWhatSurroundsTheKey) {
-  EXPECT_EQ(KeyFromFileText("SCT1a\r\n"), "SCT1a");
-  EXPECT_EQ(KeyFromFileText(" \tSCT1a \t\n\n"), "SCT1a");
-  EXPECT_EQ(KeyFromFileText("\r\n"), "");
-  EXPECT_EQ(KeyFromFileText("   "), "");
-  EXPECT_EQ(KeyFromFileText("a b"), "a b");
+  struct Case {
+    std::string text, key;
+  } cases[] = {
+      {"SCT1a\r\n", "SCT1a"},
+      {" \tSCT1a \t\n\n", "SCT1a"},
+      {"\r\n", ""},
+      {"   ", ""},
+      {"a b", "a b"},
+      {"　SCT1a　\r\n", "SCT1a"},  // full-width blanks from an input method
+      {"　 　", ""},
+      {"a　b", "a　b"},
+      // "\xB0\xA1" is one character: its trail byte and the next lead byte
+      // are no full-width blank.
+      {"\xB0\xA1\xA1\xA1", "\xB0\xA1"},
+      {"\xB0\xA1\xA1", "\xB0\xA1\xA1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(KeyFromFileText(c.text), c.key) << c.text;
 }
 
 TEST(ScheduleLines, OneTaskPerNonEmptyLine) {
@@ -53,27 +83,60 @@ TEST(RequestAddress, KeyForms) {
   EXPECT_EQ(RequestAddress(s, ""), "https://relay.example/.send");
 }
 
-TEST(DeliveryAccepted, StatusAndCode) {
+TEST(JudgeDelivery, VerdictAndReason) {
+  const std::string page = "<html><body>Login to the Wi-Fi</body></html>";
   struct Case {
     int status;
-    std::string reply;
+    std::int32_t sendResult;
+    std::string body;  // as it came, UTF-8
     bool accepted;
+    std::string detail;
   } cases[] = {
-      {200, R"({"code":0,"message":"","data":{}})", true},
-      {200, R"({"code": 0})", true},
-      {200, "ok", true},
-      {204, "", true},
-      {200, R"({"code":40001,"message":"bad pushkey"})", false},
-      {200, R"({"code":"40001"})", false},
-      {400, R"({"code":0})", false},
-      {500, "", false},
-      {0, "", false},
+      {200, 0, R"({"code":0,"message":"","data":{}})", true,
+       R"({"code":0,"message":"","data":{}})"},
+      {200, 0, R"({"code": 0})", true, R"({"code": 0})"},
+      {200, 0, R"({"errno":0,"errmsg":"success"})", true, R"({"errno":0,"errmsg":"success"})"},
+      {200, 0, R"({"data":1})", true, R"({"data":1})"},
+      {200, 0, rt::GbkToUtf8(R"({"code":40001,"message":"超过当天的发送次数限制"})"), false,
+       "超过当天的发送次数限制"},
+      {200, 0, R"({"code":"40001"})", false, R"({"code":"40001"})"},
+      {200, 0, R"({"errno":1024,"errmsg":"bad key"})", false, "bad key"},
+      {200, 0, "ok", false, "回复不是中转站的应答 ok"},
+      {200, 0, page, false, "回复不是中转站的应答 " + page},
+      {204, 0, "", false, "回复不是中转站的应答"},
+      {200, 0, "[0]", false, "回复不是中转站的应答 [0]"},
+      {400, 0, R"({"code":0})", false, R"(HTTP 400 {"code":0})"},
+      {500, 0, page, false, "HTTP 500 " + page},
+      {503, 0, "", false, "HTTP 503"},
+      {0, static_cast<std::int32_t>(0x80072EE2), "", false, "未收到回复: 超时"},
+      {0, static_cast<std::int32_t>(0x80072EE7), "", false, "未收到回复: 无法解析域名"},
+      {0, static_cast<std::int32_t>(0x80072EFD), "", false, "未收到回复: 无法连接"},
+      {0, static_cast<std::int32_t>(0x80072EFE), "", false, "未收到回复: 连接被关闭"},
+      {0, static_cast<std::int32_t>(0x80072F0D), "", false, "未收到回复: 证书被拒绝"},
+      {0, static_cast<std::int32_t>(0x80072F7D), "", false, "未收到回复: 安全连接失败"},
+      {0, static_cast<std::int32_t>(0x80072F8F), "", false, "未收到回复: 安全连接失败"},
+      {302, static_cast<std::int32_t>(0x80072F7C), "", false, "未收到回复: 重定向过多"},
+      {0, static_cast<std::int32_t>(0x80004005), "", false, "未收到回复 (错误 0x80004005)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(DeliveryAccepted(c.status, c.reply), c.accepted) << c.reply;
+  for (const auto& c : cases) {
+    const DeliveryOutcome o = JudgeDelivery(c.status, c.sendResult, B(c.body), "SCT1key");
+    EXPECT_EQ(o.accepted, c.accepted) << c.status << " " << c.body;
+    EXPECT_EQ(o.detail, c.detail) << c.status << " " << c.body;
+  }
+}
+
+TEST(JudgeDelivery, LongRepliesAreCutAtACharacterBoundary) {
+  const std::string big = "<p>" + std::string(3000, 'x') + "</p>";
+  const DeliveryOutcome o = JudgeDelivery(500, 0, B(big), "");
+  EXPECT_EQ(o.detail, "HTTP 500 " + big.substr(0, kShownReplyBytes) + "…(回复过长，已截断)");
+  // 2047 ASCII bytes, then a two-byte character that does not fit whole.
+  const std::string text = std::string(2047, 'a') + "中";
+  EXPECT_EQ(SafeReply(text, ""), std::string(2047, 'a') + "…(回复过长，已截断)");
 }
 
 TEST(SafeReply, ControlsAndKeyNeverReachTheScreen) {
   EXPECT_EQ(SafeReply("a\x1b[2Jb\r\n\tc\x7f", "KEY"), "a?[2Jb\r\n\tc?");
+  EXPECT_EQ(SafeReply("bare\rcr and\nlf", ""), "bare?cr and\r\nlf");
   EXPECT_EQ(SafeReply("url /SCT9999.send", "SCT9999"), "url /***.send");
   EXPECT_EQ(SafeReply("中文", ""), "中文");
 }

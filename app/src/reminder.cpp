@@ -4,6 +4,7 @@
 
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
+#include "delivery_queue.h"
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
@@ -17,6 +18,14 @@ constexpr std::string_view kExitCommand = "q";
 
 crontab_handle* gScheduler = nullptr;
 std::atomic<AppContext*> gContext{nullptr};
+// Deliveries name their task when there is more than one.
+std::atomic<int> gTaskCount{0};
+
+// Never destroyed: its workers may outlive the main routine.
+DeliveryQueue& Deliveries() {
+  static auto* queue = new DeliveryQueue(kMaxDeliveriesInFlight);
+  return *queue;
+}
 
 AppContext& ProcessContext() {
   static AppContext context{
@@ -41,17 +50,21 @@ void InstallSchedule(std::string_view scheduleText) {
   AppContext& ctx = Context();
   const rt::SystemTime now = ctx.clock->LocalTime();
   std::optional<rt::SystemTime> first;
+  int added = 0;
   for (const std::string& line : ScheduleLines(scheduleText)) {
     if (crontab_Add(gScheduler, line.c_str(), OnReminderTrigger) == 0) {
-      ctx.console->Write(rt::JoinTexts("任务添加失败(格式错误或任务名重复): ", line, "\r\n"));
+      ctx.console->Write(
+          rt::JoinTexts("任务添加失败(格式错误或任务名重复): ", rt::PrintableText(line), "\r\n"));
       continue;
     }
-    ctx.console->Write(rt::JoinTexts("任务已添加", line, "\r\n\r\n\r\n"));
+    ++added;
+    ctx.console->Write(rt::JoinTexts("任务已添加", rt::PrintableText(line), "\r\n\r\n\r\n"));
     if (auto schedule = cron::Schedule::Parse(line, now.year)) {
       const auto next = schedule->NextAfter(now);
       if (next && (!first || cron::LocalSeconds(*next) < cron::LocalSeconds(*first))) first = next;
     }
   }
+  gTaskCount.store(added);
   crontab_Start(gScheduler);
   if (first) {
     ctx.console->Write(rt::JoinTexts("下次提醒: ", rt::SystemTimeText(*first), "\r\n"));
@@ -120,15 +133,22 @@ int ReminderMain() {
 }
 
 void OnReminderTrigger(double fireTime, const char* taskName) {
-  SendReminder(fireTime, taskName ? std::string(taskName) : std::string());
+  // The tick goes on at once: a slow relay must not hold back the next
+  // reminder.
+  Deliveries().Post(
+      [fireTime, name = std::string(taskName ? taskName : "")] { SendReminder(fireTime, name); });
 }
 
-void SendReminder(double /*fireTime*/, const std::string& /*taskName*/) {
+void WaitForDeliveries() {
+  Deliveries().WaitIdle();
+}
+
+void SendReminder(double /*fireTime*/, const std::string& taskName) {
   // Every reminder is made from the key file and the clock as they are now.
   AppContext& ctx = Context();
   const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(Directory() + "/weskey.txt")));
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
-  PushReminder(key, message.title, message.body);
+  PushReminder(key, message.title, message.body, gTaskCount.load() > 1 ? taskName : "");
 }
 
 }  // namespace app

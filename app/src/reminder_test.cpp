@@ -13,62 +13,12 @@
 #include "crontab/crontab.h"
 #include "runtime/codepage.h"
 #include "runtime/frame.h"
+#include "scripted_console.h"
 
 namespace app {
 namespace {
 
 namespace fs = std::filesystem;
-
-class ScriptedConsole final : public rt::Console {
- public:
-  void Write(std::string_view text, rt::Stream) override {
-    const std::lock_guard lock(mutex_);
-    output_.append(text);
-  }
-  std::string ReadLine() override {
-    std::unique_lock lock(mutex_);
-    ++reads_;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return !lines_.empty(); });
-    std::string line = std::move(lines_.front());
-    lines_.pop_front();
-    return line;
-  }
-  void SetTitle(std::string_view title) override {
-    const std::lock_guard lock(mutex_);
-    title_ = title;
-  }
-  void Type(std::string line) {
-    const std::lock_guard lock(mutex_);
-    lines_.push_back(std::move(line));
-    changed_.notify_all();
-  }
-  void WaitForReads(int n) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return reads_ >= n; });
-  }
-  std::string Output() {
-    const std::lock_guard lock(mutex_);
-    return output_;
-  }
-  std::string Title() {
-    const std::lock_guard lock(mutex_);
-    return title_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::string> lines_;
-  std::string output_, title_;
-  int reads_ = 0;
-};
-
-class FixedClock final : public rt::Clock {
- public:
-  rt::SystemTime LocalTime() override { return now; }
-  rt::SystemTime now{2026, 12, 0, 6, 9, 1, 1, 0};
-};
 
 struct Received {
   std::string path, body;
@@ -241,9 +191,10 @@ TEST_F(ReminderTest, RefusedDeliveriesAreReportedAsFailed) {
     relay_.reply = rt::GbkToUtf8(c.reply);
     PushReminder("SCT1test", "t", "b");
   }
-  EXPECT_EQ(console_.Output(), Stamp() + "  推送失败\r\n" + Stamp() + " " + cases[0].reply +
-                                   "\r\n\r\n" + Stamp() + "  推送失败\r\n" + Stamp() + " " +
-                                   cases[1].reply + "\r\n\r\n");
+  // The relay's own words for a refusal; the status for an HTTP error.
+  EXPECT_EQ(console_.Output(), Stamp() + "  推送失败\r\n" + Stamp() + " 超过当天的发送次数限制" +
+                                   "\r\n\r\n" + Stamp() + "  推送失败\r\n" + Stamp() +
+                                   " HTTP 400 " + cases[1].reply + "\r\n\r\n");
 }
 
 TEST_F(ReminderTest, NoAnswerGivesAReasonAndNeverTheKey) {
@@ -266,6 +217,7 @@ TEST_F(ReminderTest, TriggerRunsWhileMainThreadReadsTheConsole) {
   console_.WaitForReads(1);  // the loop waits for a line
   clock_.now.hour = 10;      // a trigger an hour later, on the scheduler's side
   OnReminderTrigger(rt::NowLocal(clock_), "never");
+  WaitForDeliveries();
   console_.Type("q");
   console_.Type("");
   main.join();

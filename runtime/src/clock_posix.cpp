@@ -32,4 +32,10 @@ Clock& SystemClock() {
   return clock;
 }
 
+std::int64_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
 }  // namespace rt

@@ -22,4 +22,8 @@ Clock& SystemClock() {
   return clock;
 }
 
+std::int64_t MonotonicMilliseconds() {
+  return static_cast<std::int64_t>(GetTickCount64());
+}
+
 }  // namespace rt

@@ -168,6 +168,36 @@ std::string TrimText(std::string_view t) {
   return std::string(t.substr(first, end - first));
 }
 
+std::string PrintableText(std::string_view t) {
+  std::string out;
+  out.reserve(t.size());
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const auto b = static_cast<unsigned char>(t[i]);
+    if (b == '\r' && i + 1 < t.size() && t[i + 1] == '\n') {
+      out += "\r\n";
+      ++i;
+    } else if (b == '\n') {
+      out += "\r\n";
+    } else if ((b < 0x20 && b != '\t') || b == 0x7F) {
+      out += '?';
+    } else {
+      out += t[i];
+    }
+  }
+  return out;
+}
+
+std::string_view TextPrefix(std::string_view t, std::size_t maxBytes) {
+  if (t.size() <= maxBytes) return t;
+  std::size_t end = 0;
+  while (end < t.size()) {
+    const std::size_t len = CharLength(t, end);
+    if (end + len > maxBytes) break;
+    end += len;
+  }
+  return t.substr(0, end);
+}
+
 std::string RemoveAllBlanks(std::string_view t) {
   std::string out;
   out.reserve(t.size());

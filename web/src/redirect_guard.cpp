@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runtime/clock.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
 
@@ -100,6 +101,7 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     headers_.clear();
     method_ = args.size() > 0 ? rt::UpperCase(Utf8(args[0])) : std::string();
     url_ = args.size() > 1 ? Utf8(args[1]) : std::string();
+    async_ = args.size() > 2 && VariantToNumber(args[2]) != 0;
     const ResultCode rc = Forward(member, kind, args, result);
     // The object never follows a redirect by itself.
     Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
@@ -115,12 +117,15 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     return rc;
   }
   if (rt::EqualsIgnoreCase(member, "Send")) return Send(args);
+  if (rt::EqualsIgnoreCase(member, "WaitForResponse") && async_) {
+    return WaitForResponse(args, result);
+  }
   return Forward(member, kind, args, result);
 }
 
 ResultCode RedirectGuard::Reopen(const std::string& method, const std::string& url,
                                  const std::vector<Header>& headers) {
-  ResultCode rc = Call("Open", AccessKind::kMethod, {Wide(method), Wide(url), false});
+  ResultCode rc = Call("Open", AccessKind::kMethod, {Wide(method), Wide(url), async_});
   if (rc < 0) return rc;
   for (const auto& option : options_) Call("Option", AccessKind::kPropertyPut, option);
   Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
@@ -129,45 +134,80 @@ ResultCode RedirectGuard::Reopen(const std::string& method, const std::string& u
 }
 
 ResultCode RedirectGuard::Send(std::span<Variant> args) {
-  std::vector<Variant> body(args.begin(), args.end());
+  chain_ = {method_, url_, OriginOf(url_), headers_, {args.begin(), args.end()}, 0};
   Variant ignored;
-  ResultCode rc = Forward("Send", AccessKind::kMethod, body, ignored);
-  if (!follow_) return rc;
-
-  std::string method = method_, url = url_;
-  std::vector<Header> headers = headers_;
-  const std::string origin = OriginOf(url);
-  for (int hop = 0; rc >= 0 && hop < kMaxRedirects; ++hop) {
-    Variant status, location;
-    Forward("Status", AccessKind::kPropertyGet, {}, status);
-    if (!IsRedirect(static_cast<int>(VariantToNumber(status)))) break;
-    std::vector<Variant> name{std::u16string(u"Location")};
-    if (Forward("GetResponseHeader", AccessKind::kMethod, name, location) < 0) break;
-    const std::string target = Utf8(location);
-    if (target.empty()) break;
-
-    const int code = static_cast<int>(VariantToNumber(status));
-    url = ResolveLocation(url, target);
-    if (code == 303 || ((code == 301 || code == 302) && method == "POST")) {
-      if (method != "HEAD") method = "GET";
-      body.clear();
-      std::erase_if(headers, [](const Header& h) {
-        return rt::EqualsIgnoreCase(rt::WideToUtf8(h.name), "Content-Type");
-      });
-    }
-    // The referring address holds the user's key, and the other two may
-    // hold credentials: none of them goes to another origin.
-    if (OriginOf(url) != origin) {
-      std::erase_if(headers, [](const Header& h) {
-        const std::string n = rt::WideToUtf8(h.name);
-        return rt::EqualsIgnoreCase(n, "Referer") || rt::EqualsIgnoreCase(n, "Cookie") ||
-               rt::EqualsIgnoreCase(n, "Authorization");
-      });
-    }
-    rc = Reopen(method, url, headers);
-    if (rc >= 0) rc = Forward("Send", AccessKind::kMethod, body, ignored);
+  ResultCode rc = Forward("Send", AccessKind::kMethod, chain_.body, ignored);
+  // Asynchronous: the hops are followed while the caller waits.
+  if (async_ || !follow_) return rc;
+  while (rc >= 0 && (rc = NextHop()) == 1) {
   }
-  return rc;
+  return rc < 0 ? rc : kOk;
+}
+
+ResultCode RedirectGuard::WaitForResponse(std::span<Variant> args, Variant& result) {
+  // One time-out for the whole chain of hops; -1 (the default) waits without
+  // limit.
+  const double seconds = args.empty() ? -1 : VariantToNumber(args[0]);
+  const std::int64_t deadline =
+      rt::MonotonicMilliseconds() + static_cast<std::int64_t>(std::max(seconds, 0.0) * 1000);
+  for (;;) {
+    Variant done;
+    std::vector<Variant> wait{std::int32_t{-1}};
+    if (seconds >= 0) {
+      const std::int64_t left = (deadline - rt::MonotonicMilliseconds()) / 1000;
+      if (left < 1 && chain_.hops > 0) {
+        result = false;
+        return kOk;
+      }
+      wait[0] = static_cast<std::int32_t>(std::max<std::int64_t>(left, 0));
+    }
+    const ResultCode rc = Forward("WaitForResponse", AccessKind::kMethod, wait, done);
+    if (rc < 0 || VariantToNumber(done) == 0 || !follow_) {
+      result = done;
+      return rc;
+    }
+    const ResultCode next = NextHop();
+    if (next < 0) return next;
+    if (next == 0) {
+      result = true;
+      return kOk;
+    }
+  }
+}
+
+ResultCode RedirectGuard::NextHop() {
+  Variant status, location;
+  Forward("Status", AccessKind::kPropertyGet, {}, status);
+  const int code = static_cast<int>(VariantToNumber(status));
+  if (!IsRedirect(code)) return 0;
+  std::vector<Variant> name{std::u16string(u"Location")};
+  if (Forward("GetResponseHeader", AccessKind::kMethod, name, location) < 0) return 0;
+  const std::string target = Utf8(location);
+  if (target.empty()) return 0;
+  // A chain that goes on and on (a loop) is a failed redirect.
+  if (++chain_.hops > kMaxRedirects) return kHttpRedirectFailed;
+
+  chain_.url = ResolveLocation(chain_.url, target);
+  if (code == 303 || ((code == 301 || code == 302) && chain_.method == "POST")) {
+    if (chain_.method != "HEAD") chain_.method = "GET";
+    chain_.body.clear();
+    std::erase_if(chain_.headers, [](const Header& h) {
+      return rt::EqualsIgnoreCase(rt::WideToUtf8(h.name), "Content-Type");
+    });
+  }
+  // The referring address holds the user's key, and the other two may
+  // hold credentials: none of them goes to another origin.
+  if (OriginOf(chain_.url) != chain_.origin) {
+    std::erase_if(chain_.headers, [](const Header& h) {
+      const std::string n = rt::WideToUtf8(h.name);
+      return rt::EqualsIgnoreCase(n, "Referer") || rt::EqualsIgnoreCase(n, "Cookie") ||
+             rt::EqualsIgnoreCase(n, "Authorization");
+    });
+  }
+  ResultCode rc = Reopen(chain_.method, chain_.url, chain_.headers);
+  Variant ignored;
+  if (rc >= 0) rc = Forward("Send", AccessKind::kMethod, chain_.body, ignored);
+  return rc < 0 ? rc : 1;
 }
 
 }  // namespace web

@@ -30,14 +30,25 @@ class RedirectGuard final : public Component {
                      Variant& result);
   ResultCode Call(std::string_view member, AccessKind kind, std::vector<Variant> args);
   ResultCode Send(std::span<Variant> args);
+  ResultCode WaitForResponse(std::span<Variant> args, Variant& result);
+  // After an answer: 1 when it was a redirect and the next hop is sent, 0
+  // when it is the final answer, or the failure.
+  ResultCode NextHop();
   ResultCode Reopen(const std::string& method, const std::string& url,
                     const std::vector<Header>& headers);
 
   std::shared_ptr<Component> inner_;
   bool follow_ = true;
+  bool async_ = false;                         // of the last Open
   std::string method_, url_;                   // of the last Open
   std::vector<Header> headers_;                // set since the last Open
   std::vector<std::vector<Variant>> options_;  // every Option written, re-applied per hop
+  struct Chain {                               // the hops of the current Send
+    std::string method, url, origin;
+    std::vector<Header> headers;
+    std::vector<Variant> body;
+    int hops = 0;
+  } chain_;
 };
 
 // Scheme, host and port of a URL, lower-cased, default ports made explicit.

@@ -147,6 +147,10 @@ TEST(RedirectGuard, TurnedOffOrEndlessRedirectsStop) {
   loop.http->replies["http://a/x"] = {302, "/x"};
   loop.Post("http://a/x");
   EXPECT_EQ(loop.http->requests.size(), 11u);  // the request and ten hops
+  // ...and then the exchange fails as a redirect that went nowhere.
+  std::vector<Variant> none;
+  Variant ignored;
+  EXPECT_EQ(loop.guard.Invoke("Send", AccessKind::kMethod, none, ignored), kHttpRedirectFailed);
 }
 
 }  // namespace

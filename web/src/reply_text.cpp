@@ -155,10 +155,9 @@ std::string DecodeUnicodeEscapes(std::string_view text) {
   prepared = rt::ReplaceText(prepared, "\\u", "%u");
   prepared = rt::ReplaceText(prepared, "'", kQuoteStandIn);
 
+  // A decoded zero ends the text; an empty result stays empty (reading the
+  // bytes another way would only make mojibake).
   std::string result = UpToZero(rt::WideToGbk(Unescape(EvaluateLiteral(rt::GbkToWide(prepared)))));
-  if (result.empty()) {
-    result = StreamTextFromBytes(rt::Bytes(prepared.begin(), prepared.end()));
-  }
   result = rt::ReplaceText(result, kQuoteStandIn, "'");
   return rt::ReplaceText(result, kLineBreakStandIn, "\r\n");
 }

@@ -50,10 +50,12 @@ TEST(DecodeUnicodeEscapes, Table) {
   for (const auto& c : cases) EXPECT_EQ(DecodeUnicodeEscapes(c.in), c.out) << c.in;
 }
 
-TEST(DecodeUnicodeEscapes, FallsBackOnlyWhenDecodingGivesNothing) {
-  // A lone line continuation decodes to nothing: the prepared bytes are
-  // then read as UTF-16LE ("\\\n" is U+0A5C, which code page 936 lacks).
-  EXPECT_EQ(DecodeUnicodeEscapes("\\\n"), "?");
+TEST(DecodeUnicodeEscapes, NothingDecodedStaysNothing) {
+  // Texts that decode to nothing are never read as UTF-16 instead.
+  for (const char* in : {"\\\n", "\\u0000{\"code\":0}", "%00abc", "\\0rest"}) {
+    EXPECT_EQ(DecodeUnicodeEscapes(in), "") << in;
+  }
+  EXPECT_EQ(DecodeUnicodeEscapes("ok\\u0000rest"), "ok");
 }
 
 TEST(StreamTextFromBytes, ReadsUtf16) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "automation_platform.h"
+#include "runtime/clock.h"
 #include "web/header_text.h"
 
 namespace web {
@@ -18,6 +19,20 @@ struct DefaultHeader {
   std::string_view addition;
   bool postOnly;
 };
+
+// Waits for the answer of an asynchronous Send until the deadline; an
+// exchange still running then is aborted. The result of the exchange.
+ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
+  // Whole seconds, rounded down: the wait never outlasts the deadline.
+  const std::int64_t seconds = (deadlineMs - rt::MonotonicMilliseconds()) / 1000;
+  if (seconds >= 1) {
+    const double done = CallMethodNumber(http, "WaitForResponse", {static_cast<int>(seconds)});
+    if (http.lastResult < 0) return http.lastResult;
+    if (done != 0) return kOk;
+  }
+  CallMethod(http, "Abort");
+  return kHttpTimeout;
+}
 
 }  // namespace
 
@@ -49,9 +64,21 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   const std::string proxy = a.proxy.value_or(std::string());
   if (!proxy.empty()) CallMethod(http, "SetProxy", {2, proxy});
 
+  // With a deadline the exchange runs asynchronously, so that it can be
+  // given up whatever the server does (the per-phase time-outs do not bound
+  // a server that trickles, and the platform may not apply them).
+  const bool async = a.deadlineSeconds.has_value();
+  const std::int64_t deadlineMs =
+      async ? rt::MonotonicMilliseconds() + std::int64_t{std::max(*a.deadlineSeconds, 1)} * 1000
+            : 0;
+
   int method = a.method.value_or(0);
   if (method < 0 || method > 7) method = 0;
-  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], a.url, false});
+  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], a.url, async});
+  if (a.maxReplyBytes) {
+    const auto cap = std::min<std::size_t>(*a.maxReplyBytes, std::numeric_limits<int>::max());
+    WriteProperty(http, "Option", {kOptionMaxResponseBytes, static_cast<int>(cap)});
+  }
 
   if (a.noRedirect.value_or(false)) WriteProperty(http, "Option", {6, 0});
   // Certificate errors end the exchange unless the caller explicitly says
@@ -127,9 +154,11 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
       CallMethod(http, "Send", {a.bodyText.value_or(std::string())});
     }
     sent = http.lastResult;
+    if (async && sent >= 0) sent = AwaitAnswer(http, deadlineMs);
   }
 
   rt::Bytes result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
+  if (a.maxReplyBytes && result.size() > *a.maxReplyBytes) result.resize(*a.maxReplyBytes);
   const std::string returnedHeaders = ReadPropertyText(http, "GetAllResponseHeaders");
   const double status = ReadPropertyNumber(http, "Status");
   const int statusCode = std::isfinite(status) && std::abs(status) < 2147483648.0

@@ -5,29 +5,26 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <mutex>
 #include <utility>
 #include <vector>
 
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "web/web_request.h"
 
 namespace web {
 namespace {
 
-// Result codes of the platform's HTTP stack, as automation results.
-constexpr ResultCode WinHttpError(std::uint32_t code) {
-  return static_cast<ResultCode>(0x80070000u | code);
-}
-constexpr ResultCode kTimeout = WinHttpError(12002);
-constexpr ResultCode kInvalidUrl = WinHttpError(12005);
-constexpr ResultCode kNameNotResolved = WinHttpError(12007);
-constexpr ResultCode kCannotCallBeforeOpen = WinHttpError(12018);
-constexpr ResultCode kCannotCallBeforeSend = WinHttpError(12019);
-constexpr ResultCode kCannotConnect = WinHttpError(12029);
-constexpr ResultCode kConnectionError = WinHttpError(12030);
-constexpr ResultCode kInvalidHeader = WinHttpError(12153);
-constexpr ResultCode kSecureFailure = WinHttpError(12175);
+constexpr ResultCode kTimeout = kHttpTimeout;
+constexpr ResultCode kInvalidUrl = kHttpInvalidUrl;
+constexpr ResultCode kNameNotResolved = kHttpNameNotResolved;
+constexpr ResultCode kCannotCallBeforeOpen = HttpStackError(12018);
+constexpr ResultCode kCannotCallBeforeSend = HttpStackError(12019);
+constexpr ResultCode kCannotConnect = kHttpCannotConnect;
+constexpr ResultCode kConnectionError = kHttpConnectionError;
+constexpr ResultCode kInvalidHeader = HttpStackError(12153);
 
 // Option indexes and the certificate error flags of option 4.
 constexpr int kOptionSslErrorIgnoreFlags = 4;
@@ -90,12 +87,20 @@ ResultCode FromCurl(CURLcode rc) {
     case CURLE_UNSUPPORTED_PROTOCOL:
       return kInvalidUrl;
     case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
+      return kHttpCertificateAuthorityInvalid;
+    case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      return kSecureFailure;
+      return kHttpSecureFailure;
+    case CURLE_SSL_CONNECT_ERROR:
+      return kHttpSecureChannelError;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+      return kConnectionError;  // closed or reset without an answer
+    case CURLE_WEIRD_SERVER_REPLY:
+      return kHttpInvalidServerResponse;
     default:
       return kConnectionError;
   }
@@ -129,6 +134,8 @@ class CurlHttpRequest final : public Component {
       return put ? PutOption(args) : GetOption(args, result);
     if (rt::EqualsIgnoreCase(member, "SetRequestHeader")) return SetRequestHeader(args);
     if (rt::EqualsIgnoreCase(member, "Send")) return Send(args);
+    if (rt::EqualsIgnoreCase(member, "WaitForResponse")) return WaitForResponse(args, result);
+    if (rt::EqualsIgnoreCase(member, "Abort")) return Abort();
     if (rt::EqualsIgnoreCase(member, "ResponseBody")) return Response(result, body_);
     if (rt::EqualsIgnoreCase(member, "ResponseText")) {
       return Response(result, FromWire(std::string(body_.begin(), body_.end())));
@@ -170,6 +177,8 @@ class CurlHttpRequest final : public Component {
     unsafe_ = false;
     method_ = rt::UpperCase(ToUtf8(args[0]));
     url_ = ToUtf8(args[1]);
+    async_ = args.size() > 2 && VariantToNumber(args[2]) != 0;
+    pending_ = false;
     opened_ = true;
     return kOk;
   }
@@ -181,6 +190,8 @@ class CurlHttpRequest final : public Component {
       redirects_ = VariantToNumber(args[1]) != 0;
     } else if (index == kOptionSslErrorIgnoreFlags) {
       sslIgnore_ = ToLong(args[1]);
+    } else if (index == kOptionMaxResponseBytes) {
+      maxBody_ = static_cast<std::size_t>(std::max(ToLong(args[1]), 0L));
     }
     return kOk;
   }
@@ -231,7 +242,7 @@ class CurlHttpRequest final : public Component {
         return kOk;
       }
     }
-    return WinHttpError(12150);  // header not found
+    return HttpStackError(12150);  // header not found
   }
 
   template <class T>
@@ -264,8 +275,49 @@ class CurlHttpRequest final : public Component {
       }
     }
 
+    // Asynchronous: the exchange runs while the caller waits for it, under
+    // the time-out the caller waits with.
+    if (async_) {
+      pendingBody_ = std::move(body);
+      pending_ = true;
+      return kOk;
+    }
     // One exchange: redirects are followed by the guard around this object.
-    const CURLcode rc = Perform(method_, url_, headers_, body);
+    return Finish(Perform(method_, url_, headers_, body, 0));
+  }
+
+  ResultCode WaitForResponse(std::span<Variant> args, Variant& result) {
+    if (!pending_) {
+      if (!hasResponse_) return kCannotCallBeforeSend;
+      result = true;
+      return kOk;
+    }
+    const double seconds = args.empty() ? -1 : VariantToNumber(args[0]);
+    // The library's own overall limit (0: none).
+    const long limitMs = seconds < 0 ? 0 : static_cast<long>(std::min(seconds, 2e6) * 1000) + 1;
+    pending_ = false;
+    const CURLcode rc = Perform(method_, url_, headers_, pendingBody_, limitMs);
+    pendingBody_.clear();
+    if (rc == CURLE_OPERATION_TIMEDOUT && limitMs > 0) {
+      ClearResponse();
+      result = false;  // still not answered: the caller aborts
+      return kOk;
+    }
+    const ResultCode finished = Finish(rc);
+    result = finished >= 0;
+    return finished;
+  }
+
+  ResultCode Abort() {
+    pending_ = false;
+    pendingBody_.clear();
+    ClearResponse();
+    return kOk;
+  }
+
+  ResultCode Finish(CURLcode rc) {
+    // A reply cut at the size limit is an answer all the same.
+    if (rc == CURLE_WRITE_ERROR && truncated_) rc = CURLE_OK;
     if (rc != CURLE_OK) {
       ClearResponse();
       return FromCurl(rc);
@@ -278,15 +330,17 @@ class CurlHttpRequest final : public Component {
   }
 
   CURLcode Perform(const std::string& method, const std::string& url,
-                   const std::vector<Header>& headers, const std::string& body) {
+                   const std::vector<Header>& headers, const std::string& body, long limitMs) {
     // Every option an exchange depends on is set here each time (no reset:
     // it would drop the cookie store).
     CURL* c = curl_;
     body_.clear();
     rawHeaders_.clear();
     statusText_.clear();
+    truncated_ = false;
 
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limitMs);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROXY, proxy_.c_str());  // empty: no proxy
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
@@ -367,8 +421,12 @@ class CurlHttpRequest final : public Component {
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto* r = static_cast<CurlHttpRequest*>(self);
-    r->body_.insert(r->body_.end(), data, data + size * count);
-    return size * count;
+    const std::size_t n = size * count;
+    const std::size_t room = r->maxBody_ - std::min(r->maxBody_, r->body_.size());
+    r->body_.insert(r->body_.end(), data, data + std::min(n, room));
+    if (n <= room) return n;
+    r->truncated_ = true;  // the rest is not read: the exchange ends here
+    return 0;
   }
 
   // Ends an exchange that has moved no byte for the send/receive time-out,
@@ -405,8 +463,14 @@ class CurlHttpRequest final : public Component {
   bool redirects_ = true;
   long sslIgnore_ = 0;
 
+  std::size_t maxBody_ = SIZE_MAX;
+  bool truncated_ = false;
+
   bool opened_ = false;
   bool unsafe_ = false;
+  bool async_ = false;
+  bool pending_ = false;  // sent asynchronously, not yet performed
+  std::string pendingBody_;
   std::string method_;
   std::string url_;
   std::vector<Header> headers_;

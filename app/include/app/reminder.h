@@ -34,7 +34,7 @@ struct AppContext {
   std::function<bool(const std::string& keyPath)> openEditor;
   // The pause between console lines.
   std::function<void()> pause;
-  // Time-out of a delivery; unset: the web request's own default.
+  // Time-out of a whole delivery; unset: kDeliveryTimeoutSeconds.
   std::optional<int> timeoutSeconds{};
 };
 
@@ -50,18 +50,31 @@ int ReminderMain();
 // The scheduler's callback for the reminder task.
 void OnReminderTrigger(double fireTime, const char* taskName);
 void SendReminder(double fireTime, const std::string& taskName);
-void PushReminder(const std::string& key, const std::string& title, const std::string& body);
+// Sends one reminder and writes its two log lines; a task name given is
+// shown in both.
+void PushReminder(const std::string& key, const std::string& title, const std::string& body,
+                  std::string_view taskName = {});
+// Blocks until every queued delivery has ended (for tests and orderly ends).
+void WaitForDeliveries();
 
 // --- Pieces, exposed for tests ---
 
 inline constexpr std::string_view kDefaultScheduleLine =
     "1 1 8,10,11,12,13,14,15,17,19,21,22,23 * * * * 定时提醒";
 
-// File contents as text: a UTF-8 byte-order mark is dropped, valid UTF-8
+// Bounds of one delivery.
+inline constexpr int kDeliveryTimeoutSeconds = 15;
+inline constexpr std::size_t kMaxReplyBytes = 1 << 20;
+inline constexpr std::size_t kShownReplyBytes = 2048;
+inline constexpr int kMaxDeliveriesInFlight = 8;
+
+// File contents as text: UTF-16 with a byte-order mark (either order) is
+// converted; otherwise a UTF-8 byte-order mark is dropped, valid UTF-8
 // holding non-ASCII bytes is converted, anything else is code page 936; the
-// text ends at the first zero byte.
+// text ends at the first zero.
 std::string FileText(const rt::Bytes& bytes);
-// The key without the blanks, tabs and line ends around it.
+// The key without the blanks (full-width ones too), tabs and line ends
+// around it.
 std::string KeyFromFileText(std::string_view text);
 // Non-empty lines of the schedule file, or the default line.
 std::vector<std::string> ScheduleLines(std::string_view text);
@@ -79,11 +92,17 @@ struct Composition {
 // Title and body, each stamp from its own reading of the clock.
 Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl);
 
-// Whether a relay answer means the message was accepted: a 2xx status and a
-// "code" of 0 or none in the reply.
-bool DeliveryAccepted(int status, std::string_view reply);
-// A reply made safe for the terminal: control characters other than line
-// breaks and tabs become "?", and the key is masked.
-std::string SafeReply(std::string_view reply, std::string_view key);
+struct DeliveryOutcome {
+  bool accepted = false;
+  std::string detail;  // the second log line: the reply, or why it failed
+};
+// The verdict on one exchange: accepted only for a 2xx answer whose body is
+// a JSON object with a "code" (or "errno") of 0, or neither.
+DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
+                              std::string_view key);
+// A reply made safe for the terminal: at most maxBytes of it (then a mark),
+// control characters shown as "?", and the key masked.
+std::string SafeReply(std::string_view reply, std::string_view key,
+                      std::size_t maxBytes = kShownReplyBytes);
 
 }  // namespace app

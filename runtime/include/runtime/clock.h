@@ -43,6 +43,10 @@ class Clock {
 // The machine's clock.
 Clock& SystemClock();
 
+// Milliseconds from an unspecified start, never going back (unlike the
+// local time, which a clock correction moves): for deadlines.
+std::int64_t MonotonicMilliseconds();
+
 // The current local time in whole seconds.
 DateTime NowLocal();
 inline DateTime NowLocal(Clock& clock) {

@@ -58,6 +58,12 @@ std::string MiddlePart(std::string_view t, int start, int n);
 
 // Removes half-width blanks and the full-width blank A1 A1 at both ends.
 std::string TrimText(std::string_view t);
+// The text as it may safely reach a terminal: control characters become
+// "?", except tabs and line breaks (CR LF kept, a lone LF becomes CR LF).
+std::string PrintableText(std::string_view t);
+// At most maxBytes of the text, cut before a double-byte character rather
+// than through it.
+std::string_view TextPrefix(std::string_view t, std::size_t maxBytes);
 std::string RemoveAllBlanks(std::string_view t);
 std::string UpperCase(std::string_view t);
 // Equal when ASCII letters are folded (names of headers, members, ProgIDs).

@@ -13,8 +13,7 @@ std::string Utf8ToGbk(const rt::Bytes& bytes);
 
 // Decodes backslash sequences as a single-quoted script string literal does,
 // then "%uXXXX" and "%XX". A lone line break or a trailing backslash is kept
-// as it stands. Falls back to StreamTextFromBytes of the prepared text only
-// when the decoding gives nothing.
+// as it stands; a decoded zero ends the text.
 std::string DecodeUnicodeEscapes(std::string_view text);
 
 // The bytes read as UTF-16LE text (a leading byte-order mark skipped), as a

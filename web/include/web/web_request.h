@@ -15,6 +15,30 @@ namespace web {
 // The platform's HTTP request object, which WebRequest drives.
 inline constexpr std::string_view kHttpRequestProgId = "WinHttp.WinHttpRequest.5.1";
 
+// Why an exchange got no answer: the codes of the platform's HTTP stack, as
+// automation results (the libcurl component reports the same ones).
+constexpr ResultCode HttpStackError(std::uint32_t code) {
+  return static_cast<ResultCode>(0x80070000u | code);
+}
+inline constexpr ResultCode kHttpTimeout = HttpStackError(12002);
+inline constexpr ResultCode kHttpInvalidUrl = HttpStackError(12005);
+inline constexpr ResultCode kHttpNameNotResolved = HttpStackError(12007);
+inline constexpr ResultCode kHttpCannotConnect = HttpStackError(12029);
+inline constexpr ResultCode kHttpConnectionError = HttpStackError(12030);
+inline constexpr ResultCode kHttpCertificateDateInvalid = HttpStackError(12037);
+inline constexpr ResultCode kHttpCertificateNameInvalid = HttpStackError(12038);
+inline constexpr ResultCode kHttpCertificateAuthorityInvalid = HttpStackError(12045);
+inline constexpr ResultCode kHttpInvalidServerResponse = HttpStackError(12152);
+inline constexpr ResultCode kHttpRedirectFailed = HttpStackError(12156);
+inline constexpr ResultCode kHttpSecureChannelError = HttpStackError(12157);
+inline constexpr ResultCode kHttpSecureInvalidCertificate = HttpStackError(12169);
+inline constexpr ResultCode kHttpSecureFailure = HttpStackError(12175);
+inline constexpr ResultCode kHttpCertificateWrongUsage = HttpStackError(12179);
+
+// An option index of our own (beyond the platform object's, which refuses
+// it): the most bytes of a response body the libcurl component keeps.
+inline constexpr int kOptionMaxResponseBytes = 0x7001;
+
 inline constexpr std::array<std::string_view, 8> kHttpMethodNames = {
     "GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
 
@@ -53,6 +77,12 @@ struct WebRequestArgs {
   // Certificate errors are refused unless this is true; nothing in the
   // application sets it.
   std::optional<bool> ignoreCertificateErrors{};
+  // The whole exchange, redirects included, is given up after this many
+  // seconds (sendResult: kHttpTimeout), whatever the server does; omitted:
+  // only the object's per-phase time-outs bound it.
+  std::optional<int> deadlineSeconds{};
+  // At most this many bytes of the reply are kept; omitted: all of it.
+  std::optional<std::size_t> maxReplyBytes{};
 };
 
 // The response body; empty when the object cannot be created or nothing was

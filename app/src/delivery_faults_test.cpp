@@ -1,0 +1,194 @@
+// Deliveries against relays that misbehave: each ends in bounded time with a
+// truthful verdict and a short reason, and none holds back another.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/reminder.h"
+#include "fault_server.h"
+#include "scripted_console.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using web::testing::Connection;
+using web::testing::FaultServer;
+
+constexpr int kTimeout = 2;  // the delivery time-out these tests run with
+
+std::string Response(std::string_view status, std::string_view body,
+                     std::string_view type = "application/json") {
+  return "HTTP/1.1 " + std::string(status) + "\r\nContent-Type: " + std::string(type) +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         std::string(body);
+}
+
+// Peak resident memory of this process in KiB, where the system tells it.
+long PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+class DeliveryFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("delivery_faults_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    context_.console = &console_;
+    context_.clock = &clock_;
+    context_.directory = dir_.string();
+    context_.settings = {"http://127.0.0.1:9/", "https://help.example/3.version",
+                         "https://site.example"};
+    context_.openEditor = [](const std::string&) { return true; };
+    context_.pause = [] {};
+    context_.timeoutSeconds = kTimeout;
+    SetContext(&context_);
+  }
+  void TearDown() override {
+    WaitForDeliveries();
+    SetContext(nullptr);
+    fs::remove_all(dir_);
+  }
+
+  ScriptedConsole console_;
+  FixedClock clock_;
+  AppContext context_;
+  fs::path dir_;
+};
+
+TEST_F(DeliveryFaults, EachEndsInTimeWithItsVerdict) {
+  const std::string page = "<html><body>Please sign in</body></html>";
+  const std::string cut = "…(回复过长，已截断)";
+  const std::string xs(kShownReplyBytes, 'x');
+#ifdef _WIN32
+  // The platform's object reads an endless body until the deadline.
+  const std::string endless = "未收到回复: 超时";
+#else
+  const std::string endless = "回复不是中转站的应答 " + xs + cut;
+#endif
+  struct Case {
+    const char* name;
+    FaultServer::Behaviour relay;
+    std::string scheme;
+    bool accepted;
+    std::string detail;
+  } cases[] = {
+      {"trickle", FaultServer::Trickle(300), "http", false, "未收到回复: 超时"},
+      {"silent after connect", FaultServer::Silent(), "http", false, "未收到回复: 超时"},
+      {"handshake never ends", FaultServer::Mute(), "https", false, "未收到回复: 超时"},
+      {"endless body", FaultServer::Endless(), "http", false, endless},
+      {"5 MB reply", FaultServer::Huge(5 << 20), "http", false, "回复不是中转站的应答 " + xs + cut},
+      {"redirect loop",
+       FaultServer::Answer("HTTP/1.1 302 Found\r\nLocation: /SCT1k.send\r\nContent-Length: "
+                           "0\r\nConnection: close\r\n\r\n"),
+       "http", false, "未收到回复: 重定向过多"},
+      {"closed without reply", FaultServer::CloseAfterRequest(), "http", false,
+       "未收到回复: 连接被关闭"},
+      {"200 HTML", FaultServer::Answer(Response("200 OK", page, "text/html")), "http", false,
+       "回复不是中转站的应答 " + page},
+      {"500 HTML", FaultServer::Answer(Response("500 Oops", page, "text/html")), "http", false,
+       "HTTP 500 " + page},
+      {"quota refusal",
+       FaultServer::Answer(Response("200 OK", R"({"code":40001,"message":"quota used up"})")),
+       "http", false, "quota used up"},
+      {"older API accepts", FaultServer::Answer(Response("200 OK", R"({"errno":0})")), "http", true,
+       R"({"errno":0})"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedConsole console;
+    context_.console = &console;
+    FaultServer relay(c.relay);
+    context_.settings.pushBaseUrl = relay.Url("/", c.scheme);
+    const auto start = std::chrono::steady_clock::now();
+    PushReminder("SCT1k", "t", "b");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // A bound against hangs, not a measure of speed.
+    EXPECT_LT(elapsed, std::chrono::seconds(kTimeout + 5));
+    const std::string stamp = "2026-12-06 09:01:01";
+    EXPECT_EQ(console.Output(), stamp + (c.accepted ? "  推送完成\r\n" : "  推送失败\r\n") + stamp +
+                                    " " + c.detail + "\r\n\r\n");
+  }
+}
+
+TEST_F(DeliveryFaults, RefusedConnectionIsNamed) {
+  PushReminder("SCT1k", "t", "b");  // nothing listens on port 9
+  EXPECT_EQ(console_.Output(),
+            "2026-12-06 09:01:01  推送失败\r\n2026-12-06 09:01:01 "
+            "未收到回复: 无法连接\r\n\r\n");
+}
+
+TEST_F(DeliveryFaults, AHugeReplyCostsLittleMemory) {
+  FaultServer relay(FaultServer::Huge(std::size_t{50} << 20));
+  context_.settings.pushBaseUrl = relay.Url();
+  PushReminder("SCT1k", "t", "b");  // the first exchange loads the libraries
+  const long before = PeakResidentKiB();
+  if (before < 0) GTEST_SKIP() << "no peak memory figure on this system";
+  PushReminder("SCT1k", "t", "b");
+  EXPECT_LT(PeakResidentKiB() - before, 8 * 1024);
+  EXPECT_NE(console_.Output().find("…(回复过长，已截断)"), std::string::npos);
+}
+
+TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
+  std::ofstream(dir_ / "weskey.txt") << "SCT1k";
+  // Two tasks; the test reminder at start is answered, every later request
+  // gets no answer until the relay goes away.
+  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 a\n0 0 0 1 1 * 30000 b\n";
+  std::atomic<int> seen{0};
+  auto relay = std::make_unique<FaultServer>([&seen](Connection& c) {
+    if (seen++ == 0) {
+      if (c.ReadRequest()) c.Send(Response("200 OK", R"({"code":0})"));
+    } else if (c.ReadRequest()) {
+      c.Hold();
+    }
+  });
+  context_.settings.pushBaseUrl = relay->Url();
+  context_.timeoutSeconds = 60;
+  CreateAppScheduler();
+  int result = -1;
+  std::thread main([&] { result = ReminderMain(); });
+  console_.WaitForReads(1);
+  OnReminderTrigger(rt::NowLocal(clock_), "a");
+  OnReminderTrigger(rt::NowLocal(clock_), "b");
+  // Both reach the relay while neither has ended.
+  EXPECT_TRUE(relay->WaitForRequests(3));
+  EXPECT_EQ(console_.Output().find("推送失败"), std::string::npos);
+  relay.reset();  // both end now, each naming its task
+  WaitForDeliveries();
+  console_.Type("q");
+  console_.Type("");
+  main.join();
+  DestroyAppScheduler();
+  EXPECT_EQ(result, 0);
+  const std::string out = console_.Output();
+  EXPECT_NE(out.find("  推送失败 [a]\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  推送失败 [b]\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(" [b] 未收到回复: 连接被关闭\r\n"), std::string::npos) << out;
+}
+
+TEST_F(DeliveryFaults, ScheduleLinesReachTheScreenWithoutControls) {
+  std::ofstream(dir_ / "weskey.txt") << "SCT1k";
+  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 \x1b[2Jwipe\n\x1b[31m bad\n";
+  CreateAppScheduler();
+  console_.Type("q");
+  console_.Type("");
+  EXPECT_EQ(ReminderMain(), 0);
+  DestroyAppScheduler();
+  const std::string out = console_.Output();
+  EXPECT_EQ(out.find('\x1b'), std::string::npos);
+  EXPECT_NE(out.find("任务已添加0 0 0 1 1 * 30000 ?[2Jwipe\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("任务添加失败(格式错误或任务名重复): ?[31m bad\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace app

@@ -1,0 +1,82 @@
+// A raw TCP server on 127.0.0.1 that misbehaves on purpose: each connection
+// runs a scripted behaviour on its own thread (silent, trickling, endless,
+// closing, redirecting...), for tests of how exchanges end.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace web::testing {
+
+class FaultServer;
+
+// One accepted connection, as a behaviour sees it.
+class Connection {
+ public:
+  // Reads up to the end of the request (head and Content-Length body);
+  // false when the peer went away first. Returns the head in *head.
+  bool ReadRequest(std::string* head = nullptr);
+  // Sends all bytes; false when the peer is gone or the server stops.
+  bool Send(std::string_view bytes);
+  // Waits up to ms milliseconds; false when the server stops meanwhile.
+  bool Pause(int ms);
+  // Waits until the server stops.
+  void Hold();
+
+ private:
+  friend class FaultServer;
+  Connection(FaultServer& server, std::uintptr_t socket) : server_(server), socket_(socket) {}
+  FaultServer& server_;
+  std::uintptr_t socket_;
+};
+
+class FaultServer {
+ public:
+  using Behaviour = std::function<void(Connection&)>;
+  explicit FaultServer(Behaviour behaviour);
+  ~FaultServer();
+  FaultServer(const FaultServer&) = delete;
+  FaultServer& operator=(const FaultServer&) = delete;
+
+  int port() const { return port_; }
+  std::string Url(std::string_view path = "/", std::string_view scheme = "http") const;
+  int Connections() const { return connections_.load(); }
+  int Requests() const { return requests_.load(); }  // requests read whole
+  // Waits (up to a bound) until n requests were read whole.
+  bool WaitForRequests(int n);
+
+  // Common behaviours.
+  static Behaviour Answer(std::string response);  // a whole raw response
+  static Behaviour Silent();                      // reads the request, never answers
+  static Behaviour Trickle(int everyMs);          // a head, then one body byte at a time
+  static Behaviour Endless();                     // a head without length, then data for ever
+  static Behaviour Huge(std::size_t bytes);       // a 200 whose body has that many bytes
+  static Behaviour CloseAfterRequest();           // reads the request, then closes
+  static Behaviour Mute();                        // reads nothing, says nothing
+
+ private:
+  friend class Connection;
+  void Serve();
+
+  Behaviour behaviour_;
+  std::uintptr_t listener_;
+  int port_ = 0;
+  std::atomic<int> connections_{0};
+  std::atomic<int> requests_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  std::vector<std::uintptr_t> clients_;
+  std::vector<std::thread> threads_;
+  std::thread acceptor_;
+};
+
+}  // namespace web::testing
