@@ -20,8 +20,9 @@ struct DefaultHeader {
   bool postOnly;
 };
 
-// Waits for the answer of an asynchronous Send until the deadline; an
-// exchange still running then is aborted. The result of the exchange.
+// Waits for the answer of an asynchronous Send until the deadline. An
+// exchange still running then is given up: releasing the object ends it
+// (an explicit Abort before the release double-frees in Wine's object).
 ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
   // Whole seconds, rounded down: the wait never outlasts the deadline.
   const std::int64_t seconds = (deadlineMs - rt::MonotonicMilliseconds()) / 1000;
@@ -30,7 +31,6 @@ ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
     if (http.lastResult < 0) return http.lastResult;
     if (done != 0) return kOk;
   }
-  CallMethod(http, "Abort");
   return kHttpTimeout;
 }
 
@@ -157,10 +157,18 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
     if (async && sent >= 0) sent = AwaitAnswer(http, deadlineMs);
   }
 
-  rt::Bytes result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
-  if (a.maxReplyBytes && result.size() > *a.maxReplyBytes) result.resize(*a.maxReplyBytes);
-  const std::string returnedHeaders = ReadPropertyText(http, "GetAllResponseHeaders");
-  const double status = ReadPropertyNumber(http, "Status");
+  // An exchange given up has no answer to read (and the platform's object
+  // may still be writing it).
+  const bool answered = !(async && sent < 0);
+  rt::Bytes result;
+  std::string returnedHeaders;
+  double status = 0;
+  if (answered) {
+    result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
+    if (a.maxReplyBytes && result.size() > *a.maxReplyBytes) result.resize(*a.maxReplyBytes);
+    returnedHeaders = ReadPropertyText(http, "GetAllResponseHeaders");
+    status = ReadPropertyNumber(http, "Status");
+  }
   const int statusCode = std::isfinite(status) && std::abs(status) < 2147483648.0
                              ? static_cast<int>(std::trunc(status))
                              : 0;
