@@ -154,12 +154,13 @@ ResultCode RedirectGuard::WaitForResponse(std::span<Variant> args, Variant& resu
     Variant done;
     std::vector<Variant> wait{std::int32_t{-1}};
     if (seconds >= 0) {
-      const std::int64_t left = (deadline - rt::MonotonicMilliseconds()) / 1000;
-      if (left < 1 && chain_.hops > 0) {
+      // Whole seconds, rounded up: the chain ends less than a second late.
+      const std::int64_t leftMs = deadline - rt::MonotonicMilliseconds();
+      if (leftMs <= 0 && chain_.hops > 0) {
         result = false;
         return kOk;
       }
-      wait[0] = static_cast<std::int32_t>(std::max<std::int64_t>(left, 0));
+      wait[0] = static_cast<std::int32_t>(std::max<std::int64_t>((leftMs + 999) / 1000, 0));
     }
     const ResultCode rc = Forward("WaitForResponse", AccessKind::kMethod, wait, done);
     if (rc < 0 || VariantToNumber(done) == 0 || !follow_) {

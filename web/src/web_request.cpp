@@ -24,10 +24,12 @@ struct DefaultHeader {
 // exchange still running then is given up: releasing the object ends it
 // (an explicit Abort before the release double-frees in Wine's object).
 ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
-  // Whole seconds, rounded down: the wait never outlasts the deadline.
-  const std::int64_t seconds = (deadlineMs - rt::MonotonicMilliseconds()) / 1000;
-  if (seconds >= 1) {
-    const double done = CallMethodNumber(http, "WaitForResponse", {static_cast<int>(seconds)});
+  // The object waits in whole seconds: rounded up, the wait ends less than
+  // a second after the deadline.
+  const std::int64_t leftMs = deadlineMs - rt::MonotonicMilliseconds();
+  if (leftMs > 0) {
+    const auto seconds = static_cast<int>((leftMs + 999) / 1000);
+    const double done = CallMethodNumber(http, "WaitForResponse", {seconds});
     if (http.lastResult < 0) return http.lastResult;
     if (done != 0) return kOk;
   }

@@ -1,0 +1,45 @@
+// Time to the verdict of one delivery whose relay misbehaves, with the
+// program's own time-out (15 s): a bound, so one iteration each is enough.
+//   delivery_bench --benchmark_filter=Misbehaving
+#include <benchmark/benchmark.h>
+
+#include "app/reminder.h"
+#include "fault_server.h"
+#include "runtime/console.h"
+
+namespace {
+
+using web::testing::FaultServer;
+
+class QuietConsole final : public rt::Console {
+ public:
+  void Write(std::string_view, rt::Stream) override {}
+  std::string ReadLine() override { return {}; }
+  void SetTitle(std::string_view) override {}
+};
+
+void Deliver(benchmark::State& state, const FaultServer::Behaviour& behaviour) {
+  QuietConsole console;
+  app::AppContext context;
+  context.console = &console;
+  app::SetContext(&context);
+  for (auto _ : state) {
+    FaultServer relay(behaviour);
+    context.settings.pushBaseUrl = relay.Url();
+    app::PushReminder("SCT1bench", "t", "b");
+  }
+  app::SetContext(nullptr);
+}
+
+void MisbehavingRelay_Trickle(benchmark::State& state) {
+  Deliver(state, FaultServer::Trickle(1000));
+}
+void MisbehavingRelay_Silent(benchmark::State& state) {
+  Deliver(state, FaultServer::Silent());
+}
+BENCHMARK(MisbehavingRelay_Trickle)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(MisbehavingRelay_Silent)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
