@@ -1,13 +1,16 @@
 // Scheduler costs: one tick over many tasks whose year field is a long range
 // (compiled matcher against the plain substring matcher on the text form),
-// adding many such tasks, and adding the worst single line.
+// adding many such tasks, adding many short tasks one by one (time and
+// resident memory per task), and adding the worst single line.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "crontab_object.h"
 #include "reference_matcher.h"
@@ -105,6 +108,32 @@ void BM_Add10000(benchmark::State& state) {
   state.counters["VmRSS_KiB"] = rss;
 }
 BENCHMARK(BM_Add10000)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// N short tasks added one by one to a fresh object; the lines are made
+// beforehand so that only the scheduler's own memory is counted.
+void BM_AddShortTasks(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  BenchClock clock;
+  std::vector<std::string> lines;
+  lines.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) lines.push_back("0 1 8 * * * * t" + std::to_string(i));
+  double perTask = 0;
+  for (auto _ : state) {
+    const double before = ResidentKiB();
+    auto c = std::make_unique<cron::crontab>(clock);
+    for (const auto& line : lines) c->Add(line, Ignore);
+    state.PauseTiming();
+    perTask = (ResidentKiB() - before) * 1024 / static_cast<double>(count);
+    c.reset();
+    state.ResumeTiming();
+  }
+  state.counters["RSS_bytes_per_task"] = perTask;
+}
+BENCHMARK(BM_AddShortTasks)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 void BM_AddWorstLine(benchmark::State& state) {
   BenchClock clock;

@@ -1,11 +1,9 @@
 // The C interface: each operation reaches the object held by the handle.
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "crontab_object.h"
+#include "host_text.h"
 #include "interface.h"
-#include "runtime/frame.h"
 
 namespace {
 
@@ -17,18 +15,39 @@ std::string_view TextOrEmpty(const char* text) {
   return text ? std::string_view(text) : "";
 }
 
+cron::ObjectFactory& Factory() {
+  static cron::ObjectFactory factory;
+  return factory;
+}
+
 }  // namespace
+
+namespace cron {
+
+void SetObjectFactory(ObjectFactory factory) {
+  Factory() = std::move(factory);
+}
+
+std::unique_ptr<crontab> MakeObject() {
+  return Factory() ? Factory()() : std::make_unique<crontab>();
+}
+
+}  // namespace cron
 
 extern "C" {
 
 void crontab_Intialize(crontab_handle* self) {
-  if (self) self->object = new cron::crontab();
+  if (!self) return;
+  // A live handle's object is torn down, as by crontab_Copy: its timer stops.
+  auto* fresh = cron::MakeObject().release();
+  delete Object(self);
+  self->object = fresh;
 }
 
 void crontab_Copy(crontab_handle* self, const crontab_handle* source) {
   if (!self || self == source) return;
   const cron::crontab* from = Object(source);
-  auto* copy = from ? new cron::crontab(*from) : new cron::crontab();
+  auto* copy = from ? new cron::crontab(*from) : cron::MakeObject().release();
   // The destination's own object is torn down, not leaked.
   delete Object(self);
   self->object = copy;
@@ -52,11 +71,7 @@ int crontab_Del(crontab_handle* self, const char* name) {
 
 char* crontab_Get(crontab_handle* self, const char* name) {
   auto* object = Object(self);
-  const std::string text = object ? object->Get(TextOrEmpty(name)) : std::string();
-  auto* out = static_cast<char*>(std::malloc(text.size() + 1));
-  if (!out) rt::ReportOutOfMemory();
-  std::memcpy(out, text.c_str(), text.size() + 1);
-  return out;
+  return cron::NewHostText(object ? object->Get(TextOrEmpty(name)) : std::string());
 }
 
 int crontab_Start(crontab_handle* self) {
@@ -77,6 +92,10 @@ int crontab_State(crontab_handle* self) {
 int32_t crontab_Tasks(crontab_handle* self) {
   auto* object = Object(self);
   return object ? object->Tasks() : 0;
+}
+
+void crontab_Free(char* text) {
+  cron::FreeHostText(text);
 }
 
 }  // extern "C"

@@ -1,9 +1,13 @@
 // The C interface as a host uses it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "crontab/crontab.h"
 #include "crontab/registry.h"
@@ -15,7 +19,7 @@ void Nothing(double, const char*) {}
 std::string Take(char* text) {
   EXPECT_NE(text, nullptr);
   std::string out = text ? text : "";
-  std::free(text);
+  crontab_Free(text);
   return out;
 }
 
@@ -85,6 +89,62 @@ TEST_F(CApiTest, StopWithoutWaitReturnsAtOnceAndStartMakesAFreshTimer) {
   EXPECT_EQ(crontab_State(&handle), 0);
   EXPECT_EQ(crontab_Start(&handle), 1);
   EXPECT_EQ(crontab_State(&handle), 1);
+}
+
+TEST_F(CApiTest, GetTextIsReleasedByTheLibrary) {
+  crontab_Free(nullptr);  // no effect
+  ASSERT_EQ(crontab_Add(&handle, "* * * * * * * a", Nothing), 1);
+  char* text = crontab_Get(&handle, "a");
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, "* * * * * * * a");
+  crontab_Free(text);
+#ifndef _WIN32
+  std::free(crontab_Get(&handle, nullptr));  // plain free() stays right here
+#endif
+}
+
+std::atomic<int> ticks{0};
+void Count(double, const char*) {
+  ++ticks;
+}
+
+TEST_F(CApiTest, ConcurrentCallsOnOneRunningHandle) {
+  // Not the documented use, but it must not break the object.
+  ASSERT_EQ(crontab_Add(&handle, "* * * * * * * base", Count), 1);
+  ASSERT_EQ(crontab_Start(&handle), 1);
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 150;
+  std::atomic<int> added{0};
+  std::atomic<int> deleted{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        const std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
+        const std::string line = "* * * * * * * " + name;
+        if (crontab_Add(&handle, line.c_str(), Count) == 1) ++added;
+        EXPECT_EQ(Take(crontab_Get(&handle, name.c_str())), line);
+        if (i % 3 == 0) {
+          EXPECT_EQ(crontab_Stop(&handle, i % 2), 1);
+        } else if (i % 3 == 1) {
+          if (crontab_Del(&handle, name.c_str()) == 1) ++deleted;
+        } else {
+          EXPECT_EQ(crontab_Start(&handle), 1);
+        }
+        if (i % 25 == 0) {
+          EXPECT_FALSE(Take(crontab_Get(&handle, nullptr)).empty());
+        }
+        (void)crontab_State(&handle);
+        (void)crontab_Tasks(&handle);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(added.load(), kThreads * kRounds);
+  EXPECT_EQ(crontab_Stop(&handle, 0), 1);
+  EXPECT_EQ(crontab_Tasks(&handle), 1 + added - deleted);
+  const std::string all = Take(crontab_Get(&handle, nullptr));
+  EXPECT_EQ(static_cast<int>(std::count(all.begin(), all.end(), '\n')) + 1, crontab_Tasks(&handle));
 }
 
 TEST(CApiNotifyTest, RegistrationListAndNotifications) {

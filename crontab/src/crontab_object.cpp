@@ -1,8 +1,14 @@
 #include "crontab_object.h"
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
+#include <climits>
+#include <cstdint>
 #include <deque>
+#include <new>
 #include <unordered_map>
+#include <utility>
 
 #include "runtime/text.h"
 
@@ -98,12 +104,119 @@ std::string EscapeName(std::string_view name) {
   return out;
 }
 
-std::string FoldName(std::string_view name) {
-  std::string out(name);
-  for (std::size_t i = 0; i < out.size(); i += rt::CharLength(out, i)) {
-    if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
+namespace {
+
+char Folded(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool SameFoldedName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  // Equal bytes at a character start give the same character length, so
+  // both names are walked on the same boundaries.
+  for (std::size_t i = 0; i < a.size();) {
+    const std::size_t length = rt::CharLength(a, i);
+    if (length == 2) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+    } else if (Folded(a[i]) != Folded(b[i])) {
+      return false;
+    }
+    i += length;
   }
-  return out;
+  return true;
+}
+
+std::uint32_t FoldedNameHash(std::string_view name) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (std::size_t i = 0; i < name.size(); i += rt::CharLength(name, i)) {
+    const std::size_t length = rt::CharLength(name, i);
+    for (std::size_t k = 0; k < length; ++k) {
+      const char c = length == 1 ? Folded(name[i]) : name[i + k];
+      hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+  }
+  return hash;
+}
+
+TaskStore::~TaskStore() {
+  for (std::size_t i = 0; i < size_; ++i) (&(*this)[i])->~CompiledTask();
+  std::size_t capacity = kFirstBlock;
+  for (auto* block : blocks_) {
+    if (block) std::allocator<CompiledTask>().deallocate(block, capacity);
+    capacity *= 2;
+  }
+}
+
+namespace {
+
+// Block and place within it of a task position.
+std::pair<int, std::size_t> BlockOf(std::size_t index) {
+  const std::size_t q = index / TaskStore::kFirstBlock + 1;
+  const int block = static_cast<int>(std::bit_width(q)) - 1;
+  return {block, index - TaskStore::kFirstBlock * ((std::size_t{1} << block) - 1)};
+}
+
+}  // namespace
+
+const CompiledTask& TaskStore::operator[](std::size_t index) const {
+  const auto [block, offset] = BlockOf(index);
+  return blocks_[static_cast<std::size_t>(block)][offset];
+}
+
+void TaskStore::Append(CompiledTask task) {
+  const auto [block, offset] = BlockOf(size_);
+  auto& storage = blocks_.at(static_cast<std::size_t>(block));
+  if (!storage) storage = std::allocator<CompiledTask>().allocate(kFirstBlock << block);
+  new (storage + offset) CompiledTask(std::move(task));
+  ++size_;
+}
+
+std::int64_t NameIndex::Find(std::string_view name, const TaskStore& tasks) const {
+  if (entries_.empty()) return -1;
+  const std::uint32_t hash = FoldedNameHash(name);
+  const std::size_t mask = entries_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const auto [entryHash, entry] = entries_[i];
+    if (entry == 0) return -1;
+    if (entryHash == hash && SameFoldedName(tasks[entry - 1].name(), name)) return entry - 1;
+  }
+}
+
+void NameIndex::Place(std::uint32_t hash, std::uint32_t position) {
+  const std::size_t mask = entries_.size() - 1;
+  std::size_t i = hash & mask;
+  while (entries_[i].second != 0) i = (i + 1) & mask;
+  entries_[i] = {hash, position + 1};
+  ++used_;
+}
+
+void NameIndex::Insert(std::size_t position, const TaskStore& tasks) {
+  // At most half full, so probe runs stay short.
+  if ((used_ + 1) * 2 > entries_.size()) {
+    auto old = std::exchange(entries_, {});
+    entries_.resize(std::max<std::size_t>(16, old.size() * 2));
+    used_ = 0;
+    for (const auto& [hash, entry] : old) {
+      if (entry != 0) Place(hash, entry - 1);
+    }
+  }
+  Place(FoldedNameHash(tasks[position].name()), static_cast<std::uint32_t>(position));
+}
+
+void NameIndex::Rebuild(const TaskStore& tasks) {
+  entries_ = {};
+  used_ = 0;
+  for (std::size_t i = 0; i < tasks.size(); ++i) Insert(i, tasks);
+}
+
+void TickState::BeginAt(std::int64_t second) {
+  std::lock_guard lock(mutex);
+  // A restart within an evaluated second keeps it done, and a clock set back
+  // while stopped repeats nothing, as while running.
+  if (!evaluated || lastSecond < second - 1) lastSecond = second - 1;
+  evaluated = true;
 }
 
 void SchedulerTick(TickState& state, const SnapshotSlot& slot, rt::TimerTick& timer) {
@@ -138,8 +251,8 @@ void SchedulerTick(TickState& state, const SnapshotSlot& slot, rt::TimerTick& ti
     const rt::SystemTime at = TimeFromLocalSeconds(due[i]);
     const rt::DateTime fireTime = rt::DateTimeFromSystemTime(at);
     snapshot->ForEach([&](const CompiledTask& task) {
-      if (!TaskMatchesTime(task.fields, at)) return;
-      if (auto callback = CallbackAt(task.callback)) callback(fireTime, task.name.c_str());
+      if (!TaskMatchesTime(task.fields(), at)) return;
+      if (auto callback = CallbackAt(task.callback)) callback(fireTime, task.schedule.nameText());
     });
   }
 }
@@ -149,14 +262,17 @@ crontab::crontab(rt::Clock& clock, QueueFactory queueFactory)
       queueFactory_(std::move(queueFactory)),
       tickState_(std::make_shared<TickState>(clock)) {}
 
-crontab::crontab(const crontab& source)
-    : clock_(source.clock_),
-      queueFactory_(source.queueFactory_),
-      tasks_(source.tasks_),
-      foldedNames_(source.foldedNames_),
-      tickState_(std::make_shared<TickState>(*source.clock_)) {}
+crontab::crontab(const crontab& source) {
+  std::lock_guard lock(source.mutex_);
+  clock_ = source.clock_;
+  queueFactory_ = source.queueFactory_;
+  for (std::size_t i = 0; i < source.tasks_->size(); ++i) tasks_->Append((*source.tasks_)[i]);
+  names_ = source.names_;
+  tickState_ = std::make_shared<TickState>(*clock_);
+}
 
 crontab::~crontab() {
+  std::lock_guard lock(mutex_);
   if (timer_ != 0) timerQueue_->DeleteTimer(timer_, rt::TimerWait::kNoWait);
   if (timerQueue_) timerQueue_->Close(rt::TimerWait::kNoWait);
   timerQueue_.reset();
@@ -165,106 +281,139 @@ crontab::~crontab() {
 }
 
 bool crontab::Add(std::string_view line, crontab_callback callback) {
+  std::lock_guard lock(mutex_);
   // One instant per line: every year value and year step sees the same year.
   const int currentYear = clock_->LocalTime().year;
   auto schedule = Schedule::Parse(line, currentYear);
   if (!schedule) return false;
-  std::string folded = FoldName(schedule->name());
-  if (foldedNames_.contains(folded)) return false;
-  foldedNames_.insert(std::move(folded));
-  tasks_.push_back({std::move(*schedule), RegisterCallback(callback)});
-  PublishSnapshot(true);
+  if (names_.Find(schedule->name(), *tasks_) >= 0) return false;
+  if (tasks_->size() >= static_cast<std::size_t>(INT32_MAX)) return false;  // Tasks() must hold it
+  tasks_->Append({std::move(*schedule), RegisterCallback(callback)});
+  names_.Insert(tasks_->size() - 1, *tasks_);
+  PublishSnapshot();
   return true;
 }
 
 bool crontab::Del(std::string_view name) {
-  if (State()) return false;
+  std::lock_guard lock(mutex_);
+  if (timer_ != 0) return false;
   if (name.empty()) {
-    tasks_.clear();
-    foldedNames_.clear();
+    tasks_ = std::make_shared<TaskStore>();
   } else {
-    auto it = std::find_if(tasks_.begin(), tasks_.end(),
-                           [&](const CronTask& task) { return task.schedule.name() == name; });
-    if (it == tasks_.end()) return false;
-    foldedNames_.erase(FoldName(it->schedule.name()));
-    tasks_.erase(it);
+    const CompiledTask* found = FindExact(name);
+    if (!found) return false;
+    // Published snapshots may still be read: the rest go to a new store.
+    auto rest = std::make_shared<TaskStore>();
+    for (std::size_t i = 0; i < tasks_->size(); ++i) {
+      if (&(*tasks_)[i] != found) rest->Append((*tasks_)[i]);
+    }
+    tasks_ = std::move(rest);
   }
-  PublishSnapshot(false);
+  names_.Rebuild(*tasks_);
+  PublishSnapshot();
   return true;
 }
 
 std::string crontab::Get(std::string_view name) const {
+  std::lock_guard lock(mutex_);
   std::string out;
   if (name.empty()) {
-    for (std::size_t i = 0; i < tasks_.size(); ++i) {
+    for (std::size_t i = 0; i < tasks_->size(); ++i) {
       if (i > 0) out += "\r\n";
-      out += tasks_[i].schedule.line();
+      out += (*tasks_)[i].schedule.line();
     }
     return out;
   }
-  for (const auto& task : tasks_) {
-    if (task.schedule.name() == name) return task.schedule.line();
-  }
+  if (const CompiledTask* found = FindExact(name)) out.assign(found->schedule.line());
   return out;
 }
 
+const CompiledTask* crontab::FindExact(std::string_view name) const {
+  // Names that fold alike are refused by Add, so the one candidate decides.
+  const std::int64_t position = names_.Find(name, *tasks_);
+  if (position < 0) return nullptr;
+  const CompiledTask& task = (*tasks_)[static_cast<std::size_t>(position)];
+  return task.name() == name ? &task : nullptr;
+}
+
 bool crontab::Start() {
-  if (State()) return true;
+  std::lock_guard lock(mutex_);
+  if (timer_ != 0) return true;
   if (!timerQueue_) timerQueue_ = queueFactory_();
-  if (!timerQueue_ || tasks_.empty()) return false;
-  if (snapshotSlot_ == 0) PublishSnapshot(false);
+  if (!timerQueue_ || tasks_->size() == 0) return false;
+  if (snapshotSlot_ == 0) PublishSnapshot();
   const SnapshotSlot* slot = &SnapshotSlotAt(snapshotSlot_);
+  tickState_->BeginAt(LocalSeconds(clock_->LocalTime()));
+  // The timer is armed only once its id is stored, so that a Stop from a
+  // callback finds it: a call that comes earlier (the first is due at once)
+  // fires nothing and asks to come again a millisecond later.
+  auto armed = std::make_shared<std::atomic<bool>>(false);
   timer_ = timerQueue_->CreateTimer(
-      [state = tickState_, slot](rt::TimerTick& tick) { SchedulerTick(*state, *slot, tick); }, 0,
-      kTickPeriodMs);
+      [state = tickState_, slot, armed](rt::TimerTick& tick) {
+        if (!armed->load(std::memory_order_acquire)) {
+          tick.SetNextDue(1);
+          return;
+        }
+        SchedulerTick(*state, *slot, tick);
+      },
+      0, kTickPeriodMs);
+  armed->store(true, std::memory_order_release);
   return timer_ != 0;
 }
 
 bool crontab::Stop(bool noWait) {
-  if (!State()) return true;
+  rt::TimerQueue* queue = nullptr;
+  rt::TimerId timer = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (timer_ == 0) return true;
+    queue = timerQueue_.get();
+    timer = std::exchange(timer_, 0);
+  }
+  // Waiting without the lock: the running tick's callback may call in here.
   // An unknown timer is gone already; either way no tick starts any more.
-  timerQueue_->DeleteTimer(timer_, noWait ? rt::TimerWait::kNoWait : rt::TimerWait::kWait);
-  timer_ = 0;
+  queue->DeleteTimer(timer, noWait ? rt::TimerWait::kNoWait : rt::TimerWait::kWait);
   return true;
 }
 
-void crontab::PublishSnapshot(bool appended) {
+bool crontab::State() const {
+  std::lock_guard lock(mutex_);
+  return timer_ != 0;
+}
+
+std::int32_t crontab::Tasks() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<std::int32_t>(tasks_->size());
+}
+
+std::int32_t crontab::snapshotSlot() const {
+  std::lock_guard lock(mutex_);
+  return snapshotSlot_;
+}
+
+bool crontab::HasTimerQueue() const {
+  std::lock_guard lock(mutex_);
+  return timerQueue_ != nullptr;
+}
+
+void crontab::PublishSnapshot() {
   if (snapshotSlot_ == 0) snapshotSlot_ = NewSnapshotSlot();
-  auto next = std::make_shared<Snapshot>();
-  auto compile = [](const CronTask& task) {
-    return CompiledTask{task.schedule.fields(), task.schedule.name(), task.callback};
-  };
-  if (appended && published_) {
-    next->chunks = published_->chunks;
-    if (!next->chunks.empty() && next->chunks.back()->size() < Snapshot::kChunkSize) {
-      auto chunk = std::make_shared<Snapshot::Chunk>(*next->chunks.back());
-      chunk->push_back(compile(tasks_.back()));
-      next->chunks.back() = std::move(chunk);
-    } else {
-      next->chunks.push_back(
-          std::make_shared<const Snapshot::Chunk>(Snapshot::Chunk{compile(tasks_.back())}));
-    }
-  } else {
-    for (std::size_t i = 0; i < tasks_.size(); i += Snapshot::kChunkSize) {
-      auto chunk = std::make_shared<Snapshot::Chunk>();
-      const std::size_t end = std::min(tasks_.size(), i + Snapshot::kChunkSize);
-      chunk->reserve(end - i);
-      for (std::size_t j = i; j < end; ++j) chunk->push_back(compile(tasks_[j]));
-      next->chunks.push_back(std::move(chunk));
-    }
-  }
-  published_ = next;
-  SnapshotSlotAt(snapshotSlot_).Store(std::move(next));
+  // The store is shared, not copied: an append leaves the first `count`
+  // tasks as they were.
+  SnapshotSlotAt(snapshotSlot_)
+      .Store(std::make_shared<const Snapshot>(Snapshot{tasks_, tasks_->size()}));
 }
 
 std::string crontab::SnapshotText() const {
+  std::lock_guard lock(mutex_);
   std::string out;
-  for (const auto& task : tasks_) {
+  for (std::size_t i = 0; i < tasks_->size(); ++i) {
+    const CompiledTask& task = (*tasks_)[i];
     for (int position = 1; position <= kFieldCount; ++position) {
       out += task.schedule.ExpandedField(position);
       out += '|';
     }
-    out += EscapeName(task.schedule.name());
+    out += EscapeName(task.name());
     out += '|';
     out += std::to_string(task.callback);
     out += "\r\n";

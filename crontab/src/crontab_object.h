@@ -1,13 +1,14 @@
 // The scheduler object, its published schedule snapshots and its tick.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "crontab/schedule.h"
@@ -23,25 +24,46 @@ namespace cron {
 std::uint32_t RegisterCallback(crontab_callback callback);
 crontab_callback CallbackAt(std::uint32_t index);
 
-// A task as the tick sees it.
+// A task as the table and the tick see it; never changed once stored.
 struct CompiledTask {
-  Fields fields;
-  std::string name;
+  Schedule schedule;
   std::uint32_t callback = 0;
+
+  const Fields& fields() const { return schedule.fields(); }
+  std::string_view name() const { return schedule.name(); }
 };
 
-// An immutable copy of a task table. Tasks sit in chunks shared between
-// successive snapshots, so publishing after an append copies one chunk.
+// The tasks of one object in blocks that never move: block b holds
+// kFirstBlock << b tasks. Appending touches no stored task, so snapshots of
+// the first n tasks stay valid while the owner appends; any other change
+// makes a new store.
+class TaskStore {
+ public:
+  static constexpr std::size_t kFirstBlock = 64;
+  static constexpr int kBlocks = 32;
+
+  TaskStore() = default;
+  TaskStore(const TaskStore&) = delete;
+  TaskStore& operator=(const TaskStore&) = delete;
+  ~TaskStore();
+
+  std::size_t size() const { return size_; }  // the owner's view
+  const CompiledTask& operator[](std::size_t index) const;
+  void Append(CompiledTask task);
+
+ private:
+  std::array<CompiledTask*, kBlocks> blocks_{};
+  std::size_t size_ = 0;
+};
+
+// What a tick reads: the first `count` tasks of a store.
 struct Snapshot {
-  static constexpr std::size_t kChunkSize = 64;
-  using Chunk = std::vector<CompiledTask>;
-  std::vector<std::shared_ptr<const Chunk>> chunks;
+  std::shared_ptr<const TaskStore> store;
+  std::size_t count = 0;
 
   template <class F>
   void ForEach(F&& f) const {
-    for (const auto& chunk : chunks) {
-      for (const auto& task : *chunk) f(task);
-    }
+    for (std::size_t i = 0; i < count; ++i) f((*store)[i]);
   }
 };
 
@@ -76,6 +98,9 @@ std::string EscapeName(std::string_view name);
 // What a tick remembers between calls: the last wall-clock second evaluated.
 struct TickState {
   explicit TickState(rt::Clock& c) : clock(&c) {}
+  // Start: every second before `second` counts as evaluated.
+  void BeginAt(std::int64_t second);
+
   rt::Clock* clock;
   std::mutex mutex;
   bool evaluated = false;
@@ -91,6 +116,24 @@ inline constexpr std::int64_t kMaxBackStepSeconds = std::int64_t{3} * 3600;
 // second, and fires the tasks of each second not yet evaluated.
 void SchedulerTick(TickState& state, const SnapshotSlot& slot, rt::TimerTick& timer);
 
+// The tasks' names folded for the duplicate test, by hash: each entry is a
+// task's position in the table.
+class NameIndex {
+ public:
+  // The position of the task whose name folds like `name`, or -1.
+  std::int64_t Find(std::string_view name, const TaskStore& tasks) const;
+  // `position` is the newest task of `tasks`; its name is not yet indexed.
+  void Insert(std::size_t position, const TaskStore& tasks);
+  void Rebuild(const TaskStore& tasks);
+
+ private:
+  void Place(std::uint32_t hash, std::uint32_t position);
+
+  // (hash, position + 1) pairs, open addressing; 0 marks a free entry.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> entries_;
+  std::size_t used_ = 0;
+};
+
 class crontab {
  public:
   using QueueFactory = std::function<std::unique_ptr<rt::TimerQueue>()>;
@@ -104,40 +147,48 @@ class crontab {
   // finishes on its own.
   ~crontab();
 
+  // Each operation holds the object's lock, so calls from several threads
+  // on one object are safe; Stop waits for a running tick without it.
   bool Add(std::string_view line, crontab_callback callback);
   bool Del(std::string_view name);
   std::string Get(std::string_view name) const;
   bool Start();
   bool Stop(bool noWait);
-  bool State() const { return timer_ != 0; }
-  std::int32_t Tasks() const { return static_cast<std::int32_t>(tasks_.size()); }
+  bool State() const;
+  std::int32_t Tasks() const;
 
-  std::int32_t snapshotSlot() const { return snapshotSlot_; }
-  bool HasTimerQueue() const { return timerQueue_ != nullptr; }
+  std::int32_t snapshotSlot() const;
+  bool HasTimerQueue() const;
   // The snapshot in text form (expanded fields, escaped name, callback
   // index), made from the tasks on demand.
   std::string SnapshotText() const;
 
  private:
-  struct CronTask {
-    Schedule schedule;
-    std::uint32_t callback = 0;
-  };
-  void PublishSnapshot(bool appended);
+  // With the lock held.
+  const CompiledTask* FindExact(std::string_view name) const;
+  void PublishSnapshot();
 
+  mutable std::mutex mutex_;
   rt::Clock* clock_;
   QueueFactory queueFactory_;
   std::unique_ptr<rt::TimerQueue> timerQueue_;
   rt::TimerId timer_ = 0;
   std::int32_t snapshotSlot_ = 0;
-  std::vector<CronTask> tasks_;
-  std::unordered_set<std::string> foldedNames_;
-  std::shared_ptr<const Snapshot> published_;
+  std::shared_ptr<TaskStore> tasks_ = std::make_shared<TaskStore>();
+  NameIndex names_;
   std::shared_ptr<TickState> tickState_;
 };
 
-// The duplicate test's form of a name: single-byte ASCII letters folded to
-// lower case, double-byte characters kept whole.
-std::string FoldName(std::string_view name);
+// How the C interface makes its objects; tests give their own clock and
+// timer queue. An empty factory means the system's clock and timers.
+using ObjectFactory = std::function<std::unique_ptr<crontab>()>;
+void SetObjectFactory(ObjectFactory factory);
+std::unique_ptr<crontab> MakeObject();
+
+// The duplicate test: names equal once single-byte ASCII letters are folded
+// to lower case (double-byte characters compare whole), and a hash that
+// agrees with it.
+bool SameFoldedName(std::string_view a, std::string_view b);
+std::uint32_t FoldedNameHash(std::string_view name);
 
 }  // namespace cron

@@ -42,19 +42,16 @@ struct FakeQueueLog {
   rt::TimerId lastId = 0;
   std::uint32_t lastDue = 0;
   int queuesMade = 0;
+  bool callOnCreate = false;  // the first call runs before CreateTimer returns
 };
+
+class FakeTick;
 
 class FakeQueue final : public rt::TimerQueue {
  public:
   explicit FakeQueue(std::shared_ptr<FakeQueueLog> log) : log_(std::move(log)) {}
   rt::TimerId CreateTimer(rt::TimerCallback callback, std::uint32_t dueMs,
-                          std::uint32_t periodMs) override {
-    std::lock_guard lock(log_->mutex);
-    const auto id = ++log_->lastId;
-    log_->timers[id] = std::move(callback);
-    log_->calls.push_back("create " + std::to_string(dueMs) + " " + std::to_string(periodMs));
-    return id;
-  }
+                          std::uint32_t periodMs) override;
   bool DeleteTimer(rt::TimerId timer, rt::TimerWait wait) override {
     std::lock_guard lock(log_->mutex);
     log_->calls.push_back(wait == rt::TimerWait::kWait ? "delete wait" : "delete nowait");
@@ -81,6 +78,21 @@ class FakeTick final : public rt::TimerTick {
  private:
   FakeQueueLog& log_;
 };
+
+rt::TimerId FakeQueue::CreateTimer(rt::TimerCallback callback, std::uint32_t dueMs,
+                                   std::uint32_t periodMs) {
+  rt::TimerId id = 0;
+  {
+    std::lock_guard lock(log_->mutex);
+    id = ++log_->lastId;
+    log_->timers[id] = callback;
+    log_->calls.push_back("create " + std::to_string(dueMs) + " " + std::to_string(periodMs));
+    if (!log_->callOnCreate) return id;
+  }
+  FakeTick tick(*log_);
+  callback(tick);
+  return id;
+}
 
 // What the callbacks saw, in order.
 struct Fired {
@@ -273,6 +285,100 @@ TEST_F(CrontabTest, RestartInTheSameSecondDoesNotFireTwice) {
   EXPECT_EQ(TakeEvents(), (Events{"e@10:00:00"}));
 }
 
+TEST_F(CrontabTest, RestartDoesNotReplayTheStoppedSeconds) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * e", Record));
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 1, 11);
+  ASSERT_TRUE(c->Stop(false));
+  clock.Set(2026, 3, 1, 10, 1, 14, 300);
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 1, 14, 300);
+  EXPECT_EQ(TakeEvents(), (Events{"e@10:01:11", "e@10:01:14"}));
+
+  // The usual edit: stop, delete, add a line for the second just gone, start.
+  TickAt(10, 1, 15);
+  ASSERT_TRUE(c->Stop(false));
+  ASSERT_TRUE(c->Del("e"));
+  ASSERT_TRUE(c->Add("16 * * * * * * past", Record));
+  ASSERT_TRUE(c->Add("17 * * * * * * now", Record));
+  clock.Set(2026, 3, 1, 10, 1, 17, 900);
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 1, 17, 901);
+  EXPECT_EQ(TakeEvents(), (Events{"e@10:01:15", "now@10:01:17"}));
+}
+
+TEST_F(CrontabTest, FirstTickIsCountedFromTheStartSecond) {
+  // A first tick that comes a second late still fires the start second.
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * e", Record));
+  clock.Set(2026, 3, 1, 10, 0, 0, 999);
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 1, 2);
+  EXPECT_EQ(TakeEvents(), (Events{"e@10:00:00", "e@10:00:01"}));
+}
+
+crontab* stopTarget = nullptr;
+
+void StopFromCallback(double fireTime, const char* taskName) {
+  Record(fireTime, taskName);
+  stopTarget->Stop(true);
+}
+
+TEST_F(CrontabTest, StopFromTheFirstCallbackIsNotLost) {
+  // The first call comes before CreateTimer has returned its id.
+  log->callOnCreate = true;
+  auto c = Make();
+  stopTarget = c.get();
+  ASSERT_TRUE(c->Add("* * * * * * * stopper", StopFromCallback));
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0, 600);
+  EXPECT_FALSE(c->State());
+  EXPECT_TRUE(log->timers.empty());
+  EXPECT_EQ(TakeEvents(), (Events{"stopper@10:00:00"}));
+  stopTarget = nullptr;
+}
+
+TEST_F(CrontabTest, InitializeOnALiveHandleTearsTheOldObjectDown) {
+  SetObjectFactory([this] { return Make(); });
+  crontab_handle handle{};
+  crontab_Intialize(&handle);
+  ASSERT_EQ(crontab_Add(&handle, "* * * * * * * a", Record), 1);
+  ASSERT_EQ(crontab_Start(&handle), 1);
+  crontab_Intialize(&handle);
+  EXPECT_TRUE(log->timers.empty());
+  EXPECT_EQ(log->calls.back(), "close nowait");
+  EXPECT_EQ(crontab_State(&handle), 0);
+  EXPECT_EQ(crontab_Tasks(&handle), 0);
+  crontab_Destroy(&handle);
+  SetObjectFactory(nullptr);
+}
+
+TEST_F(CrontabTest, NameLookupsOverManyTasks) {
+  auto c = Make();
+  const int count = 500;
+  auto line = [](int i) { return "* * * * * * * Task" + std::to_string(i); };
+  for (int i = 0; i < count; ++i) ASSERT_TRUE(c->Add(line(i), Record));
+  for (int i = 0; i < count; i += 7) {
+    EXPECT_FALSE(c->Add("0 * * * * * * tASK" + std::to_string(i), Record));
+    EXPECT_EQ(c->Get("Task" + std::to_string(i)), line(i));
+    EXPECT_EQ(c->Get("task" + std::to_string(i)), "");
+  }
+  for (int i = 0; i < count; i += 3) ASSERT_TRUE(c->Del("Task" + std::to_string(i)));
+  EXPECT_EQ(c->Tasks(), count - (count + 2) / 3);
+  for (int i = 0; i < count; ++i) {
+    const bool kept = i % 3 != 0;
+    EXPECT_EQ(c->Get("Task" + std::to_string(i)), kept ? line(i) : "") << i;
+    EXPECT_EQ(c->Add("* * * * * * * TASK" + std::to_string(i), Record), !kept) << i;
+  }
+  EXPECT_EQ(c->Tasks(), count);
+  // Table order: kept tasks first, re-added ones after them.
+  const auto lines = rt::SplitText(c->Get(""), "\r\n");
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(count));
+  EXPECT_EQ(lines.front(), line(1));
+  EXPECT_EQ(lines.back(), "* * * * * * * TASK498");
+}
+
 TEST_F(CrontabTest, TaskAddedWhileRunningFiresFromTheNextTick) {
   auto c = Make();
   ASSERT_TRUE(c->Add("0 0 0 1 1 * * yearly", Record));
@@ -288,17 +394,20 @@ TEST_F(CrontabTest, NamesWithSeparatorsFireAsThemselves) {
   ASSERT_TRUE(c->Add("* * * * * * * a|b|123", Record));
   ASSERT_TRUE(c->Add("* * * * * * * line\r\n", Record));
   ASSERT_TRUE(c->Add("* * * * * * * 100%|\x81", Record));
+  ASSERT_TRUE(c->Add("* * * * * * * end ", Record));  // the final space is no part of the name
   ASSERT_TRUE(c->Start());
   TickAt(10, 0, 0);
-  EXPECT_EQ(TakeEvents(), (Events{"a|b|123@10:00:00", "line\r\n@10:00:00", "100%|\x81@10:00:00"}));
+  EXPECT_EQ(TakeEvents(), (Events{"a|b|123@10:00:00", "line\r\n@10:00:00", "100%|\x81@10:00:00",
+                                  "end@10:00:00"}));
+  EXPECT_EQ(c->Get("end"), "* * * * * * * end ");
 
   // The text form keeps nine items per line, and the reference agrees.
   const std::string text = c->SnapshotText();
   const auto lines = rt::SplitText(text, "\r\n");
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   for (const auto& line : lines) EXPECT_EQ(rt::SplitText(line, "|").size(), 9u) << line;
   EXPECT_EQ(reference::MatchingNames(text, clock.LocalTime()),
-            (Events{"a%7Cb%7C123", "line%0D%0A", "100%25%7C%81"}));
+            (Events{"a%7Cb%7C123", "line%0D%0A", "100%25%7C%81", "end"}));
 }
 
 TEST_F(CrontabTest, SnapshotNamesCallbacksByTableIndex) {
@@ -392,7 +501,7 @@ TEST_F(CrontabTest, TickSeesWholeSnapshots) {
       // The anchor, and at most the two tasks of one round.
       const auto snapshot = slot.Load();
       std::size_t count = 0;
-      snapshot->ForEach([&](const CompiledTask& task) { count += task.name.empty() ? 100 : 1; });
+      snapshot->ForEach([&](const CompiledTask& task) { count += task.name().empty() ? 100 : 1; });
       ASSERT_GE(count, 1u);
       ASSERT_LE(count, 3u);
     }

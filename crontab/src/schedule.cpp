@@ -35,6 +35,47 @@ std::optional<int> ReadNumber(std::string_view text) {
   return static_cast<int>(value);
 }
 
+// Calls f on each piece of t between single-byte separators and returns
+// their number, cutting as rt::SplitText does (a separator never matches as
+// the second byte of a double-byte character; an empty last piece is
+// dropped) but without copies; f returning false stops the calls, not the
+// count.
+template <class F>
+std::size_t ForEachPiece(std::string_view t, char separator, F&& f) {
+  std::size_t count = 0;
+  bool calling = true;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < t.size(); i += rt::CharLength(t, i)) {
+    if (t[i] != separator) continue;
+    ++count;
+    if (calling) calling = f(t.substr(start, i - start));
+    start = i + 1;
+  }
+  if (start < t.size()) {
+    ++count;
+    if (calling) f(t.substr(start));
+  }
+  return count;
+}
+
+// The first pieces (up to N) and the number of all of them.
+template <std::size_t N>
+struct Pieces {
+  std::array<std::string_view, N> items{};
+  std::size_t count = 0;
+};
+
+template <std::size_t N>
+Pieces<N> Split(std::string_view t, char separator) {
+  Pieces<N> pieces;
+  std::size_t kept = 0;
+  pieces.count = ForEachPiece(t, separator, [&](std::string_view piece) {
+    pieces.items[kept++] = piece;
+    return kept < N;
+  });
+  return pieces;
+}
+
 // Values first, first + step, ... up to last.
 struct Progression {
   int first;
@@ -59,22 +100,22 @@ std::optional<ParsedField> ParseField(std::string_view text, int position, int c
     field.any = true;
     return field;
   }
-  const auto stepParts = rt::SplitText(text, "/");
-  if (stepParts.size() == 2) {
-    const auto step = number(stepParts[1], true);
+  const auto stepParts = Split<2>(text, '/');
+  if (stepParts.count == 2) {
+    const auto step = number(stepParts.items[1], true);
     if (!step) return std::nullopt;
     Bounds base{};
-    if (stepParts[0] == "*") {
+    if (stepParts.items[0] == "*") {
       base = FullRange(position, currentYear);
     } else {
-      const auto baseParts = rt::SplitText(stepParts[0], "-");
-      if (baseParts.size() == 2) {
-        const auto low = number(baseParts[0], false);
-        const auto high = number(baseParts[1], false);
+      const auto baseParts = Split<2>(stepParts.items[0], '-');
+      if (baseParts.count == 2) {
+        const auto low = number(baseParts.items[0], false);
+        const auto high = number(baseParts.items[1], false);
         if (!low || !high || *high <= *low) return std::nullopt;
         base = {*low, *high};
-      } else if (baseParts.size() == 1) {
-        const auto value = number(baseParts[0], false);
+      } else if (baseParts.count == 1) {
+        const auto value = number(baseParts.items[0], false);
         if (!value) return std::nullopt;
         base = {*value, *value};
       } else {
@@ -88,23 +129,25 @@ std::optional<ParsedField> ParseField(std::string_view text, int position, int c
     }
     return field;
   }
-  const auto rangeParts = rt::SplitText(text, "-");
-  if (rangeParts.size() == 2) {
-    const auto low = number(rangeParts[0], false);
-    const auto high = number(rangeParts[1], false);
+  const auto rangeParts = Split<2>(text, '-');
+  if (rangeParts.count == 2) {
+    const auto low = number(rangeParts.items[0], false);
+    const auto high = number(rangeParts.items[1], false);
     if (!low || !high || *high <= *low) return std::nullopt;
     field.parts.push_back({*low, *high, 1});
     return field;
   }
-  const auto listParts = rt::SplitText(text, ",");
-  if (listParts.size() >= 2) {
+  if (Split<1>(text, ',').count >= 2) {
     std::vector<int> sorted;
-    for (const auto& part : listParts) {
+    bool valid = true;
+    ForEachPiece(text, ',', [&](std::string_view part) {
       const auto value = number(part, false);
-      if (!value) return std::nullopt;
+      if (!value) return valid = false;
       field.parts.push_back({*value, *value, 1});
       sorted.push_back(*value);
-    }
+      return true;
+    });
+    if (!valid) return std::nullopt;
     std::sort(sorted.begin(), sorted.end());
     if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
     return field;
@@ -241,30 +284,40 @@ std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, 
     if (why) *why = std::move(reason);
     return std::nullopt;
   };
-  auto items = rt::SplitText(line, " ");
-  if (items.size() != 8) {
-    return refuse("the line has " + std::to_string(items.size()) +
+  // Lengths are kept in 32 bits.
+  if (line.size() >= 0xFFFFFFFFu / 2) return refuse("the line is longer than 2 GiB");
+  const auto pieces = Split<8>(line, ' ');
+  const auto& items = pieces.items;
+  if (pieces.count != 8) {
+    return refuse("the line has " + std::to_string(pieces.count) +
                   " items; it needs seven time fields and a task name, separated by single spaces");
   }
   std::array<ParsedField, kFieldCount> parsed;
   for (int i = 0; i < kFieldCount; ++i) {
     auto field = ParseField(items[i], i + 1, currentYear);
     if (!field) {
-      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" + items[i] +
-                    "\" is not valid");
+      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" +
+                    std::string(items[i]) + "\" is not valid");
     }
     parsed[i] = std::move(*field);
   }
   for (int i = 0; i < kFieldCount; ++i) {
     if (!parsed[i].any && parsed[i].parts.empty()) {
-      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" + items[i] +
-                    "\" matches no value");
+      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" +
+                    std::string(items[i]) + "\" matches no value");
     }
   }
   Schedule schedule;
-  schedule.line_ = std::string(line);
-  schedule.name_ = std::move(items[7]);
-  for (int i = 0; i < kFieldCount; ++i) schedule.fieldTexts_[i] = std::move(items[i]);
+  schedule.text_ = std::string(line);
+  schedule.lineLength_ = static_cast<std::uint32_t>(line.size());
+  std::size_t nameStart = kFieldCount;  // the separators before the name
+  for (int i = 0; i < kFieldCount; ++i) nameStart += items[i].size();
+  if (nameStart + items[7].size() != line.size()) {
+    schedule.text_ += '\0';
+    schedule.text_ += items[7];
+    nameStart = line.size() + 1;
+  }
+  schedule.nameOffset_ = static_cast<std::uint32_t>(nameStart);
   schedule.currentYear_ = currentYear;
   Fields& f = schedule.fields_;
   f.second = MaskOf<std::uint64_t>(parsed[0], FullRange(1, currentYear));
@@ -278,8 +331,8 @@ std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, 
 }
 
 std::string Schedule::ExpandedField(int position) const {
-  return ExpandField(fieldTexts_.at(static_cast<std::size_t>(position - 1)), position,
-                     currentYear_);
+  const auto items = rt::SplitText(line(), " ");
+  return ExpandField(items.at(static_cast<std::size_t>(position - 1)), position, currentYear_);
 }
 
 std::optional<rt::SystemTime> Schedule::NextAfter(const rt::SystemTime& from) const {

@@ -160,6 +160,7 @@ TEST(ScheduleTest, LineShapes) {
     EXPECT_EQ(schedule.has_value(), c.valid) << '"' << c.line << '"';
     if (schedule) {
       EXPECT_EQ(schedule->name(), c.name);
+      EXPECT_STREQ(schedule->nameText(), c.name);
       EXPECT_EQ(schedule->line(), c.line);
     }
   }

@@ -52,7 +52,15 @@ int main(void) {
   failures += Check(crontab_Stop(handle, 0) == 1 && crontab_State(handle) == 0, "stop");
   char* lines = crontab_Get(handle, NULL);
   failures += Check(lines != NULL && strstr(lines, "\r\n* * * * * * * every") != NULL, "get");
+#ifdef _WIN32
+  /* A host on another C runtime releases the text into the process heap. */
+  failures +=
+      Check(HeapSize(GetProcessHeap(), 0, lines) == strlen(lines) + 1, "text on the process heap");
+  failures += Check(HeapFree(GetProcessHeap(), 0, lines) != 0, "HeapFree of the text");
+#else
   free(lines);
+#endif
+  crontab_Free(crontab_Get(handle, "every"));
   crontab_Destroy(handle);
   free(handle);
   failures += Check(crontab_ProcessNotifyLib(6, 0, 0) == 0, "stop notification");

@@ -6,101 +6,12 @@
 // Times strictly after --from (default: now), one per line. A refused line:
 // the reason on standard error, exit code 1. A line that never fires again
 // prints nothing.
-#include <charconv>
-#include <cstdio>
-#include <optional>
 #include <string>
-#include <string_view>
+#include <vector>
 
-#include "crontab/schedule.h"
-#include "runtime/clock.h"
-#include "runtime/console.h"
-#include "runtime/datetime_text.h"
-
-namespace {
-
-constexpr std::string_view kUsage =
-    "usage: crontab-next [--from \"YYYY-MM-DD hh:mm:ss\"] [--count N] LINE\n";
-
-std::optional<int> ReadInt(std::string_view text) {
-  int value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::optional<rt::SystemTime> ReadDateTime(std::string_view text) {
-  // YYYY-MM-DD hh:mm:ss; the year may have up to five digits.
-  const auto space = text.find(' ');
-  if (space == std::string_view::npos) return std::nullopt;
-  const std::string_view date = text.substr(0, space);
-  const std::string_view time = text.substr(space + 1);
-  const auto d1 = date.find('-');
-  const auto d2 = date.find('-', d1 == std::string_view::npos ? 0 : d1 + 1);
-  if (d1 == std::string_view::npos || d2 == std::string_view::npos || time.size() != 8 ||
-      time[2] != ':' || time[5] != ':') {
-    return std::nullopt;
-  }
-  const auto year = ReadInt(date.substr(0, d1));
-  const auto month = ReadInt(date.substr(d1 + 1, d2 - d1 - 1));
-  const auto day = ReadInt(date.substr(d2 + 1));
-  const auto hour = ReadInt(time.substr(0, 2));
-  const auto minute = ReadInt(time.substr(3, 2));
-  const auto second = ReadInt(time.substr(6, 2));
-  if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
-  if (*year < 1 || *year > cron::kMaxYear || *month < 1 || *month > 12 || *day < 1 ||
-      *day > rt::DaysInMonth(*year, *month) || *hour > 23 || *minute > 59 || *second > 59) {
-    return std::nullopt;
-  }
-  return rt::SystemTime{*year, *month, 0, *day, *hour, *minute, *second, 0};
-}
-
-int Fail(std::string_view message) {
-  rt::WriteStdout(std::string("crontab-next: ") + std::string(message) + "\n", rt::Stream::kErr);
-  return 1;
-}
-
-}  // namespace
+#include "next_command.h"
 
 int main(int argc, char** argv) {
-  std::optional<rt::SystemTime> from;
-  int count = 5;
-  std::string line;
-  bool haveLine = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (!haveLine && arg == "--from" && i + 1 < argc) {
-      from = ReadDateTime(argv[++i]);
-      if (!from) return Fail("--from needs a date-time \"YYYY-MM-DD hh:mm:ss\"");
-    } else if (!haveLine && arg == "--count" && i + 1 < argc) {
-      const auto n = ReadInt(argv[++i]);
-      if (!n || *n < 0) return Fail("--count needs a number of 0 or more");
-      count = *n;
-    } else if (!haveLine && (arg == "--help" || arg == "-h")) {
-      rt::WriteStdout(std::string(kUsage));
-      return 0;
-    } else {
-      // An unquoted line arrives as several arguments: join them again.
-      if (haveLine) line += ' ';
-      line += arg;
-      haveLine = true;
-    }
-  }
-  if (!haveLine) {
-    rt::WriteStdout(std::string(kUsage), rt::Stream::kErr);
-    return 1;
-  }
-  // The terminal's bytes become program text as at the console edge.
-  line = rt::TextFromConsole(line);
-
-  rt::Clock& clock = rt::SystemClock();
-  const rt::SystemTime now = clock.LocalTime();
-  std::string why;
-  const auto schedule = cron::Schedule::Parse(line, now.year, &why);
-  if (!schedule) return Fail("the line is refused: " + why);
-  std::string out;
-  for (const auto& t : schedule->NextFirings(from.value_or(now), count))
-    out += rt::SystemTimeText(t) + "\n";
-  rt::WriteStdout(out);
-  return 0;
+  return cron::RunNextCommand(std::vector<std::string>(argv + 1, argv + argc), rt::SystemClock(),
+                              rt::SystemConsole());
 }

@@ -1,5 +1,16 @@
 /* The scheduler library's interface: a scheduler object reached through a
-   caller-owned handle, and the library's module notification entry. */
+   caller-owned handle, and the library's module notification entry.
+
+   A handle is meant for one thread at a time. Calls on one handle from
+   several threads are safe all the same (each takes the object's lock),
+   except crontab_Intialize, crontab_Copy and crontab_Destroy, which replace
+   or end the object. crontab_Stop(handle, 0) must not be called from a task's
+   own callback: it would wait for the tick that makes the call.
+
+   Texts from crontab_Get belong to the caller: release them with
+   crontab_Free. On Windows they come from the process heap, so
+   HeapFree(GetProcessHeap(), 0, text) works too, from a host on any C
+   runtime; elsewhere they come from malloc and free() works too. */
 #ifndef CRONTAB_CRONTAB_H
 #define CRONTAB_CRONTAB_H
 
@@ -11,18 +22,20 @@ extern "C" {
 /* Called on a timer thread: fireTime is a date-time (days since 1899-12-30, whole seconds),
    taskName a zero-terminated code page 936 text valid during the call. */
 typedef void (*crontab_callback)(double fireTime, const char* taskName);
-/* Caller-owned, zero-filled before crontab_Intialize. */
+/* Caller-owned, zero-filled before the first crontab_Intialize; a second
+   crontab_Intialize tears the old object down (its timer stops). */
 typedef struct crontab_handle { void* object; } crontab_handle;
 void    crontab_Intialize(crontab_handle* self);
 void    crontab_Copy(crontab_handle* self, const crontab_handle* source);
 void    crontab_Destroy(crontab_handle* self);
 int     crontab_Add(crontab_handle* self, const char* line, crontab_callback callback); /* 1 or 0 */
 int     crontab_Del(crontab_handle* self, const char* name);  /* NULL: omitted, same as "" */
-char*   crontab_Get(crontab_handle* self, const char* name);  /* NULL: omitted; never returns NULL; release with free() */
+char*   crontab_Get(crontab_handle* self, const char* name);  /* NULL: omitted; never returns NULL; release with crontab_Free */
 int     crontab_Start(crontab_handle* self);
 int     crontab_Stop(crontab_handle* self, int noWait);      /* 0: wait for a running tick */
 int     crontab_State(crontab_handle* self);
 int32_t crontab_Tasks(crontab_handle* self);
+void    crontab_Free(char* text);                             /* a text from crontab_Get; NULL: no effect */
 int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved);
 #ifdef __cplusplus
 }

@@ -86,12 +86,14 @@ class Schedule {
   static std::optional<Schedule> Parse(std::string_view line, int currentYear,
                                        std::string* why = nullptr);
 
-  const std::string& line() const { return line_; }
-  const std::string& name() const { return name_; }
+  std::string_view line() const { return std::string_view(text_).substr(0, lineLength_); }
+  std::string_view name() const { return std::string_view(text_).substr(nameOffset_); }
+  // The name, zero-terminated.
+  const char* nameText() const { return text_.c_str() + nameOffset_; }
   const Fields& fields() const { return fields_; }
   int currentYear() const { return currentYear_; }
 
-  // Expanded text of one field (position 1..7), made on demand.
+  // Expanded text of one field (position 1..7), made on demand from the line.
   std::string ExpandedField(int position) const;
 
   bool Matches(const rt::SystemTime& time) const { return TaskMatchesTime(fields_, time); }
@@ -103,11 +105,13 @@ class Schedule {
   std::vector<rt::SystemTime> NextFirings(const rt::SystemTime& from, int count) const;
 
  private:
-  std::string line_;
-  std::string name_;
-  std::array<std::string, kFieldCount> fieldTexts_;
-  Fields fields_;
+  // Kept small, a scheduler holds one per task: the line, and the name only
+  // when it is not the line's end (a line ending in a space), after a zero.
+  std::string text_;
+  std::uint32_t lineLength_ = 0;
+  std::uint32_t nameOffset_ = 0;
   int currentYear_ = 0;
+  Fields fields_;
 };
 
 // Seconds since 1899-12-30 00:00:00 of a local calendar time, and back (the

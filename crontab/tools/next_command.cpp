@@ -1,0 +1,111 @@
+#include "next_command.h"
+
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "crontab/schedule.h"
+#include "runtime/datetime_text.h"
+
+namespace cron {
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: crontab-next [--from \"YYYY-MM-DD hh:mm:ss\"] [--count N] LINE\n";
+
+std::optional<int> ReadInt(std::string_view text) {
+  int value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::optional<rt::SystemTime> ReadDateTime(std::string_view text) {
+  // YYYY-MM-DD hh:mm:ss; the year may have up to five digits.
+  const auto space = text.find(' ');
+  if (space == std::string_view::npos) return std::nullopt;
+  const std::string_view date = text.substr(0, space);
+  const std::string_view time = text.substr(space + 1);
+  const auto d1 = date.find('-');
+  const auto d2 = date.find('-', d1 == std::string_view::npos ? 0 : d1 + 1);
+  if (d1 == std::string_view::npos || d2 == std::string_view::npos || time.size() != 8 ||
+      time[2] != ':' || time[5] != ':') {
+    return std::nullopt;
+  }
+  const auto year = ReadInt(date.substr(0, d1));
+  const auto month = ReadInt(date.substr(d1 + 1, d2 - d1 - 1));
+  const auto day = ReadInt(date.substr(d2 + 1));
+  const auto hour = ReadInt(time.substr(0, 2));
+  const auto minute = ReadInt(time.substr(3, 2));
+  const auto second = ReadInt(time.substr(6, 2));
+  if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+  if (*year < 1 || *year > cron::kMaxYear || *month < 1 || *month > 12 || *day < 1 ||
+      *day > rt::DaysInMonth(*year, *month) || *hour > 23 || *minute > 59 || *second > 59) {
+    return std::nullopt;
+  }
+  return rt::SystemTime{*year, *month, 0, *day, *hour, *minute, *second, 0};
+}
+
+int Fail(rt::Console& console, std::string_view message) {
+  console.Write(std::string("crontab-next: ") + std::string(message) + "\n", rt::Stream::kErr);
+  return 1;
+}
+
+}  // namespace
+
+int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::Console& console) {
+  std::optional<rt::SystemTime> from;
+  int count = 5;
+  std::string line;
+  bool haveLine = false;
+  const auto argc = args.size();
+  for (std::size_t i = 0; i < argc; ++i) {
+    const std::string_view arg = args[i];
+    if (!haveLine && arg == "--from" && i + 1 < argc) {
+      from = ReadDateTime(args[++i]);
+      if (!from) return Fail(console, "--from needs a date-time \"YYYY-MM-DD hh:mm:ss\"");
+    } else if (!haveLine && arg == "--count" && i + 1 < argc) {
+      const auto n = ReadInt(args[++i]);
+      if (!n || *n < 0) return Fail(console, "--count needs a number of 0 or more");
+      count = *n;
+    } else if (!haveLine && (arg == "--help" || arg == "-h")) {
+      console.Write(kUsage);
+      return 0;
+    } else {
+      // An unquoted line arrives as several arguments: join them again.
+      if (haveLine) line += ' ';
+      line += arg;
+      haveLine = true;
+    }
+  }
+  if (!haveLine) {
+    console.Write(kUsage, rt::Stream::kErr);
+    return 1;
+  }
+  // The terminal's bytes become program text as at the console edge.
+  line = rt::TextFromConsole(line);
+
+  const rt::SystemTime now = clock.LocalTime();
+  std::string why;
+  const auto schedule = cron::Schedule::Parse(line, now.year, &why);
+  if (!schedule) return Fail(console, "the line is refused: " + why);
+  // Printed as found, in pieces: a large count needs no more memory than a small one.
+  constexpr std::size_t kPiece = 16 * 1024;
+  std::string out;
+  rt::SystemTime at = from.value_or(now);
+  for (int i = 0; i < count; ++i) {
+    const auto next = schedule->NextAfter(at);
+    if (!next) break;
+    at = *next;
+    out += rt::SystemTimeText(at);
+    out += '\n';
+    if (out.size() >= kPiece) console.Write(std::exchange(out, {}));
+  }
+  if (!out.empty()) console.Write(out);
+  return 0;
+}
+
+}  // namespace cron

@@ -1,0 +1,82 @@
+#include "next_command.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace cron {
+namespace {
+
+class FixedClock final : public rt::Clock {
+ public:
+  rt::SystemTime LocalTime() override { return {2026, 3, 0, 1, 10, 0, 0, 0}; }
+};
+
+class RecordingConsole final : public rt::Console {
+ public:
+  void Write(std::string_view text, rt::Stream stream) override {
+    (stream == rt::Stream::kOut ? out : err) += text;
+    if (stream == rt::Stream::kOut) {
+      ++outWrites;
+      largestWrite = std::max(largestWrite, text.size());
+    }
+  }
+  std::string ReadLine() override { return ""; }
+  void SetTitle(std::string_view) override {}
+
+  std::string out;
+  std::string err;
+  int outWrites = 0;
+  std::size_t largestWrite = 0;
+};
+
+TEST(NextCommandTest, ArgumentsAndResults) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string out;
+    std::string errPrefix;
+  };
+  const Case cases[] = {
+      {{"--from", "2026-03-01 10:00:00", "--count", "2", "0 0 12 * * * * noon"},
+       0,
+       "2026-03-01 12:00:00\n2026-03-02 12:00:00\n",
+       ""},
+      // An unquoted line arrives in pieces.
+      {{"--count", "1", "0", "0", "12", "*", "*", "*", "*", "noon"},
+       0,
+       "2026-03-01 12:00:00\n",
+       ""},
+      {{"--from", "2026-12-31 23:59:59", "* * * * * * 2026 gone"}, 0, "", ""},
+      {{"--count", "0", "* * * * * * * x"}, 0, "", ""},
+      {{"--count", "-1", "* * * * * * * x"}, 1, "", "crontab-next: --count needs"},
+      {{"--from", "2026-02-30 00:00:00", "* * * * * * * x"}, 1, "", "crontab-next: --from needs"},
+      {{"* * * * * * 2025 old"}, 1, "", "crontab-next: the line is refused: field 7"},
+      {{}, 1, "", "usage: crontab-next"},
+  };
+  for (const auto& c : cases) {
+    FixedClock clock;
+    RecordingConsole console;
+    EXPECT_EQ(RunNextCommand(c.args, clock, console), c.code) << c.args.back();
+    EXPECT_EQ(console.out, c.out) << c.args.back();
+    EXPECT_EQ(console.err.substr(0, c.errPrefix.size()), c.errPrefix) << c.args.back();
+  }
+}
+
+TEST(NextCommandTest, PrintsAsItGoes) {
+  // A large count is written in bounded pieces, never gathered whole.
+  FixedClock clock;
+  RecordingConsole console;
+  const int count = 50'000;
+  ASSERT_EQ(RunNextCommand({"--from", "2026-03-01 00:00:00", "--count", std::to_string(count),
+                            "* * * * * * * x"},
+                           clock, console),
+            0);
+  EXPECT_EQ(std::count(console.out.begin(), console.out.end(), '\n'), count);
+  EXPECT_EQ(console.out.substr(console.out.size() - 20), "2026-03-01 13:53:20\n");
+  EXPECT_LE(console.largestWrite, 64u * 1024);
+  EXPECT_GT(console.outWrites, 1);
+}
+
+}  // namespace
+}  // namespace cron
