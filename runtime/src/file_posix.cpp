@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -96,6 +97,29 @@ bool OpenTextEditor(std::string_view path) {
   const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) ::close(fd);
   return Spawn({"xdg-open", local}, false);
+}
+
+bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
+  const std::string local = posix::ToLocale(path);
+  const std::string temp = local + ".tmp";
+  // The replacement keeps the permissions of the file it replaces.
+  struct stat old {};
+  const mode_t mode = ::stat(local.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temp.c_str(), local.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
 }
 
 bool DelayWithMessages(int interval, int unit) {
