@@ -6,6 +6,7 @@
 #include <windows.h>
 #endif
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -121,6 +122,31 @@ TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
             fs::perms::owner_read | fs::perms::owner_write);
 #endif
 }
+
+#ifndef _WIN32
+// The desktop's opener decides: one that gives up means no editor opened.
+TEST_F(TempDir, OpenTextEditorTellsWhetherTheOpenerSucceeded) {
+  const std::string file = (dir_ / "key.txt").string();
+  const char* oldPath = std::getenv("PATH");
+  const std::string savedPath = oldPath ? oldPath : "";
+  struct Case {
+    const char* script;
+    bool opened;
+  } cases[] = {{"#!/bin/sh\necho noise; echo noise >&2; exit 3\n", false},
+               {"#!/bin/sh\nexit 0\n", true}};
+  for (const auto& c : cases) {
+    std::ofstream(dir_ / "xdg-open") << c.script;
+    fs::permissions(dir_ / "xdg-open", fs::perms::owner_all);
+    ::setenv("PATH", dir_.c_str(), 1);
+    EXPECT_EQ(OpenTextEditor(file), c.opened) << c.script;
+    ::setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_TRUE(fs::exists(file));  // made for the editor
+  }
+  ::setenv("PATH", (dir_ / "nothing-here").c_str(), 1);
+  EXPECT_FALSE(OpenTextEditor(file));
+  ::setenv("PATH", savedPath.c_str(), 1);
+}
+#endif
 
 TEST(Delay, UnitTable) {
   EXPECT_EQ(DelayMilliseconds(300, 0), 300);
