@@ -6,6 +6,11 @@ target_compile_options(project_options INTERFACE
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(project_options INTERFACE -Wno-restrict)
 endif()
+# Release executables carry no symbols or debug sections (the static C++
+# runtime brings its own).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_link_options(project_options INTERFACE $<$<CONFIG:Release>:-s>)
+endif()
 # Fixed texts of the program are code page 936 bytes on every platform.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   target_compile_options(project_options INTERFACE -finput-charset=UTF-8 -fexec-charset=GBK)

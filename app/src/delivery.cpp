@@ -20,9 +20,13 @@ bool IsAsciiDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Keys of the form "sctp" + digits + "t" + ... are served by their own host.
-std::optional<std::string> KeyHost(std::string_view key) {
-  if (key.substr(0, 4) != "sctp") return std::nullopt;
+// The public relay's address, the build's default.
+constexpr std::string_view kDefaultPushBaseUrl = REMINDER_DEFAULT_PUSH_BASE_URL;
+
+// Keys of the form "sctp" + digits + "t" + ... are served by their own host
+// when the public relay is in use; another relay serves them itself.
+std::optional<std::string> KeyHost(std::string_view key, std::string_view pushBaseUrl) {
+  if (pushBaseUrl != kDefaultPushBaseUrl || key.substr(0, 4) != "sctp") return std::nullopt;
   std::size_t end = 4;
   while (end < key.size() && IsAsciiDigit(key[end])) ++end;
   if (end == 4 || end >= key.size() || key[end] != 't') return std::nullopt;
@@ -162,7 +166,8 @@ std::vector<std::string> ScheduleLines(std::string_view text) {
 }
 
 std::string RequestAddress(const Settings& settings, std::string_view key) {
-  return KeyHost(key).value_or(settings.pushBaseUrl) + EncodePathSegment(key) + ".send";
+  return KeyHost(key, settings.pushBaseUrl).value_or(settings.pushBaseUrl) +
+         EncodePathSegment(key) + ".send";
 }
 
 std::string LogStamp(rt::DateTime when) {

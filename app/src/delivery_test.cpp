@@ -74,10 +74,15 @@ TEST(ScheduleLines, OneTaskPerNonEmptyLine) {
 TEST(RequestAddress, KeyForms) {
   const Settings s{"https://relay.example/", "", ""};
   EXPECT_EQ(RequestAddress(s, "SCT12345abc"), "https://relay.example/SCT12345abc.send");
-  EXPECT_EQ(RequestAddress(s, "sctp1234tABCdef"),
+  // Another relay serves "sctp" keys itself; only the public one sends them away.
+  EXPECT_EQ(RequestAddress(s, "sctp1234tABCdef"), "https://relay.example/sctp1234tABCdef.send");
+  EXPECT_EQ(RequestAddress({"http://127.0.0.1:9/", "", ""}, "sctp1234tABCdef"),
+            "http://127.0.0.1:9/sctp1234tABCdef.send");
+  const Settings publicRelay{"https://sctapi.ftqq.com/", "", ""};
+  EXPECT_EQ(RequestAddress(publicRelay, "sctp1234tABCdef"),
             "https://1234.push.ft07.com/send/sctp1234tABCdef.send");
-  EXPECT_EQ(RequestAddress(s, "sctpXtABC"), "https://relay.example/sctpXtABC.send");
-  EXPECT_EQ(RequestAddress(s, "sctp12"), "https://relay.example/sctp12.send");
+  EXPECT_EQ(RequestAddress(publicRelay, "sctpXtABC"), "https://sctapi.ftqq.com/sctpXtABC.send");
+  EXPECT_EQ(RequestAddress(publicRelay, "sctp12"), "https://sctapi.ftqq.com/sctp12.send");
   // A key is one path segment whatever it holds.
   EXPECT_EQ(RequestAddress(s, "a/b?c#d e"), "https://relay.example/a%2Fb%3Fc%23d%20e.send");
   EXPECT_EQ(RequestAddress(s, ""), "https://relay.example/.send");

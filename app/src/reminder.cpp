@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "app/first_run.h"
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
 #include "delivery_queue.h"
@@ -112,12 +113,8 @@ int ReminderMain() {
   ctx.console->SetTitle(kTitle);
   ctx.console->Write(Banner(ctx.settings));
 
-  if (key.empty()) {
-    ctx.console->Write("请输入Server酱微信key");
-    if (ctx.openEditor) ctx.openEditor(dir + "/weskey.txt");
-    ctx.console->ReadLine();
-    return 0;
-  }
+  // A key typed at the prompt is saved and taken as if it had been there.
+  if (key.empty() && AskForKey(ctx, dir + "/weskey.txt").empty()) return 0;
 
   InstallSchedule(scheduleText);
   ctx.console->Write("下面开始测试发送一次\r\n");
@@ -127,6 +124,7 @@ int ReminderMain() {
   while (ctx.console->ReadLine() != kExitCommand) {
     if (ctx.pause) ctx.pause();
   }
+  ctx.console->Write("再按一次回车退出\r\n");
   ctx.console->ReadLine();  // one more Enter ends the program
   ctx.console->Release();
   return 0;

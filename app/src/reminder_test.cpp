@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "app/reminder.h"
@@ -128,12 +129,62 @@ const std::string kBody =
     "整点抢购已完成,请注意查看  \r\n 09:01\r\n  [立即前往星河速览网](https://site.example/"
     "#1796518800)           ";
 
-TEST_F(ReminderTest, WithoutKeyPromptsOpensEditorAndEndsAfterOneLine) {
+std::string ReadBack(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(ReminderTest, WithoutKeyPromptsNamesTheFileAndEndsOnABareEnter) {
   WriteFile("weskey.txt", " \r\n");  // blanks only: no key
   EXPECT_EQ(Run({"\r\n"}), 0);
-  EXPECT_EQ(console_.Output(), Banner(context_.settings) + "请输入Server酱微信key");
+  const std::string keyPath = dir_.string() + "/weskey.txt";
+  EXPECT_EQ(console_.Output(), Banner(context_.settings) + "请输入Server酱微信key\r\n" +
+                                   "key 文件: " + keyPath + "\r\n" +
+                                   "已用编辑器打开这个文件，填好 key 保存后重新运行；"
+                                   "也可以直接在这里粘贴 key 回车\r\n");
   EXPECT_EQ(console_.Title(), "鹤溪堂 铃兰小闹钟");
-  EXPECT_EQ(editorPath_, dir_.string() + "/weskey.txt");
+  EXPECT_EQ(editorPath_, keyPath);
+  EXPECT_EQ(ReadBack(keyPath), " \r\n");
+  EXPECT_TRUE(relay_.Requests().empty());
+}
+
+TEST_F(ReminderTest, WithoutAnEditorSaysSo) {
+  context_.openEditor = [](const std::string&) { return false; };
+  EXPECT_EQ(Run({""}), 0);  // the end of input ends it too
+  EXPECT_NE(console_.Output().find("没能打开编辑器，请自己编辑这个文件后重新运行；"
+                                   "也可以直接在这里粘贴 key 回车\r\n"),
+            std::string::npos);
+}
+
+// A key pasted at the prompt is saved and the key road follows at once.
+TEST_F(ReminderTest, KeyTypedAtThePromptIsSavedAndUsed) {
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  EXPECT_EQ(Run({" \tSCT1typed \t", "q", ""}), 0);
+  EXPECT_EQ(ReadBack(dir_ / "weskey.txt"), "SCT1typed");
+  EXPECT_FALSE(fs::exists(dir_ / "weskey.txt.tmp"));
+  const auto requests = relay_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, "/SCT1typed.send");
+  const std::string out = console_.Output();
+  EXPECT_NE(
+      out.find("也可以直接在这里粘贴 key 回车\r\nkey 已保存\r\n任务已添加0 0 0 1 1 * 30000 never"),
+      std::string::npos)
+      << out;
+  EXPECT_NE(out.find("测试完成\r\n再按一次回车退出\r\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("SCT1typed"), std::string::npos);
+}
+
+TEST_F(ReminderTest, TypedKeyIsStoredAsUtf8WithoutMark) {
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  EXPECT_EQ(Run({"SCT1键", "q", ""}), 0);
+  EXPECT_EQ(ReadBack(dir_ / "weskey.txt"), rt::GbkToUtf8("SCT1键"));
+}
+
+TEST_F(ReminderTest, KeyThatCannotBeSavedEndsTheRun) {
+  fs::create_directories(dir_ / "weskey.txt");  // in the way of the file
+  EXPECT_EQ(Run({"SCT1typed"}), 0);
+  EXPECT_NE(console_.Output().find("key 没能保存到这个文件，请自己编辑后重新运行\r\n"),
+            std::string::npos);
   EXPECT_TRUE(relay_.Requests().empty());
 }
 
@@ -157,11 +208,11 @@ TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
   EXPECT_EQ(header("User-Agent"), "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
   EXPECT_EQ(header("Content-Type"), "application/x-www-form-urlencoded");
 
-  EXPECT_EQ(console_.Output(), Banner(context_.settings) + "任务已添加" +
-                                   std::string(kDefaultScheduleLine) + "\r\n\r\n\r\n" +
-                                   "下次提醒: 2026-12-06 10:01:01\r\n" +
-                                   "下面开始测试发送一次\r\n" + Stamp() + "  推送完成\r\n" +
-                                   Stamp() + " " + relay_.reply + "\r\n\r\n" + "测试完成\r\n");
+  EXPECT_EQ(console_.Output(),
+            Banner(context_.settings) + "任务已添加" + std::string(kDefaultScheduleLine) +
+                "\r\n\r\n\r\n" + "下次提醒: 2026-12-06 10:01:01\r\n" + "下面开始测试发送一次\r\n" +
+                Stamp() + "  推送完成\r\n" + Stamp() + " " + relay_.reply + "\r\n\r\n" +
+                "测试完成\r\n" + "再按一次回车退出\r\n");
 }
 
 TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Black-box run of the built program from a folder of its own, with scripted
-# input: the key-missing road, the key road with an unreachable relay, "p"
-# keeping it running, "q" and two Enters ending it, and schedule files.
+# input: the key-missing road, a key typed at the prompt, the key road with an
+# unreachable relay, "p" keeping it running, "q" and two Enters ending it,
+# schedule files, and the command line (--check, --help, --version).
 #   blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh for reminder.exe)
 # Output is read as UTF-8 unless the program is a Windows one, whose
 # redirected output is code page 936 bytes.
@@ -17,10 +18,11 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 passed=0
 
-# run NAME INPUT: runs the program in $work/NAME (from the folder $work/NAME-cwd),
-# leaves its text in $out.
+# run NAME INPUT [ARGS...]: runs the program in $work/NAME (from the folder
+# $work/NAME-cwd) with the arguments, leaves its text in $out.
 run() {
-  local dir="$work/$1" cwd="$work/$1-cwd"
+  local dir="$work/$1" cwd="$work/$1-cwd" input=$2
+  shift 2
   mkdir -p "$dir" "$cwd"
   cp "$exe" "$dir/"
   [[ -n "${key-}" ]] && printf '%s' "$key" > "$dir/weskey.txt"
@@ -29,8 +31,9 @@ run() {
     cp "$PLANTED_NOTEPAD" "$dir/notepad.exe"
     cp "$PLANTED_NOTEPAD" "$cwd/notepad.exe"
   fi
-  (cd "$cwd" && printf '%b' "$2" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "$dir/$(basename "$exe")" \
-    > "$dir/out" 2>&1)
+  [[ -n "${cwdFile-}" ]] && printf '%b' "$cwdFile" > "$cwd/mine.txt"
+  (cd "$cwd" && printf '%b' "$input" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" \
+    "$dir/$(basename "$exe")" "$@" > "$dir/out" 2>&1)
   code=$?
   out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r')
   dirOf=$dir
@@ -55,12 +58,25 @@ run no-key '\n'
 [[ $code -eq 0 ]]; expect "no key: exit code 0 (was $code)"
 has "欢迎使用铃兰小闹钟"; expect "no key: banner"
 has "    输入 q 回车 退出"; expect "no key: tutorial names q"
-[[ "$out" == *"请输入Server酱微信key" ]]; expect "no key: ends with the prompt"
+has "请输入Server酱微信key"; expect "no key: prompt"
+prompt=$(grep -A2 -F "请输入Server酱微信key" <<< "$out")
+[[ "$(sed -n 2p <<< "$prompt")" == "key 文件: "*no-key[/\\]weskey.txt ]]; expect "no key: the key file's path"
+[[ "$(sed -n 3p <<< "$prompt")" == *"也可以直接在这里粘贴 key 回车" ]]; expect "no key: what to do"
+! has "任务已添加"; expect "no key: no schedule installed"
 [[ -e "$dirOf/weskey.txt" ]]; expect "no key: key file made for the editor"
 if [[ -n "${PLANTED_NOTEPAD-}" ]]; then
   sleep 1  # the editor is not waited for
   [[ ! -e "$dirOf/planted-notepad-ran" ]]; expect "no key: a planted notepad.exe never runs"
 fi
+
+key="" schedule='0 0 0 1 1 * 30000 never\r\n'
+run typed-key ' SCT1typed \nq\n\n'
+[[ $code -eq 0 ]]; expect "typed key: exit code 0 (was $code)"
+[[ "$(od -An -c "$dirOf/weskey.txt" | tr -d ' \n')" == SCT1typed ]]; expect "typed key: saved alone"
+has "key 已保存"; expect "typed key: confirmed"
+has "任务已添加0 0 0 1 1 * 30000 never"; expect "typed key: key road taken"
+has "测试完成"; expect "typed key: test delivery"
+! has "SCT1typed"; expect "typed key: key never shown"
 
 key=$'SCT1blackbox\n' schedule='0 0 0 1 1 * 30000 never\r\n'
 run key-road 'p\nq\n\n'
@@ -72,12 +88,41 @@ has "  推送失败"; expect "key road: delivery failed"
 has " 未收到回复: 无法连接"; expect "key road: reason"
 has "测试完成"; expect "key road: test done"
 ! has "SCT1blackbox"; expect "key road: key never shown"
+[[ "$(tail -n 1 <<< "$out")" == "再按一次回车退出" ]]; expect "key road: quit hint last"
 
 key='SCT1blackbox' schedule='0 0 0 1 1 * 30000 a\r\n0 0 0 1 2 * 30000 b\r\n'
 run two-lines 'q\n\n'
 [[ $code -eq 0 ]]; expect "two lines: exit code 0 (was $code)"
 has "任务已添加0 0 0 1 1 * 30000 a"; expect "two lines: first"
 has "任务已添加0 0 0 1 2 * 30000 b"; expect "two lines: second"
+
+# The command line: nothing but the asked-for answer, and exit codes.
+key="" schedule='0 0 9 * * * * 早\r\n'
+run check-beside ''  --check
+[[ $code -eq 0 ]]; expect "--check: exit code 0 (was $code)"
+has "OK   0 0 9 * * * * 早"; expect "--check: the line is OK"
+[[ $(grep -cE '^     [0-9]{4}-[0-9]{2}-[0-9]{2} 09:00:00  ' <<< "$out") -eq 1 ]]; expect "--check: firing times"
+! has "欢迎使用铃兰小闹钟"; expect "--check: no banner"
+
+cwdFile='0 0 9 * * * * ok\n0 0 24 * * * * late\n' schedule=""
+run check-file '' --check mine.txt
+[[ $code -eq 1 ]]; expect "--check FILE: exit code 1 (was $code)"
+has "OK   0 0 9 * * * * ok"; expect "--check FILE: good line"
+has '第 3 项(时) "24": 24 超出范围 0-23'; expect "--check FILE: the reason"
+cwdFile=""
+
+run help '' --help
+[[ $code -eq 0 ]]; expect "--help: exit code 0 (was $code)"
+has "--check [文件]"; expect "--help: the options"
+[[ ! -e "$dirOf/weskey.txt" ]]; expect "--help: nothing else happens"
+
+run version '' --version
+[[ $code -eq 0 ]]; expect "--version: exit code 0 (was $code)"
+grep -qE '^铃兰小闹钟 reminder [0-9]+\.[0-9]+\.[0-9]+$' <<< "$out"; expect "--version: the version"
+
+run unknown '' --frobnicate
+[[ $code -eq 2 ]]; expect "unknown option: exit code 2 (was $code)"
+[[ "$out" == 'reminder: 未知选项 "--frobnicate"，用 --help 查看用法' ]]; expect "unknown option: one line"
 
 echo "$passed passed, $failures failed"
 [[ $failures -eq 0 ]]

@@ -219,6 +219,72 @@ int NextBit(std::uint64_t mask, int from) {
   return rest == 0 ? -1 : std::countr_zero(rest);
 }
 
+// Why ParseField refuses a field, following its order of forms.
+Refusal DiagnoseField(std::string_view text, int position, int currentYear) {
+  Refusal r;
+  r.text = std::string(text);
+  auto fault = [&](Refusal::Kind kind, std::string_view part, Bounds bounds = {}) {
+    r.kind = kind;
+    r.part = std::string(part);
+    r.low = bounds.low;
+    r.high = bounds.high;
+    return r;
+  };
+  // The fault of one number, if any.
+  auto number = [&](std::string_view t, bool isStep) -> std::optional<Refusal> {
+    if (t.empty()) return fault(Refusal::Kind::kEmpty, t);
+    if (t.find_first_of("/-,*") != std::string_view::npos) return fault(Refusal::Kind::kBadForm, t);
+    Bounds bounds = FullRange(position, currentYear);
+    if (isStep) bounds.low = std::max(bounds.low, 1);
+    const auto value = ReadNumber(t);
+    if (!value) return fault(Refusal::Kind::kNotANumber, t);
+    if (*value < bounds.low || *value > bounds.high) {
+      return fault(isStep ? Refusal::Kind::kStepOutOfRange : Refusal::Kind::kOutOfRange, t, bounds);
+    }
+    return std::nullopt;
+  };
+  auto range = [&](std::string_view t, const std::vector<std::string>& parts) {
+    for (const auto& part : parts) {
+      if (auto f = number(part, false)) return *f;
+    }
+    if (*ReadNumber(parts[1]) <= *ReadNumber(parts[0])) {
+      return fault(Refusal::Kind::kRangeNotAscending, t);
+    }
+    return fault(Refusal::Kind::kBadForm, t);
+  };
+  if (text.empty()) return fault(Refusal::Kind::kEmpty, text);
+  const auto stepParts = rt::SplitText(text, "/");
+  if (stepParts.size() == 2) {
+    if (auto f = number(stepParts[1], true)) return *f;
+    const std::string& base = stepParts[0];
+    const auto baseParts = rt::SplitText(base, "-");
+    if (baseParts.size() == 2) return range(base, baseParts);
+    if (baseParts.size() == 1) {
+      if (auto f = number(base, false)) return *f;
+    }
+    return fault(base.empty() ? Refusal::Kind::kEmpty : Refusal::Kind::kBadForm, base);
+  }
+  if (stepParts.size() > 2 || text.find('/') != std::string_view::npos) {
+    return fault(Refusal::Kind::kBadForm, text);
+  }
+  const auto rangeParts = rt::SplitText(text, "-");
+  if (rangeParts.size() == 2) return range(text, rangeParts);
+  const auto listParts = rt::SplitText(text, ",");
+  if (listParts.size() >= 2) {
+    std::vector<int> seen;
+    for (const auto& part : listParts) {
+      if (auto f = number(part, false)) return *f;
+      const int value = *ReadNumber(part);
+      if (std::find(seen.begin(), seen.end(), value) != seen.end()) {
+        return fault(Refusal::Kind::kRepeated, part);
+      }
+      seen.push_back(value);
+    }
+  }
+  if (auto f = number(text, false)) return *f;
+  return fault(Refusal::Kind::kBadForm, text);
+}
+
 constexpr const char* kFieldNames[] = {"second", "minute",      "hour", "day of month",
                                        "month",  "day of week", "year"};
 
@@ -328,6 +394,38 @@ std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, 
   f.dayOfWeek = MaskOf<std::uint8_t>(parsed[5], FullRange(6, currentYear));
   f.year = YearSetOf(parsed[6]);
   return schedule;
+}
+
+std::optional<Refusal> ExplainRefusal(std::string_view line, int currentYear) {
+  const auto items = rt::SplitText(line, " ");
+  if (items.size() != 8) {
+    Refusal r;
+    r.kind = Refusal::Kind::kItemCount;
+    r.items = static_cast<int>(items.size());
+    return r;
+  }
+  // The verdict is ParseField's own; the diagnosis only says why.
+  std::array<ParsedField, kFieldCount> parsed;
+  for (int i = 0; i < kFieldCount; ++i) {
+    auto field = ParseField(items[i], i + 1, currentYear);
+    if (!field) {
+      Refusal r = DiagnoseField(items[i], i + 1, currentYear);
+      r.field = i + 1;
+      return r;
+    }
+    parsed[i] = std::move(*field);
+  }
+  for (int i = 0; i < kFieldCount; ++i) {
+    if (!parsed[i].any && parsed[i].parts.empty()) {
+      Refusal r;
+      r.kind = Refusal::Kind::kNoValue;
+      r.field = i + 1;
+      r.text = items[i];
+      r.part = rt::SplitText(items[i], "/").back();
+      return r;
+    }
+  }
+  return std::nullopt;
 }
 
 std::string Schedule::ExpandedField(int position) const {

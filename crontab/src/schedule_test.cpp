@@ -314,6 +314,90 @@ TEST(ScheduleTest, NextAfterAgreesWithSecondBySecondSearch) {
   }
 }
 
+TEST(ExplainRefusalTest, NamesTheFieldAndTheFault) {
+  using K = Refusal::Kind;
+  struct Case {
+    int position;
+    std::string field;
+    K kind;
+    std::string part;
+    int low = 0, high = 0;
+  };
+  const Case cases[] = {
+      {kMinuteField, "60", K::kOutOfRange, "60", 0, 59},
+      {kDayField, "0", K::kOutOfRange, "0", 1, 31},
+      {kYearField, "2025", K::kOutOfRange, "2025", kYear, kMaxYear},
+      {kHourField, "08", K::kNotANumber, "08"},
+      {kSecondField, "+5", K::kNotANumber, "+5"},
+      {kSecondField, "5\t", K::kNotANumber, "5\t"},
+      {kSecondField, "99999999999", K::kNotANumber, "99999999999"},
+      {kHourField, "*/24", K::kStepOutOfRange, "24", 1, 23},
+      {kSecondField, "*/0", K::kStepOutOfRange, "0", 1, 59},
+      {kYearField, "*/2", K::kStepOutOfRange, "2", kYear, kMaxYear},
+      {kDayOfWeekField, "6-2", K::kRangeNotAscending, "6-2"},
+      {kSecondField, "5-5/2", K::kRangeNotAscending, "5-5"},
+      {kSecondField, "3,1,3", K::kRepeated, "3"},
+      {kSecondField, "1-5,10", K::kBadForm, "5,10"},
+      {kSecondField, "1,5-10", K::kBadForm, "1,5"},
+      {kSecondField, "1,2/5", K::kBadForm, "1,2"},
+      {kSecondField, "1/2/3", K::kBadForm, "1/2/3"},
+      {kSecondField, "5/", K::kBadForm, "5/"},
+      {kSecondField, "5,", K::kBadForm, "5,"},
+      {kSecondField, ",5", K::kEmpty, ""},
+      {kSecondField, "-5", K::kEmpty, ""},
+      {kSecondField, "/5", K::kEmpty, ""},
+      {kMinuteField, "5/15", K::kNoValue, "15"},
+      {kMinuteField, "10-14/15", K::kNoValue, "15"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = LineWith(c.position, c.field);
+    const auto r = ExplainRefusal(line, kYear);
+    ASSERT_TRUE(r) << line;
+    EXPECT_FALSE(Schedule::Parse(line, kYear)) << line;
+    EXPECT_EQ(r->field, c.position) << line;
+    EXPECT_EQ(r->text, c.field) << line;
+    EXPECT_EQ(r->kind, c.kind) << line;
+    EXPECT_EQ(r->part, c.part) << line;
+    EXPECT_EQ(r->low, c.low) << line;
+    EXPECT_EQ(r->high, c.high) << line;
+  }
+  // The line's shape, and a later field's fault reported before an earlier empty expansion.
+  EXPECT_EQ(ExplainRefusal("1 2 3", kYear)->items, 3);
+  EXPECT_EQ(ExplainRefusal(" * * * * * * * a", kYear)->kind, K::kItemCount);
+  EXPECT_EQ(ExplainRefusal("* *  * * * * * a", kYear)->items, 9);
+  EXPECT_EQ(ExplainRefusal("* *  * * * * a", kYear)->field, 3);
+  EXPECT_EQ(ExplainRefusal("5/15 60 * * * * * a", kYear)->field, 2);
+  EXPECT_FALSE(ExplainRefusal(kDefaultLine, kYear));
+}
+
+// Whatever the line, the explanation refuses exactly what Parse refuses.
+TEST(ExplainRefusalTest, AgreesWithParseOnRandomLines) {
+  std::mt19937 rng(11);
+  const std::string pieces[] = {"*",  "/",  "-",    ",",    "0", "5", "15", "59",
+                                "60", "08", "2026", "2025", "x", " ", "\t"};
+  for (int i = 0; i < 20000; ++i) {
+    std::string line;
+    const int n = std::uniform_int_distribution(1, 24)(rng);
+    for (int k = 0; k < n; ++k) {
+      line += pieces[std::uniform_int_distribution<std::size_t>(0, std::size(pieces) - 1)(rng)];
+    }
+    // Mostly the right number of items, so that the fields get examined.
+    if (i % 2) {
+      line.clear();
+      for (int p = 1; p <= kFieldCount; ++p) {
+        std::string field;
+        for (int k = std::uniform_int_distribution(1, 4)(rng); k > 0; --k) {
+          field += pieces[std::uniform_int_distribution<std::size_t>(0, 12)(rng)];
+        }
+        line += field + " ";
+      }
+      line += "n";
+    }
+    EXPECT_EQ(ExplainRefusal(line, kYear).has_value(), !Schedule::Parse(line, kYear).has_value())
+        << '"' << line << '"';
+  }
+}
+
 TEST(CalendarTest, AgreesWithRuntimeDateTimes) {
   for (const auto& t : {At(1899, 12, 30), At(2026, 12, 7, 8, 1, 1), At(2000, 2, 29, 23, 59, 59),
                         At(9999, 12, 31, 12, 0, 0)}) {

@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -92,10 +93,57 @@ bool RunCommandLine(std::string_view commandLine, bool wait, int /*windowStyle*/
 
 bool OpenTextEditor(std::string_view path) {
   // The desktop's opener; something to open must exist first.
-  const std::string local = posix::ToLocale(path);
+  std::string local = posix::ToLocale(path);
   const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) ::close(fd);
-  return Spawn({"xdg-open", local}, false);
+  // Its messages stay off the console, and a terminal browser it may fall
+  // back to never takes the console's input.
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string opener = "xdg-open";
+  char* argv[] = {opener.data(), local.data(), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
+  // Without a desktop the opener gives up at once; a verdict within a short
+  // while tells whether an editor opened. One still running has opened it.
+  for (int i = 0; i < 30; ++i) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (done < 0 && errno != EINTR) return true;
+    timespec pause{0, 100 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
+  std::thread([pid] { WaitFor(pid); }).detach();
+  return true;
+}
+
+bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
+  const std::string local = posix::ToLocale(path);
+  const std::string temp = local + ".tmp";
+  // The replacement keeps the permissions of the file it replaces.
+  struct stat old {};
+  const mode_t mode = ::stat(local.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temp.c_str(), local.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
 }
 
 bool DelayWithMessages(int interval, int unit) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 #endif
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -88,6 +89,64 @@ TEST_F(TempDir, RunCommandLine) {
   EXPECT_TRUE(fs::exists(marker));
   EXPECT_TRUE(RunCommandLine(kNoOpCommand));  // not waited for
 }
+
+TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
+  const std::string path = (dir_ / "key.txt").string();
+  struct Case {
+    std::string before;  // "-": no file yet
+    std::string bytes;
+  } cases[] = {{"-", "SCT1new"},
+               {std::string(1000, 'x'), "short"},
+               {"old", ""},
+               {"-", std::string("a\0b\r\n", 5)}};
+  for (const auto& c : cases) {
+    fs::remove(path);
+    if (c.before != "-") Write("key.txt", c.before);
+    EXPECT_TRUE(WriteFileBytes(path, Bytes(c.bytes.begin(), c.bytes.end())));
+    const Bytes got = ReadFileBytes(path);
+    EXPECT_EQ(std::string(got.begin(), got.end()), c.bytes);
+    EXPECT_FALSE(fs::exists(path + ".tmp"));
+  }
+  // Nowhere to write: false, and nothing left behind.
+  const Bytes some{'k'};
+  EXPECT_FALSE(WriteFileBytes((dir_ / "missing" / "key.txt").string(), some));
+  fs::create_directories(dir_ / "folder");
+  EXPECT_FALSE(WriteFileBytes((dir_ / "folder").string(), some));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+  EXPECT_FALSE(fs::exists(dir_ / "folder.tmp"));
+#ifndef _WIN32
+  // The replacement keeps the permissions of the file it replaces.
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(WriteFileBytes(path, some));
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+#endif
+}
+
+#ifndef _WIN32
+// The desktop's opener decides: one that gives up means no editor opened.
+TEST_F(TempDir, OpenTextEditorTellsWhetherTheOpenerSucceeded) {
+  const std::string file = (dir_ / "key.txt").string();
+  const char* oldPath = std::getenv("PATH");
+  const std::string savedPath = oldPath ? oldPath : "";
+  struct Case {
+    const char* script;
+    bool opened;
+  } cases[] = {{"#!/bin/sh\necho noise; echo noise >&2; exit 3\n", false},
+               {"#!/bin/sh\nexit 0\n", true}};
+  for (const auto& c : cases) {
+    std::ofstream(dir_ / "xdg-open") << c.script;
+    fs::permissions(dir_ / "xdg-open", fs::perms::owner_all);
+    ::setenv("PATH", dir_.c_str(), 1);
+    EXPECT_EQ(OpenTextEditor(file), c.opened) << c.script;
+    ::setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_TRUE(fs::exists(file));  // made for the editor
+  }
+  ::setenv("PATH", (dir_ / "nothing-here").c_str(), 1);
+  EXPECT_FALSE(OpenTextEditor(file));
+  ::setenv("PATH", savedPath.c_str(), 1);
+}
+#endif
 
 TEST(Delay, UnitTable) {
   EXPECT_EQ(DelayMilliseconds(300, 0), 300);

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "runtime/codepage.h"
 #include "runtime/file.h"
 
@@ -95,6 +97,30 @@ bool OpenTextEditor(std::string_view path) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   return Start(editor.c_str(), L"\"" + editor + L"\" \"" + file + L"\"", FALSE, false, 2);
+}
+
+bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
+  const std::wstring target = Wide(path);
+  const std::wstring temp = target + L".tmp";
+  HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const auto piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    DWORD written = 0;
+    ok = WriteFile(h, bytes.data() + done, piece, &written, nullptr) && written > 0;
+    done += written;
+  }
+  ok = ok && FlushFileBuffers(h);
+  ok = CloseHandle(h) && ok;
+  if (ok && MoveFileExW(temp.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  DeleteFileW(temp.c_str());
+  return false;
 }
 
 bool DelayWithMessages(int interval, int unit) {

@@ -114,6 +114,33 @@ class Schedule {
   Fields fields_;
 };
 
+// Why a line is refused, for the people who write schedule files.
+struct Refusal {
+  enum class Kind {
+    kItemCount,          // not seven fields and a name; `items` holds the count
+    kEmpty,              // the field, or a number inside it, is empty
+    kNotANumber,         // `part` is not a plain decimal (sign, leading zero, other bytes)
+    kOutOfRange,         // the value `part` lies outside low..high
+    kStepOutOfRange,     // the step `part` lies outside low..high
+    kRangeNotAscending,  // in the range `part`, the second number is not above the first
+    kRepeated,           // a list names the value `part` twice
+    kBadForm,            // forms mixed or misplaced (a/b/c, 1-5,10, a list before "/")
+    kNoValue,            // the step `part` has no multiple inside its base: never fires
+  };
+  Kind kind = Kind::kBadForm;
+  int field = 0;     // 1..7; 0 for kItemCount
+  std::string text;  // the whole field
+  std::string part;  // the piece at fault
+  int low = 0;
+  int high = 0;
+  int items = 0;
+  friend bool operator==(const Refusal&, const Refusal&) = default;
+};
+
+// nullopt when Schedule::Parse accepts the line; otherwise the fault that
+// makes Parse refuse it (the first, in Parse's order).
+std::optional<Refusal> ExplainRefusal(std::string_view line, int currentYear);
+
 // Seconds since 1899-12-30 00:00:00 of a local calendar time, and back (the
 // record's dayOfWeek is computed; milliseconds are 0).
 std::int64_t LocalSeconds(const rt::SystemTime& time);

@@ -14,6 +14,12 @@ std::string ProgramDirectory();
 // The whole file; empty when it cannot be opened.
 Bytes ReadFileBytes(std::string_view path);
 
+// Replaces the file's content with the bytes: they go to a temporary file
+// beside it, which then takes the file's place, so a reader sees the old
+// content or the new one, never a part. False (and the file untouched) when
+// any step fails.
+bool WriteFileBytes(std::string_view path, const Bytes& bytes);
+
 // Window style codes: 1 hidden, 2 normal (default), 3 minimised, 4 maximised,
 // 5 normal not activated, 6 minimised not activated.
 bool RunCommandLine(std::string_view commandLine, bool wait = false, int windowStyle = 2);

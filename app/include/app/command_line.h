@@ -1,0 +1,48 @@
+// The program's command line: --help, --version and --check [FILE]. Without
+// arguments the program runs as usual; it reads nothing but its two files.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crontab/schedule.h"
+#include "runtime/clock.h"
+#include "runtime/console.h"
+
+namespace app {
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kCheck, kError };
+  Action action = Action::kRun;
+  std::string file;   // kCheck: the schedule file; "" = time.txt beside the program
+  std::string error;  // kError: one line saying what is wrong
+};
+
+// The arguments after the program's name, as program text.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Carries out any action but kRun; returns the process's exit code: 0 done,
+// 1 a schedule with refused lines, 2 a command line that makes no sense.
+int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
+               std::string_view programDirectory);
+
+std::string HelpText();
+std::string VersionText();
+
+struct ScheduleCheck {
+  std::string report;
+  bool allAccepted = true;
+};
+// The --check report on a schedule file's text, read as the program reads it:
+// each line with "OK" and its next three firing times, or why it is refused.
+ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now);
+
+// Why a line is refused, in the console's words ("第 2 项(分) ...").
+std::string RefusalText(const cron::Refusal& refusal);
+
+// A text from outside made fit for the console: control characters become
+// "?", and a text longer than maxBytes is cut on a character boundary.
+std::string ShownText(std::string_view text, std::size_t maxBytes = 200);
+
+}  // namespace app

@@ -1,0 +1,189 @@
+#include "app/command_line.h"
+
+#include <set>
+
+#include "app/reminder.h"
+#include "runtime/datetime_text.h"
+#include "runtime/file.h"
+#include "runtime/text.h"
+
+namespace app {
+namespace {
+
+using Action = CommandLine::Action;
+
+constexpr const char* kFieldNames[] = {"秒", "分", "时", "日", "月", "星期", "年"};
+
+// Task names are told apart as the scheduler does: ASCII letters without case.
+std::string FoldedName(std::string_view name) {
+  std::string out(name);
+  for (std::size_t i = 0; i < out.size(); i += rt::CharLength(out, i)) {
+    if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string Quoted(std::string_view text) {
+  return rt::JoinTexts("\"", ShownText(text, 60), "\"");
+}
+
+}  // namespace
+
+std::string ShownText(std::string_view text, std::size_t maxBytes) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t n = rt::CharLength(text, i);
+    if (out.size() + n > maxBytes) {
+      out += "...";
+      break;
+    }
+    const auto b = static_cast<unsigned char>(text[i]);
+    // A trail byte is never below 0x40, so this never splits a character.
+    out += n == 1 && (b < 0x20 || b == 0x7F) ? std::string_view("?") : text.substr(i, n);
+    i += n;
+  }
+  return out;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine c;
+  auto error = [&](std::string_view what, std::string_view arg) {
+    c = CommandLine{};
+    c.action = Action::kError;
+    c.error = rt::JoinTexts(what, " ", Quoted(arg), "，用 --help 查看用法");
+    return c;
+  };
+  if (args.empty()) return c;
+  std::size_t used = 1;
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h" || first == "/?") {
+    c.action = Action::kHelp;
+  } else if (first == "--version") {
+    c.action = Action::kVersion;
+  } else if (first == "--check") {
+    c.action = Action::kCheck;
+    // A word that starts with "-" is never taken for the file.
+    if (args.size() > 1 && !args[1].starts_with('-')) c.file = args[used++];
+  } else if (first.starts_with('-')) {
+    return error("未知选项", first);
+  } else {
+    return error("多余的参数", first);
+  }
+  if (args.size() > used) return error("多余的参数", args[used]);
+  return c;
+}
+
+std::string HelpText() {
+  return "铃兰小闹钟: 按计划通过 Server酱 把提醒推送到微信\r\n"
+         "\r\n"
+         "用法: reminder [选项]\r\n"
+         "  (不带选项)      读取程序旁的 weskey.txt (key) 和 time.txt (计划)，开始运行\r\n"
+         "  --check [文件]  检查计划文件 (默认: 程序旁的 time.txt)，每行显示 OK 和\r\n"
+         "                  接下来三次触发时间，或者错在第几项、错在哪里\r\n"
+         "  --help          显示本说明\r\n"
+         "  --version       显示版本\r\n"
+         "\r\n"
+         "计划每行: 秒 分 时 日 月 星期 年 任务名 (各用一个空格隔开)\r\n";
+}
+
+std::string VersionText() {
+  return rt::JoinTexts("铃兰小闹钟 reminder ", REMINDER_VERSION, "\r\n");
+}
+
+std::string RefusalText(const cron::Refusal& r) {
+  using K = cron::Refusal::Kind;
+  if (r.kind == K::kItemCount || r.field < 1 || r.field > cron::kFieldCount) {
+    return rt::JoinTexts("应有 7 个时间项和 1 个任务名，各用一个空格隔开；这一行分出 ",
+                         std::to_string(r.items), " 项");
+  }
+  const std::string head = rt::JoinTexts("第 ", std::to_string(r.field), " 项(",
+                                         kFieldNames[r.field - 1], ") ", Quoted(r.text), ": ");
+  const std::string range = rt::JoinTexts(std::to_string(r.low), "-", std::to_string(r.high));
+  const std::string part = ShownText(r.part, 60);
+  switch (r.kind) {
+    case K::kEmpty:
+      return head + "缺少数字 (多了空格或符号?)";
+    case K::kNotANumber:
+      return rt::JoinTexts(head, Quoted(r.part), " 不是数字，只能写不带正负号、不以 0 开头的整数");
+    case K::kOutOfRange:
+      return rt::JoinTexts(head, part, " 超出范围 ", range);
+    case K::kStepOutOfRange:
+      return rt::JoinTexts(head, "步长 ", part, " 超出范围 ", range);
+    case K::kRangeNotAscending:
+      return rt::JoinTexts(head, "范围 ", part, " 的后一个数要大于前一个数");
+    case K::kRepeated:
+      return rt::JoinTexts(head, part, " 在列表里出现了两次");
+    case K::kNoValue:
+      return rt::JoinTexts(head, "范围里没有步长 ", part, " 的倍数，这一项永远不会触发");
+    case K::kBadForm:
+    case K::kItemCount:
+      break;
+  }
+  return rt::JoinTexts(head, Quoted(r.part), " 写法不对，可用 *、5、1-5、1,3,5、*/15、10-40/15");
+}
+
+ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now) {
+  ScheduleCheck check;
+  std::string& out = check.report;
+  if (fileText.find_first_not_of("\r\n") == std::string_view::npos) {
+    out += "文件为空或不存在，程序会使用默认计划:\r\n";
+  }
+  const std::vector<std::string> lines = ScheduleLines(fileText);
+  std::set<std::string> names;
+  int refused = 0;
+  for (const std::string& line : lines) {
+    const auto schedule = cron::Schedule::Parse(line, now.year);
+    std::string reason;
+    if (!schedule) {
+      const auto refusal = cron::ExplainRefusal(line, now.year);
+      reason = refusal ? RefusalText(*refusal) : "格式错误";
+    } else if (!names.insert(FoldedName(schedule->name())).second) {
+      reason = rt::JoinTexts("任务名 ", Quoted(schedule->name()), " 与前面的任务重复 (不分大小写)");
+    }
+    if (!reason.empty()) {
+      ++refused;
+      out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reason, "\r\n");
+      continue;
+    }
+    out += rt::JoinTexts("OK   ", ShownText(line), "\r\n     ");
+    const auto times = schedule->NextFirings(now, 3);
+    if (times.empty()) out += "以后不会再触发";
+    for (std::size_t i = 0; i < times.size(); ++i) {
+      out += rt::JoinTexts(i ? "  " : "", rt::SystemTimeText(times[i]));
+    }
+    out += "\r\n";
+  }
+  check.allAccepted = refused == 0;
+  out += refused == 0 ? rt::JoinTexts("共 ", std::to_string(lines.size()), " 行，全部可用\r\n")
+                      : rt::JoinTexts("共 ", std::to_string(lines.size()), " 行，",
+                                      std::to_string(refused), " 行有错误，运行时会跳过\r\n");
+  return check;
+}
+
+int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
+               std::string_view programDirectory) {
+  switch (command.action) {
+    case Action::kRun:
+      return 0;
+    case Action::kHelp:
+      console.Write(HelpText());
+      return 0;
+    case Action::kVersion:
+      console.Write(VersionText());
+      return 0;
+    case Action::kError:
+      console.Write(rt::JoinTexts("reminder: ", command.error, "\r\n"), rt::Stream::kErr);
+      return 2;
+    case Action::kCheck:
+      break;
+  }
+  const std::string path =
+      command.file.empty() ? rt::JoinTexts(programDirectory, "/time.txt") : command.file;
+  console.Write(rt::JoinTexts("检查计划文件: ", ShownText(path, 400), "\r\n"));
+  const ScheduleCheck check = CheckSchedule(FileText(rt::ReadFileBytes(path)), clock.LocalTime());
+  console.Write(check.report);
+  return check.allAccepted ? 0 : 1;
+}
+
+}  // namespace app

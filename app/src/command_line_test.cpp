@@ -1,0 +1,204 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "crontab/crontab.h"
+#include "runtime/codepage.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using Action = CommandLine::Action;
+
+class CapturingConsole final : public rt::Console {
+ public:
+  void Write(std::string_view text, rt::Stream stream) override {
+    (stream == rt::Stream::kErr ? err : out).append(text);
+  }
+  std::string ReadLine() override { return {}; }
+  void SetTitle(std::string_view) override {}
+  std::string out, err;
+};
+
+class FixedClock final : public rt::Clock {
+ public:
+  rt::SystemTime LocalTime() override { return now; }
+  rt::SystemTime now{2026, 12, 1, 7, 9, 0, 0, 0};  // a Monday
+};
+
+TEST(ParseCommandLine, Forms) {
+  struct Case {
+    std::vector<std::string> args;
+    Action action;
+    std::string file;
+  } cases[] = {
+      {{}, Action::kRun, ""},
+      {{"--help"}, Action::kHelp, ""},
+      {{"-h"}, Action::kHelp, ""},
+      {{"/?"}, Action::kHelp, ""},
+      {{"--version"}, Action::kVersion, ""},
+      {{"--check"}, Action::kCheck, ""},
+      {{"--check", "计划.txt"}, Action::kCheck, "计划.txt"},
+      {{"--check", "a", "b"}, Action::kError, ""},
+      {{"--check", "--help"}, Action::kError, ""},
+      {{"--help", "x"}, Action::kError, ""},
+      {{"--verbose"}, Action::kError, ""},
+      {{"-x"}, Action::kError, ""},
+      {{"time.txt"}, Action::kError, ""},
+  };
+  for (const auto& c : cases) {
+    const CommandLine got = ParseCommandLine(c.args);
+    EXPECT_EQ(got.action, c.action) << (c.args.empty() ? "(none)" : c.args[0]);
+    EXPECT_EQ(got.file, c.file);
+    EXPECT_EQ(got.error.empty(), c.action != Action::kError);
+    EXPECT_EQ(got.error.find('\n'), std::string::npos);
+  }
+  EXPECT_EQ(ParseCommandLine({"--bogus"}).error, "未知选项 \"--bogus\"，用 --help 查看用法");
+  // What came from outside is shown tamed.
+  EXPECT_EQ(ParseCommandLine({"--\x1b[2J"}).error, "未知选项 \"--?[2J\"，用 --help 查看用法");
+}
+
+TEST(ShownText, ControlsBecomeMarksAndLongTextsAreCut) {
+  EXPECT_EQ(ShownText("a\tb\x7f\r\n"), "a?b???");
+  EXPECT_EQ(ShownText("提醒"), "提醒");
+  EXPECT_EQ(ShownText("ab提醒", 5), "ab提...");  // never half a character
+  EXPECT_EQ(ShownText(std::string(300, 'x')).size(), 203u);
+}
+
+TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
+  const rt::SystemTime now{2026, 12, 1, 7, 9, 0, 0, 0};
+  const ScheduleCheck check = CheckSchedule(
+      "0 30 9 * * 1-5 * 工作日\r\n\r\n"
+      "0 60 9 * * * * 坏\n"
+      "0 0 12 * * * * 工作日\r\n"
+      "0 0 0 31 2 * * never\r\n"
+      "5/15 * * * * * * x\r\n"
+      "1 2 3\r\n"
+      "* * * * * * * A\r\n* * * * * * * a\r\n",
+      now);
+  EXPECT_FALSE(check.allAccepted);
+  EXPECT_EQ(check.report,
+            "OK   0 30 9 * * 1-5 * 工作日\r\n"
+            "     2026-12-07 09:30:00  2026-12-08 09:30:00  2026-12-09 09:30:00\r\n"
+            "错误 0 60 9 * * * * 坏\r\n"
+            "     第 2 项(分) \"60\": 60 超出范围 0-59\r\n"
+            "错误 0 0 12 * * * * 工作日\r\n"
+            "     任务名 \"工作日\" 与前面的任务重复 (不分大小写)\r\n"
+            "OK   0 0 0 31 2 * * never\r\n"
+            "     以后不会再触发\r\n"
+            "错误 5/15 * * * * * * x\r\n"
+            "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
+            "错误 1 2 3\r\n"
+            "     应有 7 个时间项和 1 个任务名，各用一个空格隔开；这一行分出 3 项\r\n"
+            "OK   * * * * * * * A\r\n"
+            "     2026-12-07 09:00:01  2026-12-07 09:00:02  2026-12-07 09:00:03\r\n"
+            "错误 * * * * * * * a\r\n"
+            "     任务名 \"a\" 与前面的任务重复 (不分大小写)\r\n"
+            "共 8 行，5 行有错误，运行时会跳过\r\n");
+
+  const ScheduleCheck empty = CheckSchedule("\r\n", now);
+  EXPECT_TRUE(empty.allAccepted);
+  EXPECT_EQ(empty.report.substr(0, empty.report.find("OK")),
+            "文件为空或不存在，程序会使用默认计划:\r\n");
+  EXPECT_NE(empty.report.find("共 1 行，全部可用\r\n"), std::string::npos);
+}
+
+TEST(CheckSchedule, RefusalTexts) {
+  struct Case {
+    std::string field;
+    std::string reason;
+  } cases[] = {
+      {"*/0", "第 1 项(秒) \"*/0\": 步长 0 超出范围 1-59"},
+      {"08", "第 1 项(秒) \"08\": \"08\" 不是数字，只能写不带正负号、不以 0 开头的整数"},
+      {"9-3", "第 1 项(秒) \"9-3\": 范围 9-3 的后一个数要大于前一个数"},
+      {"3,1,3", "第 1 项(秒) \"3,1,3\": 3 在列表里出现了两次"},
+      {"1-5,10",
+       "第 1 项(秒) \"1-5,10\": \"5,10\" 写法不对，可用 *、5、1-5、1,3,5、*/15、10-40/15"},
+      {",5", "第 1 项(秒) \",5\": 缺少数字 (多了空格或符号?)"},
+  };
+  for (const auto& c : cases) {
+    const auto refusal = cron::ExplainRefusal(c.field + " * * * * * * n", 2026);
+    ASSERT_TRUE(refusal) << c.field;
+    EXPECT_EQ(RefusalText(*refusal), c.reason);
+  }
+}
+
+// The check refuses exactly the lines the scheduler refuses, names included.
+TEST(CheckSchedule, AgreesWithTheScheduler) {
+  const char* lines[] = {"0 0 9 * * * * a",    "0 0 9 * * * * A",    "0 0 9 * * * * 提醒",
+                         "0 0 9 * * * * 提醒", "0 0 9 * * * * b c",  "0 0 9 * * * * Ａ",
+                         "0 0 9 * * * * ａ",   "*/60 * * * * * * d", "0 0 9 * * * *  ",
+                         "0 0 9 * * * * e\t",  "0 0 9 * * * * E\t"};
+  crontab_handle handle{};
+  crontab_Intialize(&handle);
+  int refusedByScheduler = 0;
+  std::string text;
+  for (const char* line : lines) {
+    refusedByScheduler += crontab_Add(&handle, line, [](double, const char*) {}) == 0;
+    text += std::string(line) + "\r\n";
+  }
+  crontab_Destroy(&handle);
+  FixedClock clock;
+  const std::string report = CheckSchedule(text, clock.now).report;
+  int refusedByCheck = 0;
+  for (std::size_t at = 0; (at = report.find("错误 ", at)) != std::string::npos; ++at) {
+    ++refusedByCheck;
+  }
+  EXPECT_EQ(refusedByCheck, refusedByScheduler) << report;
+}
+
+class RunCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("command_line_test_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  int Run(std::vector<std::string> args) {
+    console_.out.clear();
+    console_.err.clear();
+    return RunCommand(ParseCommandLine(args), console_, clock_, dir_.string());
+  }
+  fs::path dir_;
+  CapturingConsole console_;
+  FixedClock clock_;
+};
+
+TEST_F(RunCommandTest, ExitCodesAndStreams) {
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(console_.out.find("--check [文件]"), std::string::npos);
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(console_.out, std::string("铃兰小闹钟 reminder ") + REMINDER_VERSION + "\r\n");
+  EXPECT_EQ(Run({"--nope"}), 2);
+  EXPECT_EQ(console_.out, "");
+  EXPECT_EQ(console_.err, "reminder: 未知选项 \"--nope\"，用 --help 查看用法\r\n");
+
+  // No time.txt beside the program: the default schedule, which is fine.
+  EXPECT_EQ(Run({"--check"}), 0);
+  EXPECT_EQ(console_.out.substr(0, console_.out.find("\r\n")),
+            "检查计划文件: " + dir_.string() + "/time.txt");
+  EXPECT_NE(console_.out.find("程序会使用默认计划"), std::string::npos);
+
+  // A file saved in UTF-8 with a byte-order mark is read as the program reads it.
+  std::ofstream(dir_ / "time.txt", std::ios::binary)
+      << "\xEF\xBB\xBF" << rt::GbkToUtf8("0 0 9 * * * * 早\r\n");
+  EXPECT_EQ(Run({"--check"}), 0);
+  EXPECT_NE(console_.out.find("OK   0 0 9 * * * * 早\r\n     2026-12-08 09:00:00"),
+            std::string::npos)
+      << console_.out;
+
+  const std::string bad = (dir_ / "bad.txt").string();
+  std::ofstream(bad, std::ios::binary) << "0 0 9 * * * * ok\n0 0 24 * * * * late\n";
+  EXPECT_EQ(Run({"--check", bad}), 1);
+  EXPECT_NE(console_.out.find("第 3 项(时) \"24\": 24 超出范围 0-23"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace app

@@ -1,0 +1,29 @@
+#include "app/first_run.h"
+
+#include "app/command_line.h"
+#include "runtime/codepage.h"
+#include "runtime/file.h"
+
+namespace app {
+
+std::string AskForKey(AppContext& ctx, const std::string& keyPath) {
+  rt::Console& console = *ctx.console;
+  console.Write("请输入Server酱微信key\r\n");
+  console.Write(rt::JoinTexts("key 文件: ", ShownText(keyPath, 400), "\r\n"));
+  const bool opened = ctx.openEditor && ctx.openEditor(keyPath);
+  console.Write(opened ? "已用编辑器打开这个文件，填好 key 保存后重新运行；"
+                         "也可以直接在这里粘贴 key 回车\r\n"
+                       : "没能打开编辑器，请自己编辑这个文件后重新运行；"
+                         "也可以直接在这里粘贴 key 回车\r\n");
+  const std::string key = KeyFromFileText(console.ReadLine());
+  if (key.empty()) return {};
+  const std::string utf8 = rt::GbkToUtf8(key);
+  if (!rt::WriteFileBytes(keyPath, rt::Bytes(utf8.begin(), utf8.end()))) {
+    console.Write("key 没能保存到这个文件，请自己编辑后重新运行\r\n");
+    return {};
+  }
+  console.Write("key 已保存\r\n");
+  return key;
+}
+
+}  // namespace app
