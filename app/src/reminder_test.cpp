@@ -42,6 +42,8 @@ class Relay {
     });
     port_ = server_.bind_to_any_port("127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
+    // A stop before the server runs would be lost, and the join would hang.
+    while (!server_.is_running()) std::this_thread::yield();
   }
   ~Relay() {
     Hang(false);
