@@ -30,19 +30,15 @@ std::string Quoted(std::string_view text) {
 }  // namespace
 
 std::string ShownText(std::string_view text, std::size_t maxBytes) {
+  const std::string_view shown = rt::TextPrefix(text, maxBytes);
   std::string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t n = rt::CharLength(text, i);
-    if (out.size() + n > maxBytes) {
-      out += "...";
-      break;
-    }
-    const auto b = static_cast<unsigned char>(text[i]);
-    // A trail byte is never below 0x40, so this never splits a character.
-    out += n == 1 && (b < 0x20 || b == 0x7F) ? std::string_view("?") : text.substr(i, n);
-    i += n;
+  out.reserve(shown.size() + 3);
+  // Byte by byte: a control character after a stray lead byte is caught too.
+  for (const char c : shown) {
+    const auto b = static_cast<unsigned char>(c);
+    out += b < 0x20 || b == 0x7F ? '?' : c;
   }
+  if (shown.size() < text.size()) out += "...";
   return out;
 }
 

@@ -67,6 +67,7 @@ TEST(ShownText, ControlsBecomeMarksAndLongTextsAreCut) {
   EXPECT_EQ(ShownText("提醒"), "提醒");
   EXPECT_EQ(ShownText("ab提醒", 5), "ab提...");  // never half a character
   EXPECT_EQ(ShownText(std::string(300, 'x')).size(), 203u);
+  EXPECT_EQ(ShownText("\x81\x1b[2J"), "\x81?[2J");  // no escape hides behind a stray lead byte
 }
 
 TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
