@@ -129,6 +129,11 @@ TEST_F(DeliveryFaults, RefusedConnectionIsNamed) {
 }
 
 TEST_F(DeliveryFaults, AHugeReplyCostsLittleMemory) {
+#ifdef _WIN32
+  // The platform's object holds the reply itself; and Wine's crashes when
+  // it is released while still receiving a long body with a length.
+  GTEST_SKIP() << "the reply's memory belongs to the platform's object here";
+#endif
   FaultServer relay(FaultServer::Huge(std::size_t{50} << 20));
   context_.settings.pushBaseUrl = relay.Url();
   PushReminder("SCT1k", "t", "b");  // the first exchange loads the libraries
