@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "automation_platform.h"
+#include "runtime/codepage.h"
+#include "url.h"
 #include "web/header_text.h"
 
 namespace web {
@@ -19,6 +21,12 @@ struct DefaultHeader {
   bool postOnly;
 };
 
+// The address as it goes on the wire: bytes a request line cannot carry
+// are percent-encoded in their UTF-8 form.
+std::string RequestUrl(const std::string& url) {
+  return rt::Utf8ToGbk(EncodeRequestBytes(rt::GbkToUtf8(url)));
+}
+
 }  // namespace
 
 bool IsWireSafe(std::string_view text) {
@@ -30,6 +38,7 @@ bool IsWireSafe(std::string_view text) {
 
 rt::Bytes WebRequest(const WebRequestArgs& a) {
   const detail::ComponentLibraryScope library;
+  const std::string url = RequestUrl(a.url);
 
   AutomationObject http;
   if (a.callerObject) {
@@ -51,7 +60,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
 
   int method = a.method.value_or(0);
   if (method < 0 || method > 7) method = 0;
-  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], a.url, false});
+  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], url, false});
 
   if (a.noRedirect.value_or(false)) WriteProperty(http, "Option", {6, 0});
   // Certificate errors end the exchange unless the caller explicitly says
@@ -62,7 +71,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
 
   std::string headers = a.headers ? *a.headers : std::string();
   if (a.completeHeaders.value_or(true)) {
-    const std::string referer = "\r\nReferer: " + a.url;
+    const std::string referer = "\r\nReferer: " + url;
     const DefaultHeader defaults[] = {
         {"Accept:", "\r\nAccept: */*", false},
         {"Referer:", referer, false},
@@ -81,8 +90,12 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
 
   // Nothing holding a control character goes on the wire: one such text
   // ends the exchange as a failed send does.
-  bool wireSafe = IsWireSafe(a.url);
+  // A proxy that is not an HTTP proxy ends it too, rather than going direct.
+  bool wireSafe = IsWireSafe(url) && IsHttpProxyAddress(proxy);
   const auto setHeader = [&](const std::string& name, const std::string& value) {
+    // The object counts the body itself: a length of the caller's would
+    // only be wrong (a server waits for bytes that never come).
+    if (rt::EqualsIgnoreCase(name, "Content-Length")) return;
     if (!IsWireSafe(name) || !IsWireSafe(value)) {
       wireSafe = false;
       return;
@@ -130,7 +143,8 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   }
 
   rt::Bytes result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
-  const std::string returnedHeaders = ReadPropertyText(http, "GetAllResponseHeaders");
+  const std::string returnedHeaders =
+      NormalizeLineEnds(ReadPropertyText(http, "GetAllResponseHeaders"));
   const double status = ReadPropertyNumber(http, "Status");
   const int statusCode = std::isfinite(status) && std::abs(status) < 2147483648.0
                              ? static_cast<int>(std::trunc(status))

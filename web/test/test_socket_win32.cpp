@@ -1,13 +1,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstdlib>
-#include <cstring>
+#include "test_socket.h"
 
-#include "local_http_server.h"
-#include "runtime/text.h"
-
-namespace web::testing {
+namespace web::testing::net {
 namespace {
 
 struct WinsockUser {
@@ -18,95 +14,90 @@ struct WinsockUser {
   ~WinsockUser() { WSACleanup(); }
 };
 
-bool ReadRequest(SOCKET s, ReceivedRequest& request) {
-  std::string data;
-  char buffer[4096];
-  std::size_t headEnd = std::string::npos;
-  while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
-    const int n = recv(s, buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  const std::string head = data.substr(0, headEnd);
-  const auto firstLine = head.find("\r\n");
-  const std::string requestLine = head.substr(0, firstLine);
-  const auto sp1 = requestLine.find(' '), sp2 = requestLine.rfind(' ');
-  request.method = requestLine.substr(0, sp1);
-  request.target = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
-  request.head = firstLine == std::string::npos ? "" : head.substr(firstLine + 2);
-  const std::size_t length =
-      static_cast<std::size_t>(std::strtoul(request.Header("Content-Length").c_str(), nullptr, 10));
-  request.body = data.substr(headEnd + 4);
-  while (request.body.size() < length) {
-    const int n = recv(s, buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
-    request.body.append(buffer, static_cast<std::size_t>(n));
-  }
-  return true;
+void UseWinsock() {
+  static WinsockUser winsock;
+}
+
+SOCKET Raw(Socket s) {
+  return static_cast<SOCKET>(s);
+}
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(port));
+  return address;
 }
 
 }  // namespace
 
-std::string ReceivedRequest::Header(std::string_view name) const {
-  for (const std::string& line : rt::SplitText(head, "\r\n")) {
-    const auto colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    if (rt::EqualsIgnoreCase(line.substr(0, colon), name)) {
-      return rt::TrimText(line.substr(colon + 1));
-    }
-  }
-  return {};
-}
-
-LocalHttpServer::LocalHttpServer(Handler handler) : handler_(std::move(handler)) {
-  static WinsockUser winsock;
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+Socket ListenLoopback(int& port) {
+  UseWinsock();
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = Loopback(0);
   bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
   listen(s, 16);
   int size = sizeof address;
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-  port_ = ntohs(address.sin_port);
-  listener_ = s;
-  thread_ = std::thread([this] { Serve(); });
+  port = ntohs(address.sin_port);
+  return static_cast<Socket>(s);
 }
 
-LocalHttpServer::~LocalHttpServer() {
-  closesocket(static_cast<SOCKET>(listener_));  // ends the accept loop
-  thread_.join();
+Socket Accept(Socket listener) {
+  const SOCKET s = accept(Raw(listener), nullptr, nullptr);
+  return s == INVALID_SOCKET ? kNoSocket : static_cast<Socket>(s);
 }
 
-std::string LocalHttpServer::Url(std::string_view path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+// Closing the socket is what ends a pending accept here.
+void StopListening(Socket listener) {
+  closesocket(Raw(listener));
 }
+void CloseListener(Socket) {}
 
-std::vector<ReceivedRequest> LocalHttpServer::Requests() {
-  const std::lock_guard lock(mutex_);
-  return requests_;
-}
-
-void LocalHttpServer::Serve() {
-  for (;;) {
-    const SOCKET client = accept(static_cast<SOCKET>(listener_), nullptr, nullptr);
-    if (client == INVALID_SOCKET) return;
-    ReceivedRequest request;
-    if (ReadRequest(client, request)) {
-      {
-        const std::lock_guard lock(mutex_);
-        requests_.push_back(request);
-      }
-      const Answer answer = handler_(request);
-      const std::string response =
-          "HTTP/1.1 " + std::to_string(answer.status) +
-          " Answer\r\nContent-Length: " + std::to_string(answer.body.size()) +
-          "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body;
-      send(client, response.data(), static_cast<int>(response.size()), 0);
-    }
-    shutdown(client, SD_BOTH);
-    closesocket(client);
+Socket ConnectLoopback(int port) {
+  UseWinsock();
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = Loopback(port);
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    closesocket(s);
+    return kNoSocket;
   }
+  return static_cast<Socket>(s);
 }
 
-}  // namespace web::testing
+std::size_t Receive(Socket s, char* buffer, std::size_t size, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Raw(s), &readable);
+  timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  if (select(0, &readable, nullptr, nullptr, &wait) != 1) return 0;
+  const int n = recv(Raw(s), buffer, static_cast<int>(size), 0);
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+bool SendAll(Socket s, std::string_view data) {
+  while (!data.empty()) {
+    const int n = send(Raw(s), data.data(), static_cast<int>(data.size()), 0);
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+int WaitReadable(Socket a, Socket b, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Raw(a), &readable);
+  FD_SET(Raw(b), &readable);
+  timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  if (select(0, &readable, nullptr, nullptr, &wait) <= 0) return 0;
+  return (FD_ISSET(Raw(a), &readable) ? 1 : 0) | (FD_ISSET(Raw(b), &readable) ? 2 : 0);
+}
+
+void Close(Socket s) {
+  shutdown(Raw(s), SD_BOTH);
+  closesocket(Raw(s));
+}
+
+}  // namespace web::testing::net
