@@ -333,7 +333,6 @@ class CurlHttpRequest final : public Component {
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROXY, proxy_.c_str());  // empty: no proxy
-    LimitProtocols(c);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
                      connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
     idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
@@ -354,6 +353,7 @@ class CurlHttpRequest final : public Component {
     }
     if (!authorityFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, authorityFile.c_str());
 
+    LimitProtocols(c);
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
     if (method == "HEAD") {
       curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
