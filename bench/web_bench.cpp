@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "runtime/codepage.h"
+#include "web/header_text.h"
 #include "web/web_request.h"
 
 namespace {
@@ -90,6 +91,24 @@ void BM_BareCurlPost(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BareCurlPost)->UseRealTime();
+
+// MergeCookies of n sent and n returned cookies, half of the names shared,
+// every returned name twice: the time per cookie must stay flat.
+void BM_MergeCookies(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  std::string sentText, returnedText;
+  for (int i = 0; i < n; ++i) {
+    sentText += "s" + std::to_string(i % (n / 2) + n / 2) + "=" + std::to_string(i) + "; ";
+    returnedText += "s" + std::to_string(i / 2) + "=v; ";
+  }
+  for (auto _ : state) {
+    std::string sent = sentText, returned = returnedText;
+    benchmark::DoNotOptimize(web::MergeCookies(sent, returned).data());
+  }
+  state.SetComplexityN(n);
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_MergeCookies)->Arg(1000)->Arg(8000)->Arg(64000)->Complexity();
 
 }  // namespace
 

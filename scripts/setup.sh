@@ -19,6 +19,8 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl libcpp-httplib-dev
   clang clang-format
+  # Tests only: node runs the HTTP/2-capable TLS test server (its http2 module is built in).
+  nodejs
   # The Windows build: cross compiler, GoogleTest sources, Wine to run it.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine64
 )

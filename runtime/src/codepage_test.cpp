@@ -50,6 +50,22 @@ TEST(CodePage, UnrepresentableBecomesQuestionMark) {
 #endif
 }
 
+TEST(CodePage, NoLookAlikesForWhat936Lacks) {
+  // Both platforms write "?" rather than a similar letter: a text must not
+  // change silently into another word.
+  struct Case {
+    std::u16string wide;
+    const char* gbk;
+  } cases[] = {
+      {u"\u0100", "?"},         // A with macron (the lower case one is in 936)
+      {u"x\u0141y", "x?y"},     // L with stroke
+      {u"\u00C5", "?"},         // A with ring
+      {u"\u0107", "?"},         // c with acute
+      {u"\u0101", "\xA8\xA1"},  // present: a with macron
+  };
+  for (const auto& c : cases) EXPECT_EQ(WideToGbk(c.wide), c.gbk) << WideToUtf8(c.wide);
+}
+
 TEST(CodePage, LongInputCrossesBuffers) {
   std::string gbk;
   for (int i = 0; i < 5000; ++i) gbk += "中a";

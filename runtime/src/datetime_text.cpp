@@ -1,6 +1,7 @@
 #include "runtime/datetime_text.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 
@@ -178,7 +179,10 @@ std::string ToUnixTimestamp(std::optional<DateTime> dateTime, bool tenDigits, bo
   if (millis.size() < 3) millis.insert(0, 3 - millis.size(), '0');
 
   const DateTime base = TextToDateTime("1970-01-01 08:00:00");
-  std::string seconds = ValueToText(DateTimeDifference(dt, base, 8));
+  // Days as a double carry a rounding error that reaches the sixth decimal
+  // of the seconds from 2060 on: whole milliseconds are all a value holds.
+  const double difference = std::round(DateTimeDifference(dt, base, 8) * 1000.0) / 1000.0;
+  std::string seconds = ValueToText(difference);
   if (fillToTen && seconds.size() < 10) seconds.insert(0, 10 - seconds.size(), '0');
   if (tenDigits) return seconds.substr(0, 10);
   return seconds + millis;

@@ -80,6 +80,30 @@ TEST(ToUnixTimestamp, FixedBase) {
   }
 }
 
+TEST(ToUnixTimestamp, WholeSecondsStayWholeInEveryYear) {
+  // Seconds since the base by integer arithmetic, against the text: no year
+  // may bring a fraction in (2060 and later once did: 2840112047.000001000).
+  const auto daysFromCivil = [](long long y, long long m, long long d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+  };
+  for (int year = 1970; year <= 9999; year += 7) {
+    for (const int month : {1, 2, 7, 12}) {
+      const int day = 1 + (year + month) % 28;
+      const int hour = (year + month) % 24, minute = year % 60, second = (year / 7 + month) % 60;
+      const long long seconds =
+          daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - 8 * 3600;
+      const DateTime when = MakeDateTime(year, month, day, hour, minute, second);
+      EXPECT_EQ(ToUnixTimestamp(when), std::to_string(seconds) + "000")
+          << year << "-" << month << "-" << day << " " << hour << ":" << minute << ":" << second;
+    }
+  }
+  EXPECT_EQ(ToUnixTimestamp(MakeDateTime(2060, 1, 1, 8, 0, 47)), "2840140847000");
+}
+
 TEST(ToUnixTimestamp, NowHasThirteenDigits) {
   EXPECT_EQ(ToUnixTimestamp().size(), 13u);
   EXPECT_EQ(ToUnixTimestamp(std::nullopt, true).size(), 10u);

@@ -1,5 +1,7 @@
 #include "web/header_text.h"
 
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace web {
@@ -33,6 +35,21 @@ std::string NormalizeHeaderCase(std::string_view headers) {
 std::string CapitalizeFirst(std::string_view text) {
   std::string out(text);
   if (!out.empty() && out[0] >= 'a' && out[0] <= 'z') out[0] = static_cast<char>(out[0] - 32);
+  return out;
+}
+
+std::string NormalizeLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      out += "\r\n";
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += c;
+    }
+  }
   return out;
 }
 
@@ -100,16 +117,16 @@ std::string CookieName(std::string_view cookie) {
 }
 
 std::string RemoveDuplicateItems(std::string_view text, std::string_view separator) {
-  std::vector<std::string> kept;
-  for (std::string& item : rt::SplitText(text, separator)) {
-    bool seen = false;
-    for (const std::string& k : kept) seen = seen || k == item;
-    if (!seen) kept.push_back(std::move(item));
-  }
+  const std::vector<std::string> items = rt::SplitText(text, separator);
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(items.size());
   std::string out;
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    if (i > 0) out += separator;
-    out += kept[i];
+  bool first = true;
+  for (const std::string& item : items) {
+    if (!seen.insert(item).second) continue;
+    if (!first) out += separator;
+    out += item;
+    first = false;
   }
   return out;
 }
@@ -119,17 +136,12 @@ std::string MergeCookies(std::string& sent, std::string& returned) {
   returned = rt::RemoveAllBlanks(returned);
   const std::vector<std::string> sentItems = rt::SplitText(sent, ";");
   std::vector<std::string> items = rt::SplitText(returned, ";");
-  std::vector<std::string> returnedNames;
-  returnedNames.reserve(items.size());
-  for (const std::string& r : items) returnedNames.push_back(CookieName(r));
+  // Names in a hash set: thousands of cookies merge in linear time.
+  std::unordered_set<std::string> returnedNames;
+  returnedNames.reserve(items.size() + sentItems.size());
+  for (const std::string& r : items) returnedNames.insert(CookieName(r));
   for (const std::string& s : sentItems) {
-    const std::string name = CookieName(s);
-    bool known = false;
-    for (const std::string& n : returnedNames) known = known || n == name;
-    if (!known) {
-      items.push_back(s);
-      returnedNames.push_back(name);
-    }
+    if (returnedNames.insert(CookieName(s)).second) items.push_back(s);
   }
   std::string merged;
   for (const std::string& item : items) {

@@ -118,5 +118,34 @@ TEST(HeaderText, MergeCookies) {
   }
 }
 
+TEST(HeaderText, MergeCookiesOfManyCookies) {
+  // Large enough that a merge quadratic in the number of cookies runs for
+  // minutes (and hits the test time-out); a linear one takes well under one.
+  constexpr int kCount = 200000;
+  std::string sent, returned, merged;
+  for (int i = 0; i < kCount; ++i) sent += "k" + std::to_string(i) + "=s;";
+  for (int round = 0; round < 2; ++round) {  // every returned cookie twice
+    for (int i = kCount / 2; i < kCount + kCount / 2; ++i) {
+      returned += "k" + std::to_string(i) + "=r; ";
+    }
+  }
+  for (int i = kCount / 2; i < kCount + kCount / 2; ++i) merged += "k" + std::to_string(i) + "=r; ";
+  for (int i = 0; i < kCount / 2; ++i) merged += "k" + std::to_string(i) + "=s; ";
+  merged.resize(merged.size() - 2);
+  EXPECT_EQ(MergeCookies(sent, returned), merged);
+}
+
+TEST(HeaderText, NormalizeLineEnds) {
+  struct Case {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"a: 1\nb: 2\n", "a: 1\r\nb: 2\r\n"}, {"a: 1\r\nb: 2\r\n\r\n", "a: 1\r\nb: 2\r\n\r\n"},
+      {"a: 1\rb: 2", "a: 1\r\nb: 2"},       {"\n\n\r\r\n", "\r\n\r\n\r\n\r\n"},
+      {"\xD6\xD0\n", "\xD6\xD0\r\n"},       {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NormalizeLineEnds(c.text), c.expected) << c.text;
+}
+
 }  // namespace
 }  // namespace web

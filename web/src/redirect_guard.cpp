@@ -5,12 +5,17 @@
 #include "runtime/clock.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "url.h"
 
 namespace web {
 namespace {
 
 constexpr int kOptionEnableRedirects = 6;
 constexpr int kMaxRedirects = 10;
+
+// The platform's own codes for an address it will not go to.
+constexpr ResultCode kUnrecognizedScheme = kHttpUnrecognizedScheme;
+constexpr ResultCode kCannotCallBeforeSend = static_cast<ResultCode>(0x80072F45);
 
 bool IsRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -38,6 +43,15 @@ std::size_t AuthorityEnd(std::string_view url, std::size_t start) {
   return end == std::string_view::npos ? url.size() : end;
 }
 
+bool IsResponseMember(std::string_view member) {
+  for (std::string_view name :
+       {"ResponseBody", "ResponseText", "ResponseStream", "GetAllResponseHeaders",
+        "GetResponseHeader", "Status", "StatusText"}) {
+    if (rt::EqualsIgnoreCase(member, name)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string OriginOf(std::string_view url) {
@@ -55,20 +69,11 @@ std::string OriginOf(std::string_view url) {
 }
 
 std::string ResolveLocation(std::string_view base, std::string_view location) {
-  if (location.find("://") != std::string_view::npos) return std::string(location);
-  const auto scheme = base.find("://");
-  if (scheme == std::string_view::npos) return std::string(location);
-  if (location.starts_with("//"))
-    return std::string(base.substr(0, scheme + 1)) + std::string(location);
-  const std::size_t pathStart = AuthorityEnd(base, scheme + 3);
-  const std::string root(base.substr(0, pathStart));
-  if (location.starts_with("/")) return root + std::string(location);
-  // Relative to the folder of the current path.
-  std::string_view path = base.substr(pathStart);
-  path = path.substr(0, path.find_first_of("?#"));
-  const auto slash = path.rfind('/');
-  return root + std::string(slash == std::string_view::npos ? "/" : path.substr(0, slash + 1)) +
-         std::string(location);
+  return EncodeRequestBytes(WithoutFragment(ResolveReference(base, location)));
+}
+
+bool IsRefusedHop(std::string_view from, std::string_view to) {
+  return !IsHttpUrl(to) || IsDowngrade(from, to) || !IsWireSafe(to);
 }
 
 ResultCode RedirectGuard::Forward(std::string_view member, AccessKind kind, std::span<Variant> args,
@@ -102,6 +107,9 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     method_ = args.size() > 0 ? rt::UpperCase(Utf8(args[0])) : std::string();
     url_ = args.size() > 1 ? Utf8(args[1]) : std::string();
     async_ = args.size() > 2 && VariantToNumber(args[2]) != 0;
+    // Nothing but http and https, whatever the object would speak.
+    refused_ = !IsHttpUrl(url_);
+    if (refused_) return kUnrecognizedScheme;
     const ResultCode rc = Forward(member, kind, args, result);
     // The object never follows a redirect by itself.
     Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
@@ -116,7 +124,9 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     }
     return rc;
   }
-  if (rt::EqualsIgnoreCase(member, "Send")) return Send(args);
+  if (rt::EqualsIgnoreCase(member, "Send")) return refused_ ? kUnrecognizedScheme : Send(args);
+  // A refused address or hop leaves no answer to read.
+  if (refused_ && IsResponseMember(member)) return kCannotCallBeforeSend;
   if (rt::EqualsIgnoreCase(member, "WaitForResponse") && async_) {
     return WaitForResponse(args, result);
   }
@@ -183,12 +193,19 @@ ResultCode RedirectGuard::NextHop() {
   if (!IsRedirect(code)) return 0;
   std::vector<Variant> name{std::u16string(u"Location")};
   if (Forward("GetResponseHeader", AccessKind::kMethod, name, location) < 0) return 0;
-  const std::string target = Utf8(location);
+  // Some platform objects count the string's terminator in its length.
+  std::string target = Utf8(location);
+  target.resize(std::min(target.find('\0'), target.size()));
   if (target.empty()) return 0;
   // A chain that goes on and on (a loop) is a failed redirect.
   if (++chain_.hops > kMaxRedirects) return kHttpRedirectFailed;
 
-  chain_.url = ResolveLocation(chain_.url, target);
+  const std::string next = ResolveLocation(chain_.url, target);
+  if (IsRefusedHop(chain_.url, next)) {
+    refused_ = true;
+    return kHttpRedirectFailed;
+  }
+  chain_.url = next;
   if (code == 303 || ((code == 301 || code == 302) && chain_.method == "POST")) {
     if (chain_.method != "HEAD") chain_.method = "GET";
     chain_.body.clear();

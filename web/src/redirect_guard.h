@@ -40,6 +40,7 @@ class RedirectGuard final : public Component {
   std::shared_ptr<Component> inner_;
   bool follow_ = true;
   bool async_ = false;                         // of the last Open
+  bool refused_ = false;                       // the address or a hop was refused
   std::string method_, url_;                   // of the last Open
   std::vector<Header> headers_;                // set since the last Open
   std::vector<std::vector<Variant>> options_;  // every Option written, re-applied per hop
@@ -53,7 +54,11 @@ class RedirectGuard final : public Component {
 
 // Scheme, host and port of a URL, lower-cased, default ports made explicit.
 std::string OriginOf(std::string_view url);
-// The address a Location header points to from `base`.
+// The address a Location header points to from `base`, as it goes on the
+// wire: resolved, without fragment, percent-encoded where it must be.
 std::string ResolveLocation(std::string_view base, std::string_view location);
+// True when a redirect from `from` to `to` is not followed: an address that
+// is not http or https, a step down from https, or control characters.
+bool IsRefusedHop(std::string_view from, std::string_view to);
 
 }  // namespace web

@@ -58,10 +58,10 @@ struct Guarded {
   std::shared_ptr<ScriptedHttp> http = std::make_shared<ScriptedHttp>();
   RedirectGuard guard{http};
 
-  void Call(std::string_view member, std::vector<Variant> args,
-            AccessKind kind = AccessKind::kMethod) {
+  ResultCode Call(std::string_view member, std::vector<Variant> args,
+                  AccessKind kind = AccessKind::kMethod, Variant* result = nullptr) {
     Variant ignored;
-    guard.Invoke(member, kind, args, ignored);
+    return guard.Invoke(member, kind, args, result ? *result : ignored);
   }
   // Open, the two headers that must not leave the origin, a cookie, then Send.
   void Post(const std::string& url) {
@@ -94,6 +94,9 @@ TEST(RedirectGuard, OriginsAndLocations) {
       {"http://a:81/b/c", "/new", "http://a:81/new"},
       {"http://a/b/c?q=/z", "d", "http://a/b/d"},
       {"http://a", "d", "http://a/d"},
+      {"http://a/b/c", "/d?next=https://x/y", "http://a/d?next=https://x/y"},
+      {"http://a/b/c?q", "#f", "http://a/b/c?q"},  // the fragment never goes out
+      {"http://a/b/c", "/fin al", "http://a/fin%20al"},
   };
   for (const auto& c : resolves) {
     EXPECT_EQ(ResolveLocation(c.base, c.location), c.expected) << c.base << " + " << c.location;
@@ -151,6 +154,50 @@ TEST(RedirectGuard, TurnedOffOrEndlessRedirectsStop) {
   std::vector<Variant> none;
   Variant ignored;
   EXPECT_EQ(loop.guard.Invoke("Send", AccessKind::kMethod, none, ignored), kHttpRedirectFailed);
+}
+
+TEST(RedirectGuard, OnlyHttpAndNeverDownFromHttps) {
+  struct Case {
+    std::string from, location;
+  } cases[] = {
+      {"http://a/x", "file:///etc/hostname"},
+      {"http://a/x", "gopher://127.0.0.1:70/_PING%0D%0A"},
+      {"http://a/x", "javascript:alert(1)"},
+      {"http://a/x", "http:relative"},
+      {"https://a/x", "http://a/x"},
+      {"https://a/x", "HTTP://b/"},
+      {"http://a/x", "/a\tb"},
+  };
+  for (const auto& c : cases) {
+    Guarded g;
+    g.http->replies[c.from] = {307, c.location};
+    g.Call("Open", {std::u16string(u"POST"), rt::Utf8ToWide(c.from), false});
+    EXPECT_EQ(g.Call("Send", {std::u16string(u"key=1")}), static_cast<ResultCode>(0x80072F7C))
+        << c.location;
+    EXPECT_EQ(g.http->requests.size(), 1u) << c.location;
+    // The exchange failed: no status, no redirect answer to read.
+    Variant status;
+    EXPECT_LT(g.Call("Status", {}, AccessKind::kPropertyGet, &status), 0) << c.location;
+    EXPECT_EQ(VariantToNumber(status), 0) << c.location;
+  }
+
+  Guarded up;
+  up.http->replies["http://a/x"] = {302, "https://a/y"};
+  up.Post("http://a/x");
+  EXPECT_EQ(up.http->requests.size(), 2u);
+}
+
+TEST(RedirectGuard, FirstAddressOnlyHttpOrHttps) {
+  for (const char16_t* url : {u"file:///etc/hostname", u"ftp://a/x", u"gopher://a/"}) {
+    Guarded g;
+    EXPECT_LT(g.Call("Open", {std::u16string(u"GET"), std::u16string(url), false}), 0);
+    EXPECT_LT(g.Call("Send", {}), 0);
+    EXPECT_TRUE(g.http->requests.empty());
+    // A later address that is fine opens as usual.
+    g.Call("Open", {std::u16string(u"GET"), std::u16string(u"https://a/"), false});
+    EXPECT_EQ(g.Call("Send", {}), kOk);
+    EXPECT_EQ(g.http->requests.size(), 1u);
+  }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "automation_platform.h"
 #include "runtime/clock.h"
+#include "runtime/codepage.h"
+#include "url.h"
 #include "web/header_text.h"
 
 namespace web {
@@ -36,6 +38,12 @@ ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
   return kHttpTimeout;
 }
 
+// The address as it goes on the wire: bytes a request line cannot carry
+// are percent-encoded in their UTF-8 form.
+std::string RequestUrl(const std::string& url) {
+  return rt::Utf8ToGbk(EncodeRequestBytes(rt::GbkToUtf8(url)));
+}
+
 }  // namespace
 
 bool IsWireSafe(std::string_view text) {
@@ -47,6 +55,7 @@ bool IsWireSafe(std::string_view text) {
 
 rt::Bytes WebRequest(const WebRequestArgs& a) {
   const detail::ComponentLibraryScope library;
+  const std::string url = RequestUrl(a.url);
 
   AutomationObject http;
   if (a.callerObject) {
@@ -76,7 +85,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
 
   int method = a.method.value_or(0);
   if (method < 0 || method > 7) method = 0;
-  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], a.url, async});
+  CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], url, async});
   if (a.maxReplyBytes) {
     const auto cap = std::min<std::size_t>(*a.maxReplyBytes, std::numeric_limits<int>::max());
     WriteProperty(http, "Option", {kOptionMaxResponseBytes, static_cast<int>(cap)});
@@ -91,7 +100,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
 
   std::string headers = a.headers ? *a.headers : std::string();
   if (a.completeHeaders.value_or(true)) {
-    const std::string referer = "\r\nReferer: " + a.url;
+    const std::string referer = "\r\nReferer: " + url;
     const DefaultHeader defaults[] = {
         {"Accept:", "\r\nAccept: */*", false},
         {"Referer:", referer, false},
@@ -110,8 +119,12 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
 
   // Nothing holding a control character goes on the wire: one such text
   // ends the exchange as a failed send does.
-  bool wireSafe = IsWireSafe(a.url);
+  // A proxy that is not an HTTP proxy ends it too, rather than going direct.
+  bool wireSafe = IsWireSafe(url) && IsHttpProxyAddress(proxy);
   const auto setHeader = [&](const std::string& name, const std::string& value) {
+    // The object counts the body itself: a length of the caller's would
+    // only be wrong (a server waits for bytes that never come).
+    if (rt::EqualsIgnoreCase(name, "Content-Length")) return;
     if (!IsWireSafe(name) || !IsWireSafe(value)) {
       wireSafe = false;
       return;
@@ -168,7 +181,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   if (answered) {
     result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
     if (a.maxReplyBytes && result.size() > *a.maxReplyBytes) result.resize(*a.maxReplyBytes);
-    returnedHeaders = ReadPropertyText(http, "GetAllResponseHeaders");
+    returnedHeaders = NormalizeLineEnds(ReadPropertyText(http, "GetAllResponseHeaders"));
     status = ReadPropertyNumber(http, "Status");
   }
   const int statusCode = std::isfinite(status) && std::abs(status) < 2147483648.0

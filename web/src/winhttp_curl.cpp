@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "url.h"
+#include "web/header_text.h"
 #include "web/web_request.h"
 
 namespace web {
@@ -25,6 +28,7 @@ constexpr ResultCode kCannotCallBeforeSend = HttpStackError(12019);
 constexpr ResultCode kCannotConnect = kHttpCannotConnect;
 constexpr ResultCode kConnectionError = kHttpConnectionError;
 constexpr ResultCode kInvalidHeader = HttpStackError(12153);
+constexpr ResultCode kUnrecognizedScheme = kHttpUnrecognizedScheme;
 
 // Option indexes and the certificate error flags of option 4.
 constexpr int kOptionSslErrorIgnoreFlags = 4;
@@ -69,6 +73,49 @@ std::u16string FromWire(std::string_view bytes) {
   std::u16string wide;
   for (char c : bytes) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
   return wide;
+}
+
+// HTTP/1.1 over http and https to the address given, and nothing else: no
+// other protocol, no redirect of the library's own, header names as the
+// server writes them (HTTP/2 would lower-case them), an HTTP proxy only.
+void LimitProtocols(CURL* c) {
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+  // Headers meant for the proxy go to the proxy only, never into a tunnel.
+  curl_easy_setopt(c, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
+}
+
+// One header line as received, its line end made CR LF whatever the server
+// sent, so that a split at CR LF leaves none inside a line.
+void AppendHeaderLine(std::string& headers, std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  headers += NormalizeLineEnds(line);
+  headers += "\r\n";
+}
+
+// The value of the first header of that name in headers as received. They
+// are wire bytes (UTF-8 or Latin-1), not program text: the search goes byte
+// by byte, so a byte that would lead a double-byte character in code page
+// 936 cannot hide the line end after it.
+std::optional<std::string> FindWireHeader(std::string_view headers, std::string_view name) {
+  constexpr std::string_view kBlanks = " \t";
+  while (!headers.empty()) {
+    const std::size_t end = std::min(headers.find("\r\n"), headers.size());
+    const std::string_view line = headers.substr(0, end);
+    headers.remove_prefix(std::min(end + 2, headers.size()));
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || !rt::EqualsIgnoreCase(line.substr(0, colon), name)) {
+      continue;
+    }
+    std::string_view value = line.substr(colon + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
+    value = value.substr(0, value.find_last_not_of(kBlanks) + 1);
+    return std::string(value);
+  }
+  return std::nullopt;
 }
 
 ResultCode FromCurl(CURLcode rc) {
@@ -233,14 +280,9 @@ class CurlHttpRequest final : public Component {
   ResultCode GetResponseHeader(std::span<Variant> args, Variant& result) {
     if (args.size() != 1) return kBadParamCount;
     if (!hasResponse_) return kCannotCallBeforeSend;
-    const std::string name = ToUtf8(args[0]);
-    for (const std::string& line : rt::SplitText(rawHeaders_, "\r\n")) {
-      const int colon = rt::FindText(line, ":");
-      if (colon > 1 &&
-          rt::EqualsIgnoreCase(line.substr(0, static_cast<std::size_t>(colon - 1)), name)) {
-        result = FromWire(rt::TrimText(line.substr(static_cast<std::size_t>(colon))));
-        return kOk;
-      }
+    if (const auto value = FindWireHeader(rawHeaders_, ToUtf8(args[0]))) {
+      result = FromWire(*value);
+      return kOk;
     }
     return HttpStackError(12150);  // header not found
   }
@@ -265,6 +307,8 @@ class CurlHttpRequest final : public Component {
     if (!opened_) return kCannotCallBeforeOpen;
     if (!curl_) return kConnectionError;
     if (unsafe_ || HasControlCharacter(url_)) return kInvalidHeader;
+    if (!IsHttpUrl(url_)) return kUnrecognizedScheme;
+    if (!IsHttpProxyAddress(proxy_)) return kInvalidUrl;
 
     std::string body;
     if (!args.empty()) {
@@ -363,6 +407,7 @@ class CurlHttpRequest final : public Component {
     }
     if (!authorityFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, authorityFile.c_str());
 
+    LimitProtocols(c);
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
     if (method == "HEAD") {
       curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
@@ -377,8 +422,11 @@ class CurlHttpRequest final : public Component {
 
     // Only the caller's headers: none of the library's own defaults.
     curl_slist* list = nullptr;
+    curl_slist* proxyList = nullptr;
+    curl_easy_setopt(c, CURLOPT_COOKIE, nullptr);
     bool hasAccept = false, hasContentType = false;
     for (const Header& h : headers) {
+      if (RouteHeader(h, proxyList)) continue;
       hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
       hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
       const std::string line = h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
@@ -388,6 +436,7 @@ class CurlHttpRequest final : public Component {
     if (!hasContentType) list = curl_slist_append(list, "Content-Type:");
     list = curl_slist_append(list, "Expect:");
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(c, CURLOPT_PROXYHEADER, proxyList);
 
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
@@ -396,8 +445,26 @@ class CurlHttpRequest final : public Component {
 
     const CURLcode rc = curl_easy_perform(c);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(c, CURLOPT_PROXYHEADER, nullptr);
     curl_slist_free_all(list);
+    curl_slist_free_all(proxyList);
     return rc;
+  }
+
+  // Headers that do not go to the server in the caller's list: proxy
+  // credentials go to the proxy alone (into the tunnel request, not through
+  // it), and the caller's cookies join those of the object's own store in
+  // one Cookie header.
+  bool RouteHeader(const Header& h, curl_slist*& proxyList) {
+    if (rt::EqualsIgnoreCase(h.name, "Proxy-Authorization")) {
+      proxyList = curl_slist_append(proxyList, (h.name + ": " + h.value).c_str());
+      return true;
+    }
+    if (rt::EqualsIgnoreCase(h.name, "Cookie")) {
+      curl_easy_setopt(curl_, CURLOPT_COOKIE, h.value.c_str());
+      return true;
+    }
+    return false;
   }
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
@@ -414,7 +481,7 @@ class CurlHttpRequest final : public Component {
         r->statusText_.pop_back();
       }
     } else {
-      r->rawHeaders_.append(line);
+      AppendHeaderLine(r->rawHeaders_, line);
     }
     return size * count;
   }

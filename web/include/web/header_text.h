@@ -17,6 +17,10 @@ std::string NormalizeHeaderCase(std::string_view headers);
 // The first byte upper-cased (a to z only); the rest unchanged.
 std::string CapitalizeFirst(std::string_view text);
 
+// Every line end made "\r\n": a bare "\n" or "\r" (as some servers send)
+// too, so that splitting at "\r\n" leaves no line end inside a line.
+std::string NormalizeLineEnds(std::string_view text);
+
 // Trimmed text before / after the first ":"; empty when there is no ":".
 std::string HeaderName(std::string_view line);
 std::string HeaderValue(std::string_view line);

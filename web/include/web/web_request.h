@@ -22,6 +22,7 @@ constexpr ResultCode HttpStackError(std::uint32_t code) {
 }
 inline constexpr ResultCode kHttpTimeout = HttpStackError(12002);
 inline constexpr ResultCode kHttpInvalidUrl = HttpStackError(12005);
+inline constexpr ResultCode kHttpUnrecognizedScheme = HttpStackError(12006);
 inline constexpr ResultCode kHttpNameNotResolved = HttpStackError(12007);
 inline constexpr ResultCode kHttpCannotConnect = HttpStackError(12029);
 inline constexpr ResultCode kHttpConnectionError = HttpStackError(12030);

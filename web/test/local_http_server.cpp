@@ -1,0 +1,148 @@
+#include "local_http_server.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "runtime/text.h"
+#include "test_socket.h"
+
+namespace web::testing {
+namespace {
+
+constexpr int kIdleMs = 10000;
+constexpr std::size_t kMaxHead = 64 * 1024;
+constexpr std::size_t kMaxBody = 1024 * 1024;
+
+bool ReadRequest(net::Socket s, ReceivedRequest& request) {
+  std::string data;
+  char buffer[4096];
+  std::size_t headEnd = std::string::npos;
+  while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
+    if (data.size() > kMaxHead) return false;
+    const std::size_t n = net::Receive(s, buffer, sizeof buffer, kIdleMs);
+    if (n == 0) return false;
+    data.append(buffer, n);
+  }
+  const std::string head = data.substr(0, headEnd);
+  const auto firstLine = head.find("\r\n");
+  const std::string requestLine = head.substr(0, firstLine);
+  const auto sp1 = requestLine.find(' '), sp2 = requestLine.rfind(' ');
+  request.method = requestLine.substr(0, sp1);
+  request.target = sp1 == sp2 ? std::string() : requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
+  request.head = firstLine == std::string::npos ? "" : head.substr(firstLine + 2);
+  const std::size_t length = std::min<std::size_t>(
+      std::strtoul(request.Header("Content-Length").c_str(), nullptr, 10), kMaxBody);
+  request.body = data.substr(headEnd + 4);
+  while (request.body.size() < length) {
+    const std::size_t n = net::Receive(s, buffer, sizeof buffer, kIdleMs);
+    if (n == 0) return true;  // what came is what the client sent
+    request.body.append(buffer, n);
+  }
+  return true;
+}
+
+// Relays bytes between the client and a port of 127.0.0.1 until one side
+// ends or both stay silent for the idle time.
+void Tunnel(net::Socket client, const std::string& target) {
+  const auto colon = target.rfind(':');
+  const std::string host = target.substr(0, colon);
+  if (colon == std::string::npos || (host != "127.0.0.1" && host != "localhost")) {
+    net::SendAll(client, "HTTP/1.1 403 Loopback Only\r\nContent-Length: 0\r\n\r\n");
+    return;
+  }
+  const net::Socket upstream = net::ConnectLoopback(std::atoi(target.c_str() + colon + 1));
+  if (upstream == net::kNoSocket) {
+    net::SendAll(client, "HTTP/1.1 502 No Connection\r\nContent-Length: 0\r\n\r\n");
+    return;
+  }
+  net::SendAll(client, "HTTP/1.1 200 Connection Established\r\n\r\n");
+  char buffer[16384];
+  for (;;) {
+    const int ready = net::WaitReadable(client, upstream, kIdleMs);
+    if (ready == 0) break;
+    const net::Socket from = (ready & 1) ? client : upstream;
+    const net::Socket to = from == client ? upstream : client;
+    const std::size_t n = net::Receive(from, buffer, sizeof buffer, kIdleMs);
+    if (n == 0 || !net::SendAll(to, std::string_view(buffer, n))) break;
+  }
+  net::Close(upstream);
+}
+
+}  // namespace
+
+std::string ReceivedRequest::Header(std::string_view name) const {
+  for (const std::string& line : rt::SplitText(head, "\r\n")) {
+    const auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    if (rt::EqualsIgnoreCase(line.substr(0, colon), name)) {
+      return rt::TrimText(line.substr(colon + 1));
+    }
+  }
+  return {};
+}
+
+int ReceivedRequest::HeaderCount(std::string_view name) const {
+  int count = 0;
+  for (const std::string& line : rt::SplitText(head, "\r\n")) {
+    const auto colon = line.find(':');
+    if (colon != std::string::npos && rt::EqualsIgnoreCase(line.substr(0, colon), name)) ++count;
+  }
+  return count;
+}
+
+LocalHttpServer::LocalHttpServer(Handler handler) : handler_(std::move(handler)) {
+  listener_ = net::ListenLoopback(port_);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+LocalHttpServer::~LocalHttpServer() {
+  net::StopListening(listener_);
+  thread_.join();
+  net::CloseListener(listener_);
+}
+
+std::string LocalHttpServer::Url(std::string_view path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+std::vector<ReceivedRequest> LocalHttpServer::Requests() {
+  const std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+int LocalHttpServer::Connections() {
+  const std::lock_guard lock(mutex_);
+  return connections_;
+}
+
+void LocalHttpServer::Serve() {
+  for (;;) {
+    const net::Socket client = net::Accept(listener_);
+    if (client == net::kNoSocket) return;
+    {
+      const std::lock_guard lock(mutex_);
+      ++connections_;
+    }
+    ReceivedRequest request;
+    if (ReadRequest(client, request)) {
+      {
+        const std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+      }
+      const Answer answer = handler_(request);
+      if (answer.tunnel && request.method == "CONNECT") {
+        Tunnel(client, request.target);
+      } else if (!answer.raw.empty()) {
+        net::SendAll(client, answer.raw);
+      } else {
+        net::SendAll(client,
+                     "HTTP/1.1 " + std::to_string(answer.status) +
+                         " Answer\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                         "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body);
+      }
+    }
+    net::Close(client);
+  }
+}
+
+}  // namespace web::testing
