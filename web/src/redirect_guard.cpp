@@ -21,26 +21,12 @@ bool IsRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 std::u16string Wide(std::string_view utf8) {
   return rt::Utf8ToWide(utf8);
 }
 std::string Utf8(const Variant& v) {
   const auto* w = std::get_if<std::u16string>(&v);
   return w ? rt::WideToUtf8(*w) : std::string();
-}
-
-// Where the authority of an absolute URL ends.
-std::size_t AuthorityEnd(std::string_view url, std::size_t start) {
-  const auto end = url.find_first_of("/?#", start);
-  return end == std::string_view::npos ? url.size() : end;
 }
 
 bool IsResponseMember(std::string_view member) {
@@ -53,20 +39,6 @@ bool IsResponseMember(std::string_view member) {
 }
 
 }  // namespace
-
-std::string OriginOf(std::string_view url) {
-  const auto scheme = url.find("://");
-  if (scheme == std::string_view::npos) return {};
-  const std::string name = Lower(url.substr(0, scheme));
-  std::string authority =
-      Lower(url.substr(scheme + 3, AuthorityEnd(url, scheme + 3) - (scheme + 3)));
-  if (const auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
-  if (authority.find(':', authority.rfind(']') == std::string::npos ? 0 : authority.rfind(']')) ==
-      std::string::npos) {
-    authority += name == "https" ? ":443" : name == "http" ? ":80" : "";
-  }
-  return name + "://" + authority;
-}
 
 std::string ResolveLocation(std::string_view base, std::string_view location) {
   return EncodeRequestBytes(WithoutFragment(ResolveReference(base, location)));

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "url.h"
 #include "web/automation.h"
 #include "web/web_request.h"
 
@@ -52,8 +53,6 @@ class RedirectGuard final : public Component {
   } chain_;
 };
 
-// Scheme, host and port of a URL, lower-cased, default ports made explicit.
-std::string OriginOf(std::string_view url);
 // The address a Location header points to from `base`, as it goes on the
 // wire: resolved, without fragment, percent-encoded where it must be.
 std::string ResolveLocation(std::string_view base, std::string_view location);

@@ -222,4 +222,18 @@ std::string WithoutFragment(std::string_view url) {
   return std::string(url.substr(0, url.find('#')));
 }
 
+std::string OriginOf(std::string_view url) {
+  const auto scheme = url.find("://");
+  if (scheme == std::string_view::npos) return {};
+  const std::string name = Lower(url.substr(0, scheme));
+  std::string authority =
+      Lower(url.substr(scheme + 3, AuthorityEnd(url, scheme + 3) - (scheme + 3)));
+  if (const auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  if (authority.find(':', authority.rfind(']') == std::string::npos ? 0 : authority.rfind(']')) ==
+      std::string::npos) {
+    authority += name == "https" ? ":443" : name == "http" ? ":80" : "";
+  }
+  return name + "://" + authority;
+}
+
 }  // namespace web

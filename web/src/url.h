@@ -53,4 +53,7 @@ std::string EncodeRequestBytes(std::string_view url);
 // The address without its fragment, which never goes on the wire.
 std::string WithoutFragment(std::string_view url);
 
+// Scheme, host and port of a URL, lower-cased, default ports made explicit.
+std::string OriginOf(std::string_view url);
+
 }  // namespace web
