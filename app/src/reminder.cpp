@@ -20,7 +20,7 @@ std::atomic<AppContext*> gContext{nullptr};
 
 AppContext& ProcessContext() {
   static AppContext context{
-      .openEditor = [](const std::string& path) { return rt::OpenTextEditor(path); },
+      .openEditor = [](const rt::Path& path) { return rt::OpenTextEditor(path); },
       .pause =
           [] {
             rt::DelayWithMessages(300, 0);
@@ -30,7 +30,7 @@ AppContext& ProcessContext() {
   return context;
 }
 
-std::string Directory() {
+rt::Path Directory() {
   const AppContext& ctx = Context();
   return ctx.directory.empty() ? rt::ProgramDirectory() : ctx.directory;
 }
@@ -92,16 +92,16 @@ std::string Banner(const Settings& settings) {
 
 int ReminderMain() {
   AppContext& ctx = Context();
-  const std::string dir = Directory();
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(dir + "/weskey.txt")));
-  const std::string scheduleText = FileText(rt::ReadFileBytes(dir + "/time.txt"));
+  const rt::Path dir = Directory();
+  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(dir / "weskey.txt")));
+  const std::string scheduleText = FileText(rt::ReadFileBytes(dir / "time.txt"));
 
   ctx.console->SetTitle(kTitle);
   ctx.console->Write(Banner(ctx.settings));
 
   if (key.empty()) {
     ctx.console->Write("请输入Server酱微信key");
-    if (ctx.openEditor) ctx.openEditor(dir + "/weskey.txt");
+    if (ctx.openEditor) ctx.openEditor(dir / "weskey.txt");
     ctx.console->ReadLine();
     return 0;
   }
@@ -126,7 +126,7 @@ void OnReminderTrigger(double fireTime, const char* taskName) {
 void SendReminder(double /*fireTime*/, const std::string& /*taskName*/) {
   // Every reminder is made from the key file and the clock as they are now.
   AppContext& ctx = Context();
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(Directory() + "/weskey.txt")));
+  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(Directory() / "weskey.txt")));
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
   PushReminder(key, message.title, message.body);
 }

@@ -138,11 +138,11 @@ class ReminderTest : public ::testing::Test {
     fs::create_directories(dir_);
     context_.console = &console_;
     context_.clock = &clock_;
-    context_.directory = dir_.string();
+    context_.directory = rt::Path(dir_.native());
     context_.settings = {relay_.BaseUrl(), "https://help.example/3.version",
                          "https://site.example"};
-    context_.openEditor = [this](const std::string& path) {
-      editorPath_ = path;
+    context_.openEditor = [this](const rt::Path& path) {
+      editorPath_ = path.Display();
       return true;
     };
     context_.pause = [this] { ++pauses_; };

@@ -8,6 +8,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "runtime/value.h"
 
@@ -15,6 +18,10 @@ namespace rt {
 namespace {
 
 namespace fs = std::filesystem;
+
+Path ToPath(const fs::path& p) {
+  return Path(Path::Native(p.native().begin(), p.native().end()));
+}
 
 #ifdef _WIN32
 // The running test's own path.
@@ -48,16 +55,16 @@ class TempDir : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  std::string Write(const std::string& name, const std::string& content) {
+  Path Write(const std::string& name, const std::string& content) {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << content;
-    return path.string();
+    return ToPath(path);
   }
   fs::path dir_;
 };
 
 TEST_F(TempDir, ReadFileBytesAndText) {
-  EXPECT_TRUE(ReadFileBytes((dir_ / "missing.txt").string()).empty());
+  EXPECT_TRUE(ReadFileBytes(ToPath(dir_ / "missing.txt")).empty());
   const auto empty = Write("empty.txt", "");
   EXPECT_TRUE(ReadFileBytes(empty).empty());
   const auto zero = Write("zero.txt", std::string("abc\0def", 7));
@@ -72,12 +79,44 @@ TEST_F(TempDir, ReadFileBytesAndText) {
 }
 
 TEST_F(TempDir, ProgramDirectoryIsTheExecutablesFolder) {
-  const std::string dir = ProgramDirectory();
+  const Path dir = ProgramDirectory();
   ASSERT_FALSE(dir.empty());
-  EXPECT_NE(dir.back(), kSeparator);
-  EXPECT_EQ(fs::path(dir), ExecutablePath().parent_path());
-  // The mixed form the application builds opens the file.
-  EXPECT_FALSE(ReadFileBytes(dir + "/" + ExecutablePath().filename().string()).empty());
+  EXPECT_NE(dir.native().back(), kSeparator);
+  EXPECT_EQ(dir, ToPath(ExecutablePath().parent_path()));
+  EXPECT_FALSE(ReadFileBytes(dir / ExecutablePath().filename().string()).empty());
+}
+
+// Folder names code page 936 cannot hold are used as the system gives them;
+// only their display loses characters.
+TEST_F(TempDir, PathsKeepWhatCodePage936CannotHold) {
+  struct Case {
+    fs::path folder;
+    std::string display;
+  } cases[] = {
+      {fs::path(u8"jörg"), "j?rg"},
+      {fs::path(u8"한글"), "??"},
+      {fs::path(u8"\U0001F600 \u4E2D"), "?? \xD6\xD0"},  // each half of the emoji's pair
+#ifndef _WIN32
+      {fs::path("caf\xE9"), "caf?"},  // not even UTF-8
+#endif
+  };
+  for (const auto& c : cases) {
+    const fs::path folder = dir_ / c.folder;
+    fs::create_directories(folder);
+    const Path path = ToPath(folder);
+    EXPECT_EQ(path.Display().substr(path.Display().size() - c.display.size()), c.display);
+    EXPECT_TRUE(WriteFileBytes(path / "weskey.txt", Bytes{'o', 'l', 'd', '!'}));
+    EXPECT_TRUE(WriteFileBytes(path / "weskey.txt", Bytes{'k', 'e', 'y'}));
+    EXPECT_EQ(BytesToText(ReadFileBytes(path / "weskey.txt")), "key");
+    EXPECT_TRUE(fs::exists(folder / "weskey.txt"));
+    EXPECT_EQ(fs::file_size(folder / "weskey.txt"), 3u);
+    EXPECT_FALSE(fs::exists(folder / "weskey.txt.tmp"));
+  }
+  // Joining: the system's separator; an empty folder leaves the name alone.
+  EXPECT_EQ((Path() / "time.txt").Display(), "time.txt");
+  EXPECT_EQ((Path::FromText("d") / "\xD6\xD0.txt").Display(),
+            std::string("d") + kSeparator + "\xD6\xD0.txt");
+  EXPECT_FALSE(WriteFileBytes(ToPath(dir_ / "no-such-folder" / "f"), Bytes{'x'}));
 }
 
 TEST_F(TempDir, RunCommandLine) {
@@ -87,6 +126,23 @@ TEST_F(TempDir, RunCommandLine) {
   EXPECT_TRUE(RunCommandLine(WriteMarkerCommand(marker), true));
   EXPECT_TRUE(fs::exists(marker));
   EXPECT_TRUE(RunCommandLine(kNoOpCommand));  // not waited for
+}
+
+// Waits of thousands of years are long, not over at once: the unit's
+// multiplier must not wrap the count.
+TEST(Delay, HugeIntervalsDoNotWrap) {
+  for (int unit : {1, 2, 3, 100000}) {
+    auto returned = std::make_shared<std::promise<void>>();
+    auto waited = returned->get_future();
+    // Left waiting when the test ends.
+    std::thread([unit, returned] {
+      DelayWithMessages(2147483647, unit);
+      returned->set_value();
+    }).detach();
+    EXPECT_EQ(waited.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+        << "unit " << unit;
+  }
+  EXPECT_EQ(DelayMilliseconds(2147483647, 3), kMaxDelayMs);
 }
 
 TEST(Delay, UnitTable) {
