@@ -7,6 +7,7 @@
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
+#include "runtime/frame.h"
 #include "runtime/value.h"
 
 namespace app {
@@ -112,6 +113,7 @@ int ReminderMain() {
   ctx.console->Write("测试完成\r\n");
 
   while (ctx.console->ReadLine() != kExitCommand) {
+    if (ctx.console->InputEnded()) rt::WaitForStop();  // deliveries go on until a stop request
     if (ctx.pause) ctx.pause();
   }
   ctx.console->ReadLine();  // one more Enter ends the program
