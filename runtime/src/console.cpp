@@ -55,10 +55,9 @@ void StreamLineReader::Fill() {
       continue;
     }
     if (ended_) break;
-    const std::size_t had = raw_.size();
-    raw_.resize(had + kStreamReadChunk);
-    const std::size_t got = source_.read(raw_.data() + had, kStreamReadChunk);
-    raw_.resize(had + got);
+    chunk_.resize(kStreamReadChunk);  // once; a source may give a few bytes per call
+    const std::size_t got = source_.read(chunk_.data(), chunk_.size());
+    raw_.append(chunk_.data(), got);
     if (got == 0) ended_ = true;
   }
 }

@@ -47,6 +47,7 @@ class StreamLineReader {
   void Fill();
 
   LineSource source_;
+  std::string chunk_;        // what one call of the source fills
   std::string raw_;          // input not yet converted
   std::string text_;         // converted text of the current line
   std::size_t textPos_ = 0;  // start of what is not yet handed out
