@@ -53,10 +53,13 @@ long PeakRssKiB() {
 }
 
 // One line of 20 MiB (plus a line end) written into standard input by
-// another thread, read with ReadConsoleLine until it is through. Run it
-// alone (--benchmark_filter) so that the peak resident set is its own.
+// another thread, read with ReadConsoleLine until it is through; argument 0:
+// ASCII, 1: Chinese in UTF-8. Run it alone (--benchmark_filter) so that the
+// peak resident set is its own.
 void BM_ReadConsoleLine_20MiB(benchmark::State& state) {
-  constexpr std::size_t kLine = 20 * kMiB + 7;
+  const std::string unit = state.range(0) == 0 ? "x" : "\xE4\xB8\xAD";
+  const std::size_t kLine = 20 * kMiB - 20 * kMiB % unit.size() + unit.size();
+  const std::size_t kText = kLine / unit.size() * (state.range(0) == 0 ? 1 : 2);
   const long peakBefore = PeakRssKiB();
   const int saved = ::dup(STDIN_FILENO);
   for (auto _ : state) {
@@ -64,8 +67,8 @@ void BM_ReadConsoleLine_20MiB(benchmark::State& state) {
     if (::pipe(ends) != 0) state.SkipWithError("pipe");
     ::dup2(ends[0], STDIN_FILENO);
     ::close(ends[0]);
-    std::thread writer([fd = ends[1]] {
-      const std::string chunk(64 << 10, 'x');
+    std::thread writer([fd = ends[1], &unit, kLine] {
+      const std::string chunk = Repeat(unit, 64 << 10);
       std::size_t left = kLine;
       while (left > 0) {
         const std::size_t n = std::min(left, chunk.size());
@@ -76,14 +79,14 @@ void BM_ReadConsoleLine_20MiB(benchmark::State& state) {
       ::close(fd);
     });
     std::size_t got = 0;
-    while (got < kLine) {
+    while (got < kText) {
       const std::string piece = rt::ReadConsoleLine();
       if (piece.empty()) break;
       got += piece.size();
     }
     writer.join();
     rt::ReadConsoleLine();  // the end of input
-    if (got != kLine) state.SkipWithError("short line");
+    if (got != kText) state.SkipWithError("short line");
   }
   ::dup2(saved, STDIN_FILENO);
   ::close(saved);
@@ -91,7 +94,7 @@ void BM_ReadConsoleLine_20MiB(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLine));
 }
 
-BENCHMARK(BM_ReadConsoleLine_20MiB)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadConsoleLine_20MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Utf8ToGbk_Chinese)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Utf8ToGbk_Emoji)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Utf8ToGbk_Hangul)->Unit(benchmark::kMillisecond);
