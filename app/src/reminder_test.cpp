@@ -307,7 +307,7 @@ class EndedConsole final : public rt::Console {
   std::string ReadLine() override { return {}; }
   bool InputEnded() override {
     // What a service manager does to a program that runs without input.
-    std::raise(SIGTERM);
+    (void)std::raise(SIGTERM);
     return true;
   }
   void SetTitle(std::string_view) override {}

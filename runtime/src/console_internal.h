@@ -12,7 +12,7 @@ inline constexpr std::size_t kConsoleReadBuffer = 2048;
 // Pieces of at most this size go to the output handle.
 inline constexpr std::size_t kConsoleWritePiece = 1024;
 // Bytes taken from redirected input per system call.
-inline constexpr std::size_t kStreamReadChunk = 64 * 1024;
+inline constexpr std::size_t kStreamReadChunk = std::size_t{64} << 10;
 
 // Where a StreamLineReader gets its bytes.
 struct LineSource {

@@ -45,7 +45,7 @@ void OnStopSignal(int signal) {
 void InstallStopRequests() {
   // A reader that went away (`| head`, a closed log pipe) makes writes fail
   // with EPIPE, which the output service gives up on quietly.
-  ::signal(SIGPIPE, SIG_IGN);
+  (void)::signal(SIGPIPE, SIG_IGN);
   int ends[2];
   if (::pipe(ends) != 0) return;
   for (int fd : ends) ::fcntl(fd, F_SETFD, FD_CLOEXEC);

@@ -102,7 +102,7 @@ TEST(FrameDeathTest, StopRequestsRunTheStopSteps) {
           AddLibraryModule(ModuleA);
           RuntimeStartup();
           SetExitHook(1, [] { Say("[hook1]"); });
-          ::raise(c.signal);
+          (void)::raise(c.signal);
           WaitForStop();
         },
         ExitedWithCode(c.code), "\\[A start\\]\\[hook1\\]\\[A stop\\]$")
@@ -114,7 +114,7 @@ TEST(FrameDeathTest, StopRequestsRunTheStopSteps) {
 TEST(FrameDeathTest, SignalsIgnoredFromTheStartStayIgnored) {
   EXPECT_EXIT(
       {
-        ::signal(SIGHUP, SIG_IGN);
+        (void)::signal(SIGHUP, SIG_IGN);
         RuntimeStartup();
         struct sigaction hup {};
         struct sigaction term {};
@@ -134,7 +134,7 @@ TEST(FrameDeathTest, StopRequestEndsEvenWhenAStepHangs) {
           Say("[hook1]");
           WaitForStop();
         });
-        ::raise(SIGTERM);
+        (void)::raise(SIGTERM);
         WaitForStop();
       },
       ExitedWithCode(0), "\\[hook1\\]$");
