@@ -25,6 +25,15 @@ elseif(REMINDER_SANITIZE STREQUAL "thread")
   add_link_options(-fsanitize=thread)
 endif()
 
+# The fuzz build instruments everything the targets link (runtime, crontab,
+# web), not only the targets' own files; libFuzzer itself comes in at the
+# targets' link.
+if(REMINDER_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # Adds a GoogleTest executable for NAME from the given sources, linked to LIBS.
 function(reminder_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})

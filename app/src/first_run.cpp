@@ -6,10 +6,10 @@
 
 namespace app {
 
-std::string AskForKey(AppContext& ctx, const std::string& keyPath) {
+std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
   rt::Console& console = *ctx.console;
   console.Write("请输入Server酱微信key\r\n");
-  console.Write(rt::JoinTexts("key 文件: ", ShownText(keyPath, 400), "\r\n"));
+  console.Write(rt::JoinTexts("key 文件: ", ShownText(keyPath.Display(), 400), "\r\n"));
   const bool opened = ctx.openEditor && ctx.openEditor(keyPath);
   console.Write(opened ? "已用编辑器打开这个文件，填好 key 保存后重新运行；"
                          "也可以直接在这里粘贴 key 回车\r\n"

@@ -9,6 +9,7 @@
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
+#include "runtime/frame.h"
 #include "runtime/value.h"
 
 namespace app {
@@ -30,7 +31,7 @@ DeliveryQueue& Deliveries() {
 
 AppContext& ProcessContext() {
   static AppContext context{
-      .openEditor = [](const std::string& path) { return rt::OpenTextEditor(path); },
+      .openEditor = [](const rt::Path& path) { return rt::OpenTextEditor(path); },
       .pause =
           [] {
             rt::DelayWithMessages(300, 0);
@@ -40,7 +41,7 @@ AppContext& ProcessContext() {
   return context;
 }
 
-std::string Directory() {
+rt::Path Directory() {
   const AppContext& ctx = Context();
   return ctx.directory.empty() ? rt::ProgramDirectory() : ctx.directory;
 }
@@ -106,15 +107,15 @@ std::string Banner(const Settings& settings) {
 
 int ReminderMain() {
   AppContext& ctx = Context();
-  const std::string dir = Directory();
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(dir + "/weskey.txt")));
-  const std::string scheduleText = FileText(rt::ReadFileBytes(dir + "/time.txt"));
+  const rt::Path dir = Directory();
+  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(dir / "weskey.txt")));
+  const std::string scheduleText = FileText(rt::ReadFileBytes(dir / "time.txt"));
 
   ctx.console->SetTitle(kTitle);
   ctx.console->Write(Banner(ctx.settings));
 
   // A key typed at the prompt is saved and taken as if it had been there.
-  if (key.empty() && AskForKey(ctx, dir + "/weskey.txt").empty()) return 0;
+  if (key.empty() && AskForKey(ctx, dir / "weskey.txt").empty()) return 0;
 
   InstallSchedule(scheduleText);
   ctx.console->Write("下面开始测试发送一次\r\n");
@@ -122,6 +123,7 @@ int ReminderMain() {
   ctx.console->Write("测试完成\r\n");
 
   while (ctx.console->ReadLine() != kExitCommand) {
+    if (ctx.console->InputEnded()) rt::WaitForStop();  // deliveries go on until a stop request
     if (ctx.pause) ctx.pause();
   }
   ctx.console->Write("再按一次回车退出\r\n");
@@ -144,7 +146,7 @@ void WaitForDeliveries() {
 void SendReminder(double /*fireTime*/, const std::string& taskName) {
   // Every reminder is made from the key file and the clock as they are now.
   AppContext& ctx = Context();
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(Directory() + "/weskey.txt")));
+  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(Directory() / "weskey.txt")));
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
   PushReminder(key, message.title, message.body, gTaskCount.load() > 1 ? taskName : "");
 }

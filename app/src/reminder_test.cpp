@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -91,11 +92,11 @@ class ReminderTest : public ::testing::Test {
     fs::create_directories(dir_);
     context_.console = &console_;
     context_.clock = &clock_;
-    context_.directory = dir_.string();
+    context_.directory = rt::Path(dir_.native());
     context_.settings = {relay_.BaseUrl(), "https://help.example/3.version",
                          "https://site.example"};
-    context_.openEditor = [this](const std::string& path) {
-      editorPath_ = path;
+    context_.openEditor = [this](const rt::Path& path) {
+      editorPath_ = path.Display();
       return true;
     };
     context_.pause = [this] { ++pauses_; };
@@ -302,6 +303,39 @@ TEST_F(ReminderDeathTest, QuitEndsTheProcessWhileADeliveryIsInFlight) {
             {.start = CreateAppScheduler, .exitHook = DestroyAppScheduler, .main = ReminderMain});
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+// Input that has ended: every read is empty.
+class EndedConsole final : public rt::Console {
+ public:
+  void Write(std::string_view, rt::Stream) override {}
+  std::string ReadLine() override { return {}; }
+  bool InputEnded() override {
+    // What a service manager does to a program that runs without input.
+    (void)std::raise(SIGTERM);
+    return true;
+  }
+  void SetTitle(std::string_view) override {}
+};
+
+// At the end of input the loop stops reading and pausing; deliveries go on
+// until a stop request runs the stop steps, and the process ends with 0.
+TEST_F(ReminderDeathTest, EndOfInputWaitsForAStopRequest) {
+  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  EndedConsole ended;
+  context_.console = &ended;
+  context_.pause = [] { std::abort(); };  // polling an input that has ended
+  EXPECT_EXIT(
+      {
+        DestroyAppScheduler();  // the frame makes its own
+        rt::AddLibraryModule(crontab_ProcessNotifyLib);
+        rt::RuntimeStartup();
+        rt::SetExitHook(2, [] { rt::WriteStdout("[stopped]", rt::Stream::kErr); });
+        rt::ProgramStart(
+            {.start = CreateAppScheduler, .exitHook = DestroyAppScheduler, .main = ReminderMain});
+      },
+      ::testing::ExitedWithCode(0), "\\[stopped\\]$");
 }
 
 TEST_F(ReminderTest, HourAfterMidnightLinksToThatDaysMidnight) {

@@ -123,6 +123,43 @@ grep -qE '^铃兰小闹钟 reminder [0-9]+\.[0-9]+\.[0-9]+$' <<< "$out"; expect 
 run unknown '' --frobnicate
 [[ $code -eq 2 ]]; expect "unknown option: exit code 2 (was $code)"
 [[ "$out" == 'reminder: 未知选项 "--frobnicate"，用 --help 查看用法' ]]; expect "unknown option: one line"
+# A folder name code page 936 cannot hold: the program still finds its key.
+# (Under Wine the Unix side must be able to hold the name: a UTF-8 locale.)
+key='SCT1blackbox' schedule='0 0 0 1 1 * 30000 never\r\n'
+WINE_LC_ALL=C.UTF-8 run "jörg-한글-😀" 'q\n\n'
+[[ $code -eq 0 ]]; expect "non-936 folder: exit code 0 (was $code)"
+has "下面开始测试发送一次" && ! has "请输入Server酱微信key"; expect "non-936 folder: key found"
+
+# Stop requests (POSIX signals; the Windows console events are unit-tested):
+# the input ends after one line, the program keeps running until a signal.
+if [[ ${#runner[@]} -eq 0 ]]; then
+  for sig in TERM:0 HUP:0 INT:130; do
+    name=${sig%%:*} want=${sig##*:}
+    dir="$work/signal-$name"
+    mkdir -p "$dir"
+    cp "$exe" "$dir/"
+    printf 'SCT1blackbox' > "$dir/weskey.txt"
+    printf '0 0 0 1 1 * 30000 never\r\n' > "$dir/time.txt"
+    # With job control a background program keeps SIGINT; without, the
+    # shell has it ignore SIGINT, and the program leaves it ignored.
+    set -m
+    LC_ALL=C.UTF-8 "$dir/$(basename "$exe")" < <(printf 'p\n') > "$dir/out" 2>&1 &
+    pid=$!
+    set +m
+    for _ in $(seq 100); do grep -q "测试完成" "$dir/out" && break; sleep 0.1; done
+    sleep 0.3  # past the line and the end of input
+    alive=no
+    kill -0 "$pid" 2>/dev/null && alive=yes
+    out=$(cat "$dir/out")
+    [[ $alive == yes ]]; expect "SIG$name: still running after the end of input"
+    kill -"$name" "$pid"
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid"
+    code=$?
+    [[ $code -eq $want ]]; expect "SIG$name: exit code $want (was $code)"
+  done
+fi
 
 echo "$passed passed, $failures failed"
 [[ $failures -eq 0 ]]

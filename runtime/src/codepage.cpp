@@ -1,5 +1,7 @@
 #include "runtime/codepage.h"
 
+#include <algorithm>
+
 namespace rt {
 namespace {
 
@@ -66,6 +68,13 @@ std::u16string Utf8ToWide(std::string_view utf8) {
     i = next;
   }
   return out;
+}
+
+std::string Utf8ToGbk(std::string_view utf8) {
+  // Plain ASCII, the usual console line, is the same in both.
+  const bool ascii = std::all_of(utf8.begin(), utf8.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? std::string(utf8) : WideToGbk(Utf8ToWide(utf8));
 }
 
 bool IsValidUtf8(std::string_view bytes) {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <iconv.h>
+#endif
+
+#include <optional>
+
 namespace rt {
 namespace {
 
@@ -65,6 +71,61 @@ TEST(CodePage, NoLookAlikesForWhat936Lacks) {
   };
   for (const auto& c : cases) EXPECT_EQ(WideToGbk(c.wide), c.gbk) << WideToUtf8(c.wide);
 }
+
+TEST(CodePage, MixedTextKeepsWhatItCanHold) {
+  // Hangul, an emoji, the euro sign (one byte, 80), Chinese, broken UTF-8.
+  EXPECT_EQ(Utf8ToGbk("a\xED\x95\x9C\xF0\x9F\x98\x80\xE2\x82\xAC\xE4\xB8\xAD\xFF"
+                      "b"),
+            "a???\x80\xD6\xD0?b");
+  EXPECT_EQ(Utf8ToGbk("plain ascii"), "plain ascii");
+  EXPECT_EQ(GbkToWide("\xD6\xD0\x80\xD6"), u"\u4E2D\u20AC?");
+#ifndef _WIN32  // the platform's own conversion takes such a pair as one "?"
+  // D6 30 is no pair: "?" for the lead, then "0" read on its own.
+  EXPECT_EQ(GbkToWide("\xD6"
+                      "0"),
+            u"?0");
+#endif
+}
+
+#ifndef _WIN32
+// Character by character through the tables gives what the system's
+// converter gives for each unit and each byte pair on its own.
+TEST(CodePage, TablesAgreeWithTheSystemConverter) {
+  iconv_t toGbk = iconv_open("CP936", "UTF-16LE");
+  iconv_t fromGbk = iconv_open("UTF-16LE", "CP936");
+  ASSERT_NE(toGbk, reinterpret_cast<iconv_t>(-1));
+  ASSERT_NE(fromGbk, reinterpret_cast<iconv_t>(-1));
+  auto convert = [](iconv_t cd, const void* in, std::size_t n) -> std::optional<std::string> {
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char out[16];
+    char* src = static_cast<char*>(const_cast<void*>(in));
+    char* dst = out;
+    std::size_t left = n, room = sizeof out;
+    if (iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1)) return std::nullopt;
+    return std::string(out, dst);
+  };
+  for (unsigned u = 0x80; u < 0x10000; ++u) {
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    const auto unit = static_cast<char16_t>(u);
+    const auto expected = convert(toGbk, &unit, 2);
+    ASSERT_EQ(WideToGbk(std::u16string(1, unit)), expected.value_or("?")) << std::hex << u;
+  }
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const auto expected = convert(fromGbk, pair, 2);
+      if (!expected) continue;
+      ASSERT_EQ(expected->size(), 2u);
+      std::u16string wide(1,
+                          static_cast<char16_t>(static_cast<unsigned char>((*expected)[0]) |
+                                                static_cast<unsigned char>((*expected)[1]) << 8));
+      ASSERT_EQ(GbkToWide(std::string_view(pair, 2)), wide) << std::hex << lead << " " << trail;
+    }
+  }
+  iconv_close(toGbk);
+  iconv_close(fromGbk);
+}
+#endif
 
 TEST(CodePage, LongInputCrossesBuffers) {
   std::string gbk;

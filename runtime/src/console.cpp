@@ -10,6 +10,7 @@ class ProcessConsole final : public Console {
  public:
   void Write(std::string_view text, Stream stream) override { WriteStdout(text, stream); }
   std::string ReadLine() override { return ReadConsoleLine(); }
+  bool InputEnded() override { return ConsoleInputEnded(); }
   void SetTitle(std::string_view title) override { SetConsoleTitle(title); }
   void Release() override { FreeConsole(); }
 };
@@ -28,32 +29,85 @@ std::string ConsoleLineFromRaw(std::string_view raw) {
   return std::string(raw.substr(0, stop));
 }
 
-std::string ReadConsolePiece(std::string& pending, bool (*readByte)(char& c),
-                             std::string (*fromBytes)(std::string_view bytes)) {
-  if (pending.empty()) {
-    std::string raw;
-    bool ended = false;
-    for (char c = 0; readByte(c);) {
-      if (c == '\n') {
-        ended = true;
-        break;
-      }
-      raw.push_back(c);
-    }
-    if (!ended && raw.empty()) return {};  // end of input
-    if (ended && !raw.empty() && raw.back() == '\r') raw.pop_back();
-    pending = fromBytes(raw);
-    if (ended) pending += "\r\n";
+void StreamLineReader::Fill() {
+  if (!lineDone_ && text_.size() - textPos_ <= kConsoleReadBuffer) {
+    text_.erase(0, textPos_);  // what is handed out goes before more comes in
+    textPos_ = 0;
   }
-  std::size_t take = pending.size();
+  while (!lineDone_ && text_.size() - textPos_ <= kConsoleReadBuffer) {
+    const std::size_t end = raw_.find('\n');
+    if (end != std::string::npos) {
+      std::string_view line(raw_.data(), end);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      text_ += source_.convert(line);
+      text_ += "\r\n";
+      raw_.erase(0, end + 1);
+      lineDone_ = true;
+      break;
+    }
+    // A "\r" may be the first half of a line end; a character may go on in
+    // the next chunk.
+    std::size_t wait = 0;
+    if (!ended_) wait = !raw_.empty() && raw_.back() == '\r' ? 1 : source_.openTail(raw_);
+    if (raw_.size() > wait) {
+      text_ += source_.convert(std::string_view(raw_).substr(0, raw_.size() - wait));
+      raw_.erase(0, raw_.size() - wait);
+      continue;
+    }
+    if (ended_) break;
+    chunk_.resize(kStreamReadChunk);  // once; a source may give a few bytes per call
+    const std::size_t got = source_.read(chunk_.data(), chunk_.size());
+    raw_.append(chunk_.data(), got);
+    if (got == 0) ended_ = true;
+  }
+}
+
+std::string StreamLineReader::Read() {
+  if (Ended()) ended_ = false;  // asked again: the source may have more now
+  if (textPos_ == text_.size()) {
+    text_.clear();
+    textPos_ = 0;
+    lineDone_ = false;
+  }
+  Fill();
+  const std::string_view rest = std::string_view(text_).substr(textPos_);
+  if (rest.empty()) return {};  // end of input
+  std::size_t take = rest.size();
   if (take > kConsoleReadBuffer) {
     take = 0;
-    while (take + CharLength(pending, take) <= kConsoleReadBuffer)
-      take += CharLength(pending, take);
+    while (take + CharLength(rest, take) <= kConsoleReadBuffer) take += CharLength(rest, take);
   }
-  const std::string piece = pending.substr(0, take);
-  pending.erase(0, take);
-  return ConsoleLineFromRaw(piece);
+  textPos_ += take;
+  return ConsoleLineFromRaw(rest.substr(0, take));
+}
+
+std::size_t Utf8OpenTail(std::string_view bytes) {
+  // Walk back over at most three continuation bytes to the sequence's lead.
+  for (std::size_t k = 1; k <= 4 && k <= bytes.size(); ++k) {
+    const auto b = static_cast<unsigned char>(bytes[bytes.size() - k]);
+    if (b >= 0x80 && b <= 0xBF) continue;
+    const std::size_t length = b >= 0xF0 && b <= 0xF4   ? 4
+                               : b >= 0xE0 && b <= 0xEF ? 3
+                               : b >= 0xC2 && b <= 0xDF ? 2
+                                                        : 0;
+    if (length <= k) return 0;  // complete, or not a lead at all
+    // The second byte narrows what may follow some leads.
+    if (k >= 2) {
+      const auto second = static_cast<unsigned char>(bytes[bytes.size() - k + 1]);
+      if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) ||
+          (b == 0xF0 && second < 0x90) || (b == 0xF4 && second > 0x8F)) {
+        return 0;
+      }
+    }
+    return k;
+  }
+  return 0;
+}
+
+std::size_t GbkOpenTail(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i + 1 < bytes.size()) i += CharLength(bytes, i);
+  return i < bytes.size() && IsLeadByte(bytes[i]) ? 1 : 0;
 }
 
 }  // namespace rt

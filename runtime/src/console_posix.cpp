@@ -56,12 +56,22 @@ void WriteAll(int fd, std::string_view bytes) {
   }
 }
 
-bool ReadStdinByte(char& c) {
+std::size_t ReadStdin(char* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    const ssize_t n = ::read(STDIN_FILENO, buffer, size);
     if (n < 0 && errno == EINTR) continue;
-    return n == 1;
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
   }
+}
+
+std::size_t LocaleOpenTail(std::string_view bytes) {
+  return posix::LocaleIsGbk() ? GbkOpenTail(bytes) : Utf8OpenTail(bytes);
+}
+
+// Only the main thread reads the console.
+StreamLineReader& StdinReader() {
+  static StreamLineReader reader({ReadStdin, posix::FromLocale, LocaleOpenTail});
+  return reader;
 }
 
 }  // namespace
@@ -81,8 +91,11 @@ void WriteStdout(std::string_view text, Stream stream) {
 }
 
 std::string ReadConsoleLine() {
-  static std::string pending;  // only the main thread reads the console
-  return ReadConsolePiece(pending, ReadStdinByte, posix::FromLocale);
+  return StdinReader().Read();
+}
+
+bool ConsoleInputEnded() {
+  return StdinReader().Ended();
 }
 
 void SetConsoleTitle(std::string_view title) {

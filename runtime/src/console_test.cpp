@@ -6,8 +6,11 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
+#include <atomic>
 #include <thread>
 
+#include "console_internal.h"
 #include "runtime/codepage.h"
 
 namespace rt {
@@ -22,6 +25,69 @@ TEST(ConsoleLineFromRaw, LineRules) {
       {"", ""},         {"x", "x"},
   };
   for (const auto& c : cases) EXPECT_EQ(ConsoleLineFromRaw(c.raw), c.line) << c.raw;
+}
+
+// Redirected input served in chunks of a chosen size.
+struct ScriptedInput {
+  static inline std::string_view bytes;
+  static inline std::size_t chunk = 1;
+  static inline std::size_t taken = 0;
+  static std::size_t Read(char* buffer, std::size_t size) {
+    const std::size_t n = std::min({size, chunk, bytes.size() - taken});
+    bytes.copy(buffer, n, taken);
+    taken += n;
+    return n;
+  }
+  static StreamLineReader Reader(std::string_view input, std::size_t chunkSize, bool utf8) {
+    bytes = input;
+    chunk = chunkSize;
+    taken = 0;
+    if (utf8)
+      return StreamLineReader(
+          {Read, [](std::string_view b) { return Utf8ToGbk(b); }, Utf8OpenTail});
+    return StreamLineReader({Read, [](std::string_view b) { return std::string(b); }, GbkOpenTail});
+  }
+};
+
+// However the input is cut into chunks, the reads are those of the whole
+// lines: characters and "\r\n" line ends are never split by a chunk edge.
+TEST(StreamLineReader, ChunkEdgesDoNotChangeTheReads) {
+  const std::string longLine(2047, 'a');
+  struct Case {
+    std::string input;
+    bool utf8;
+    std::vector<std::string> reads;  // up to the end of input
+  } cases[] = {
+      {"q\r\n\r\np \n\xE4\xB8\xAD\xF0\x9F\x98\x80x\nlast",
+       true,
+       {"q", "\r\n", "p ", "\xD6\xD0??x", "last"}},
+      // Broken UTF-8 stays broken the same way: "?" per maximal bad run.
+      {"\xE4\xB8\n\xED\xA0\x80\n\xF0\x9F\n", true, {"?", "???", "?"}},
+      // A line end split as "\r" | "\n", and a lone "\r" inside a line.
+      {"ab\r\ncd\ref\n", true, {"ab", "cd"}},
+      // 2047 bytes then a double-byte character: it goes to the next read.
+      {longLine + "\xE4\xB8\xAD\n", true, {longLine, "\xD6\xD0"}},
+      {"\xD6\xD0\xB0\xA1\n\xD6", false, {"\xD6\xD0\xB0\xA1", "\xD6"}},
+      {longLine + "\xD6\xD0\n", false, {longLine, "\xD6\xD0"}},
+      {"", true, {}},
+  };
+  for (const auto& c : cases) {
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, kStreamReadChunk}) {
+      StreamLineReader reader = ScriptedInput::Reader(c.input, chunk, c.utf8);
+      std::vector<std::string> reads;
+      for (std::string r; !(r = reader.Read()).empty();) reads.push_back(r);
+      EXPECT_EQ(reads, c.reads) << "chunk " << chunk << ": " << c.input.substr(0, 40);
+      EXPECT_TRUE(reader.Ended());
+    }
+  }
+}
+
+TEST(StreamLineReader, EndlessLineTakesBoundedInput) {
+  const std::string zeros(8 << 20, '\0');
+  StreamLineReader reader = ScriptedInput::Reader(zeros, kStreamReadChunk, true);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(reader.Read(), "");  // a zero ends each read's text
+  EXPECT_FALSE(reader.Ended());
+  EXPECT_LE(ScriptedInput::taken, 100 * kConsoleReadBuffer + 2 * kStreamReadChunk);
 }
 
 #ifndef _WIN32  // the Windows console is exercised by running the program
@@ -40,6 +106,11 @@ class PipedFd {
   }
   void Feed(std::string_view bytes) {
     ASSERT_EQ(::write(ends_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Blocks while the pipe is full; the bytes written.
+  std::size_t Write(std::string_view bytes) {
+    const ssize_t n = ::write(ends_[1], bytes.data(), bytes.size());
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
   }
   void CloseWriteEnd() {
     ::close(ends_[1]);
@@ -71,8 +142,34 @@ TEST(Console, ReadsScriptedLinesWithPlatformRules) {
   EXPECT_EQ(ReadConsoleLine(), "\r\n");
   EXPECT_EQ(ReadConsoleLine(), "p ");
   EXPECT_EQ(ReadConsoleLine(), "中");
+  EXPECT_FALSE(ConsoleInputEnded());
   EXPECT_EQ(ReadConsoleLine(), "last");
+  EXPECT_TRUE(ConsoleInputEnded());
   EXPECT_EQ(ReadConsoleLine(), "");  // end of input
+  EXPECT_TRUE(ConsoleInputEnded());
+}
+
+// A line without end (as from /dev/zero) is read as it comes, not gathered
+// whole first: one read takes a bounded part of it.
+TEST(Console, EndlessLineIsReadInBoundedPieces) {
+  PipedFd in(STDIN_FILENO);
+  constexpr std::size_t kTotal = 4 << 20;
+  std::atomic<std::size_t> written{0};
+  std::thread writer([&] {
+    const std::string zeros(4096, '\0');
+    while (written < kTotal) written += in.Write(zeros);
+    in.CloseWriteEnd();
+  });
+  EXPECT_EQ(ReadConsoleLine(), "");
+  // What the first read took, plus what the pipe holds.
+  EXPECT_LE(written.load(), 2 * kStreamReadChunk + (1 << 20));
+  std::size_t reads = 1;
+  while (!ConsoleInputEnded() && reads < kTotal) {
+    ReadConsoleLine();
+    ++reads;
+  }
+  writer.join();
+  EXPECT_GE(reads, kTotal / kConsoleReadBuffer);
 }
 
 TEST(Console, LongLineIsSplitAtCharacterBoundary) {

@@ -32,14 +32,30 @@ std::string From(UINT codePage, std::string_view bytes) {
   return WideToGbk(wide);
 }
 
-bool ReadRedirectedByte(char& c) {
+std::size_t ReadRedirected(char* buffer, std::size_t size) {
   DWORD got = 0;
-  return ReadFile(GetStdHandle(STD_INPUT_HANDLE), &c, 1, &got, nullptr) && got == 1;
+  if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &got, nullptr))
+    return 0;
+  return got;
 }
 
 // Redirected input comes in the system's code page.
 std::string FromSystemCodePage(std::string_view bytes) {
   return From(GetACP(), bytes);
+}
+
+std::size_t SystemCodePageOpenTail(std::string_view bytes) {
+  const UINT codePage = GetACP();
+  if (codePage == CP_UTF8) return Utf8OpenTail(bytes);
+  std::size_t i = 0;
+  while (i + 1 < bytes.size()) i += IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 2 : 1;
+  return i < bytes.size() && IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 1 : 0;
+}
+
+// Only the main thread reads the console.
+StreamLineReader& RedirectedReader() {
+  static StreamLineReader reader({ReadRedirected, FromSystemCodePage, SystemCodePageOpenTail});
+  return reader;
 }
 
 }  // namespace
@@ -79,15 +95,17 @@ void WriteStdout(std::string_view text, Stream stream) {
 std::string ReadConsoleLine() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (in == nullptr || in == INVALID_HANDLE_VALUE) return {};
-  if (!IsConsole(in)) {
-    static std::string pending;  // only the main thread reads the console
-    return ReadConsolePiece(pending, ReadRedirectedByte, FromSystemCodePage);
-  }
+  if (!IsConsole(in)) return RedirectedReader().Read();
   char buffer[kConsoleReadBuffer];
   DWORD got = 0;
   if (!ReadConsoleA(in, buffer, sizeof buffer, &got, nullptr)) return {};
   std::string raw = From(GetConsoleCP(), std::string_view(buffer, got));
   return ConsoleLineFromRaw(raw);
+}
+
+bool ConsoleInputEnded() {
+  // A console has no end of input; redirected input has.
+  return !IsConsole(GetStdHandle(STD_INPUT_HANDLE)) && RedirectedReader().Ended();
 }
 
 void SetConsoleTitle(std::string_view title) {

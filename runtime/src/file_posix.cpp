@@ -1,11 +1,14 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <thread>
 
 #include "locale_posix.h"
@@ -50,8 +53,19 @@ bool Spawn(std::vector<std::string> args, bool wait) {
   argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The child starts with the usual signal dispositions: an ignored SIGPIPE
+  // would otherwise be inherited across exec.
+  posix_spawnattr_t attr;
+  ::posix_spawnattr_init(&attr);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
+  ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  const int failed = ::posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attr);
+  if (failed != 0) return false;
   if (wait) {
     WaitFor(pid);
   } else {
@@ -62,18 +76,31 @@ bool Spawn(std::vector<std::string> args, bool wait) {
 
 }  // namespace
 
-std::string ProgramDirectory() {
-  std::string path(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-  if (n <= 0) return {};
-  path.resize(static_cast<std::size_t>(n));
-  const auto slash = path.rfind('/');
-  if (slash != std::string::npos) path.resize(slash);
-  return posix::FromLocale(path);
+Path Path::FromText(std::string_view text) {
+  return Path(posix::ToLocale(text));
 }
 
-Bytes ReadFileBytes(std::string_view path) {
-  const int fd = ::open(posix::ToLocale(path).c_str(), O_RDONLY | O_CLOEXEC);
+std::string Path::Display() const {
+  return posix::FromLocale(native_);
+}
+
+Path operator/(const Path& folder, std::string_view name) {
+  if (folder.empty()) return Path::FromText(name);
+  return Path(folder.native() + "/" + posix::ToLocale(name));
+}
+
+Path ProgramDirectory() {
+  std::string path(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) return {};
+  path.resize(static_cast<std::size_t>(n));
+  const auto slash = path.rfind('/');
+  if (slash != std::string::npos) path.resize(slash == 0 ? 1 : slash);
+  return Path(std::move(path));  // the bytes as they are: no conversion
+}
+
+Bytes ReadFileBytes(const Path& path) {
+  const int fd = ::open(path.native().c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   Bytes bytes;
   std::uint8_t buffer[65536];
@@ -87,13 +114,36 @@ Bytes ReadFileBytes(std::string_view path) {
   return bytes;
 }
 
+bool WriteFileBytes(const Path& path, const Bytes& bytes) {
+  const std::string& local = path.native();
+  const std::string temp = local + ".tmp";
+  // The replacement keeps the permissions of the file it replaces.
+  struct stat old {};
+  const mode_t mode = ::stat(local.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temp.c_str(), local.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
 bool RunCommandLine(std::string_view commandLine, bool wait, int /*windowStyle*/) {
   return Spawn(SplitCommandLine(posix::ToLocale(commandLine)), wait);
 }
 
-bool OpenTextEditor(std::string_view path) {
+bool OpenTextEditor(const Path& path) {
   // The desktop's opener; something to open must exist first.
-  std::string local = posix::ToLocale(path);
+  std::string local = path.native();
   const int fd = ::open(local.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd >= 0) ::close(fd);
   // Its messages stay off the console, and a terminal browser it may fall
@@ -123,34 +173,12 @@ bool OpenTextEditor(std::string_view path) {
   return true;
 }
 
-bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
-  const std::string local = posix::ToLocale(path);
-  const std::string temp = local + ".tmp";
-  // The replacement keeps the permissions of the file it replaces.
-  struct stat old {};
-  const mode_t mode = ::stat(local.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temp.c_str(), local.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
-}
-
 bool DelayWithMessages(int interval, int unit) {
   const double ms = DelayMilliseconds(interval, unit);
   if (!(ms > 0)) return true;
-  const auto ns = static_cast<long long>(ms * 1e6);
-  timespec left{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  const double seconds = std::floor(ms / 1000);
+  timespec left{static_cast<time_t>(seconds),
+                std::min(static_cast<long>((ms - seconds * 1000) * 1e6), 999999999L)};
   while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
   return true;

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "runtime/value.h"
 
@@ -16,6 +19,10 @@ namespace rt {
 namespace {
 
 namespace fs = std::filesystem;
+
+Path ToPath(const fs::path& p) {
+  return Path(Path::Native(p.native().begin(), p.native().end()));
+}
 
 #ifdef _WIN32
 // The running test's own path.
@@ -49,16 +56,16 @@ class TempDir : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  std::string Write(const std::string& name, const std::string& content) {
+  Path Write(const std::string& name, const std::string& content) {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << content;
-    return path.string();
+    return ToPath(path);
   }
   fs::path dir_;
 };
 
 TEST_F(TempDir, ReadFileBytesAndText) {
-  EXPECT_TRUE(ReadFileBytes((dir_ / "missing.txt").string()).empty());
+  EXPECT_TRUE(ReadFileBytes(ToPath(dir_ / "missing.txt")).empty());
   const auto empty = Write("empty.txt", "");
   EXPECT_TRUE(ReadFileBytes(empty).empty());
   const auto zero = Write("zero.txt", std::string("abc\0def", 7));
@@ -73,12 +80,49 @@ TEST_F(TempDir, ReadFileBytesAndText) {
 }
 
 TEST_F(TempDir, ProgramDirectoryIsTheExecutablesFolder) {
-  const std::string dir = ProgramDirectory();
+  const Path dir = ProgramDirectory();
   ASSERT_FALSE(dir.empty());
-  EXPECT_NE(dir.back(), kSeparator);
-  EXPECT_EQ(fs::path(dir), ExecutablePath().parent_path());
-  // The mixed form the application builds opens the file.
-  EXPECT_FALSE(ReadFileBytes(dir + "/" + ExecutablePath().filename().string()).empty());
+  EXPECT_NE(dir.native().back(), kSeparator);
+  EXPECT_EQ(dir, ToPath(ExecutablePath().parent_path()));
+  EXPECT_FALSE(ReadFileBytes(dir / ExecutablePath().filename().string()).empty());
+}
+
+// Folder names code page 936 cannot hold are used as the system gives them;
+// only their display loses characters.
+TEST_F(TempDir, PathsKeepWhatCodePage936CannotHold) {
+  struct Case {
+    fs::path folder;
+    std::string display;
+  } cases[] = {
+      {fs::path(u8"jörg"), "j?rg"},
+      {fs::path(u8"한글"), "??"},
+      {fs::path(u8"\U0001F600 \u4E2D"), "?? \xD6\xD0"},  // each half of the emoji's pair
+#ifndef _WIN32
+      {fs::path("caf\xE9"), "caf?"},  // not even UTF-8
+#endif
+  };
+  for (const auto& c : cases) {
+    const fs::path folder = dir_ / c.folder;
+    std::error_code error;
+    if (!fs::create_directories(folder, error)) {
+      // Wine maps names through the Unix locale's character set; under a
+      // code page 936 locale these names have no Unix form at all.
+      GTEST_SKIP() << "the file system cannot hold the name: " << error.message();
+    }
+    const Path path = ToPath(folder);
+    EXPECT_EQ(path.Display().substr(path.Display().size() - c.display.size()), c.display);
+    EXPECT_TRUE(WriteFileBytes(path / "weskey.txt", Bytes{'o', 'l', 'd', '!'}));
+    EXPECT_TRUE(WriteFileBytes(path / "weskey.txt", Bytes{'k', 'e', 'y'}));
+    EXPECT_EQ(BytesToText(ReadFileBytes(path / "weskey.txt")), "key");
+    EXPECT_TRUE(fs::exists(folder / "weskey.txt"));
+    EXPECT_EQ(fs::file_size(folder / "weskey.txt"), 3u);
+    EXPECT_FALSE(fs::exists(folder / "weskey.txt.tmp"));
+  }
+  // Joining: the system's separator; an empty folder leaves the name alone.
+  EXPECT_EQ((Path() / "time.txt").Display(), "time.txt");
+  EXPECT_EQ((Path::FromText("d") / "\xD6\xD0.txt").Display(),
+            std::string("d") + kSeparator + "\xD6\xD0.txt");
+  EXPECT_FALSE(WriteFileBytes(ToPath(dir_ / "no-such-folder" / "f"), Bytes{'x'}));
 }
 
 TEST_F(TempDir, RunCommandLine) {
@@ -91,7 +135,8 @@ TEST_F(TempDir, RunCommandLine) {
 }
 
 TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
-  const std::string path = (dir_ / "key.txt").string();
+  const fs::path file = dir_ / "key.txt";
+  const Path path = ToPath(file);
   struct Case {
     std::string before;  // "-": no file yet
     std::string bytes;
@@ -100,25 +145,25 @@ TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
                {"old", ""},
                {"-", std::string("a\0b\r\n", 5)}};
   for (const auto& c : cases) {
-    fs::remove(path);
+    fs::remove(file);
     if (c.before != "-") Write("key.txt", c.before);
     EXPECT_TRUE(WriteFileBytes(path, Bytes(c.bytes.begin(), c.bytes.end())));
     const Bytes got = ReadFileBytes(path);
     EXPECT_EQ(std::string(got.begin(), got.end()), c.bytes);
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_FALSE(fs::exists(dir_ / "key.txt.tmp"));
   }
   // Nowhere to write: false, and nothing left behind.
   const Bytes some{'k'};
-  EXPECT_FALSE(WriteFileBytes((dir_ / "missing" / "key.txt").string(), some));
+  EXPECT_FALSE(WriteFileBytes(ToPath(dir_ / "missing" / "key.txt"), some));
   fs::create_directories(dir_ / "folder");
-  EXPECT_FALSE(WriteFileBytes((dir_ / "folder").string(), some));
+  EXPECT_FALSE(WriteFileBytes(ToPath(dir_ / "folder"), some));
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_FALSE(fs::exists(dir_ / "folder.tmp"));
 #ifndef _WIN32
   // The replacement keeps the permissions of the file it replaces.
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_TRUE(WriteFileBytes(path, some));
-  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 #endif
 }
@@ -126,7 +171,8 @@ TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
 #ifndef _WIN32
 // The desktop's opener decides: one that gives up means no editor opened.
 TEST_F(TempDir, OpenTextEditorTellsWhetherTheOpenerSucceeded) {
-  const std::string file = (dir_ / "key.txt").string();
+  const fs::path keyFile = dir_ / "key.txt";
+  const Path file = ToPath(keyFile);
   const char* oldPath = std::getenv("PATH");
   const std::string savedPath = oldPath ? oldPath : "";
   struct Case {
@@ -140,13 +186,30 @@ TEST_F(TempDir, OpenTextEditorTellsWhetherTheOpenerSucceeded) {
     ::setenv("PATH", dir_.c_str(), 1);
     EXPECT_EQ(OpenTextEditor(file), c.opened) << c.script;
     ::setenv("PATH", savedPath.c_str(), 1);
-    EXPECT_TRUE(fs::exists(file));  // made for the editor
+    EXPECT_TRUE(fs::exists(keyFile));  // made for the editor
   }
   ::setenv("PATH", (dir_ / "nothing-here").c_str(), 1);
   EXPECT_FALSE(OpenTextEditor(file));
   ::setenv("PATH", savedPath.c_str(), 1);
 }
 #endif
+
+// Waits of thousands of years are long, not over at once: the unit's
+// multiplier must not wrap the count.
+TEST(Delay, HugeIntervalsDoNotWrap) {
+  for (int unit : {1, 2, 3, 100000}) {
+    auto returned = std::make_shared<std::promise<void>>();
+    auto waited = returned->get_future();
+    // Left waiting when the test ends.
+    std::thread([unit, returned] {
+      DelayWithMessages(2147483647, unit);
+      returned->set_value();
+    }).detach();
+    EXPECT_EQ(waited.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+        << "unit " << unit;
+  }
+  EXPECT_EQ(DelayMilliseconds(2147483647, 3), kMaxDelayMs);
+}
 
 TEST(Delay, UnitTable) {
   EXPECT_EQ(DelayMilliseconds(300, 0), 300);

@@ -15,8 +15,8 @@ std::wstring Wide(std::string_view text) {
   return std::wstring(w.begin(), w.end());
 }
 
-std::string Narrow(const wchar_t* wide, std::size_t n) {
-  return WideToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(wide), n));
+const wchar_t* WidePath(const Path& path) {
+  return reinterpret_cast<const wchar_t*>(path.native().c_str());
 }
 
 WORD ShowWindowValue(int windowStyle) {
@@ -56,19 +56,40 @@ bool Start(const wchar_t* application, std::wstring commandLine, bool inherit, b
 
 }  // namespace
 
-std::string ProgramDirectory() {
-  wchar_t path[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-  if (n == 0 || n >= std::size(path)) return {};
-  std::string dir = Narrow(path, n);
-  const auto slash = dir.find_last_of('\\');
-  if (slash != std::string::npos) dir.resize(slash);
-  return dir;
+Path Path::FromText(std::string_view text) {
+  return Path(GbkToWide(text));
 }
 
-Bytes ReadFileBytes(std::string_view path) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+std::string Path::Display() const {
+  return WideToGbk(native_);
+}
+
+Path operator/(const Path& folder, std::string_view name) {
+  if (folder.empty()) return Path::FromText(name);
+  return Path(folder.native() + u"\\" + GbkToWide(name));
+}
+
+Path ProgramDirectory() {
+  // Long paths need more than MAX_PATH; grow until the name fits.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+  const auto slash = path.find_last_of(L'\\');
+  if (slash != std::wstring::npos) path.resize(slash);
+  return Path(Path::Native(path.begin(), path.end()));  // UTF-16 as it is: no conversion
+}
+
+Bytes ReadFileBytes(const Path& path) {
+  HANDLE h = CreateFileW(WidePath(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   Bytes bytes;
   std::uint8_t buffer[65536];
@@ -80,28 +101,9 @@ Bytes ReadFileBytes(std::string_view path) {
   return bytes;
 }
 
-bool RunCommandLine(std::string_view commandLine, bool wait, int windowStyle) {
-  if (commandLine.empty()) return false;
-  return Start(nullptr, Wide(commandLine), TRUE, wait, windowStyle);
-}
-
-bool OpenTextEditor(std::string_view path) {
-  // The system's own editor by its full path, so that a "notepad.exe" beside
-  // the program or in the current folder never runs.
-  wchar_t system[MAX_PATH];
-  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return false;
-  const std::wstring editor = std::wstring(system, n) + L"\\notepad.exe";
-  const std::wstring file = Wide(path);
-  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  return Start(editor.c_str(), L"\"" + editor + L"\" \"" + file + L"\"", FALSE, false, 2);
-}
-
-bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
-  const std::wstring target = Wide(path);
-  const std::wstring temp = target + L".tmp";
+bool WriteFileBytes(const Path& path, const Bytes& bytes) {
+  const std::wstring file(WidePath(path));
+  const std::wstring temp = file + L".tmp";
   HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -113,14 +115,30 @@ bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
     ok = WriteFile(h, bytes.data() + done, piece, &written, nullptr) && written > 0;
     done += written;
   }
-  ok = ok && FlushFileBuffers(h);
+  ok = FlushFileBuffers(h) && ok;
   ok = CloseHandle(h) && ok;
-  if (ok && MoveFileExW(temp.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
+  if (ok && MoveFileExW(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileW(temp.c_str());
   return false;
+}
+
+bool RunCommandLine(std::string_view commandLine, bool wait, int windowStyle) {
+  if (commandLine.empty()) return false;
+  return Start(nullptr, Wide(commandLine), TRUE, wait, windowStyle);
+}
+
+bool OpenTextEditor(const Path& path) {
+  // The system's own editor by its full path, so that a "notepad.exe" beside
+  // the program or in the current folder never runs.
+  wchar_t system[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  const std::wstring editor = std::wstring(system, n) + L"\\notepad.exe";
+  const std::wstring file(WidePath(path));
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return Start(editor.c_str(), L"\"" + editor + L"\" \"" + file + L"\"", FALSE, false, 2);
 }
 
 bool DelayWithMessages(int interval, int unit) {
@@ -131,7 +149,7 @@ bool DelayWithMessages(int interval, int unit) {
   due.QuadPart = static_cast<LONGLONG>(ms * -10000.0);  // relative, 100 ns units
   if (timer == nullptr || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
     if (timer) CloseHandle(timer);
-    Sleep(static_cast<DWORD>(ms));
+    Sleep(static_cast<DWORD>(std::min(ms, 4294967294.0)));  // below INFINITE
     return true;
   }
   for (;;) {

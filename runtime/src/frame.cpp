@@ -1,9 +1,11 @@
 #include "runtime/frame.h"
 
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "platform.h"
@@ -19,8 +21,12 @@ struct FrameState {
   std::vector<ModuleEntry> modules;
   std::array<std::atomic<ExitHook>, kExitHookCount> hooks{};
   std::vector<platform::LibraryHandle> loaded;
-  std::atomic<bool> stopping{false};
   std::atomic<bool> reportingOutOfMemory{false};
+  // The stop sequence: not begun, running on stopper, or done.
+  std::mutex stopMutex;
+  std::condition_variable stopDone;
+  enum class Stop { kNotBegun, kRunning, kDone } stop = Stop::kNotBegun;
+  std::thread::id stopper;
 };
 
 FrameState& State() {
@@ -65,6 +71,7 @@ void SetExitHook(int slot, ExitHook hook) {
 
 void RuntimeStartup() {
   std::set_new_handler(OutOfMemoryHandler);
+  InstallStopRequests();
   platform::InitComponentLibrary();
   std::vector<ModuleEntry> modules;
   {
@@ -83,9 +90,19 @@ void ProgramStart(const ProgramSteps& steps) {
 
 void RunStopSequence() {
   auto& s = State();
-  // A fatal report raised while stopping, or a second thread stopping, must
-  // not run the steps again.
-  if (s.stopping.exchange(true)) return;
+  {
+    // A fatal report raised by a step must not run the steps again; a
+    // second thread stopping waits for them, but not for ever: a step may
+    // be waiting for that very thread.
+    std::unique_lock lock(s.stopMutex);
+    if (s.stop == FrameState::Stop::kRunning && s.stopper != std::this_thread::get_id()) {
+      s.stopDone.wait_for(lock, std::chrono::milliseconds(kStopGraceMs),
+                          [&] { return s.stop == FrameState::Stop::kDone; });
+    }
+    if (s.stop != FrameState::Stop::kNotBegun) return;
+    s.stop = FrameState::Stop::kRunning;
+    s.stopper = std::this_thread::get_id();
+  }
   for (auto& hook : s.hooks) {
     if (ExitHook h = hook.load()) h();
   }
@@ -97,6 +114,36 @@ void RunStopSequence() {
   for (ModuleEntry entry : modules) entry(kNotifyStop, 0, 0);
   ReleaseLoadedLibraries();
   platform::UninitComponentLibrary();
+  {
+    const std::lock_guard lock(s.stopMutex);
+    s.stop = FrameState::Stop::kDone;
+  }
+  s.stopDone.notify_all();
+}
+
+void InstallStopRequests() {
+  static std::once_flag once;
+  std::call_once(once, platform::InstallStopRequests);
+}
+
+void StopOnRequest(int code) {
+  // The steps run on a thread of their own, so that one that hangs (a
+  // delivery waiting for its reply) cannot keep the process alive.
+  std::thread(RunStopSequence).detach();
+  auto& s = State();
+  {
+    std::unique_lock lock(s.stopMutex);
+    s.stopDone.wait_for(lock, std::chrono::milliseconds(kStopGraceMs),
+                        [&] { return s.stop == FrameState::Stop::kDone; });
+  }
+  platform::EndProcess(code);
+}
+
+void WaitForStop() {
+  std::mutex mutex;
+  std::condition_variable never;
+  std::unique_lock lock(mutex);
+  for (;;) never.wait(lock);
 }
 
 void ExitProgram(int code) {
@@ -148,16 +195,26 @@ RoutineLookup ParseRoutineName(std::string_view routineName) {
   RoutineLookup lookup;
   if (!routineName.empty() && routineName.front() == '#') {
     lookup.byOrdinal = true;
-    // Digits after "#"; anything else, or a number too large, is no ordinal.
+    // Read as atoi reads: blanks, a sign, then digits up to the first
+    // other byte. A number past the ordinal range is no ordinal (0).
+    std::string_view rest = routineName.substr(1);
+    while (!rest.empty() && (rest.front() == ' ' || (rest.front() >= '\t' && rest.front() <= '\r')))
+      rest.remove_prefix(1);
+    long sign = 1;
+    if (!rest.empty() && (rest.front() == '+' || rest.front() == '-')) {
+      sign = rest.front() == '-' ? -1 : 1;
+      rest.remove_prefix(1);
+    }
     long value = 0;
-    for (char c : routineName.substr(1)) {
-      if (c < '0' || c > '9' || value > 65535) {
+    for (char c : rest) {
+      if (c < '0' || c > '9') break;
+      value = value * 10 + (c - '0');
+      if (value > 65535) {
         value = 0;
         break;
       }
-      value = value * 10 + (c - '0');
     }
-    lookup.ordinal = value;
+    lookup.ordinal = sign * value;
     return lookup;
   }
   lookup.name = std::string(routineName);

@@ -5,6 +5,14 @@
 #include <new>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+#include "platform.h"
 #include "runtime/console.h"
 
 namespace rt {
@@ -81,6 +89,99 @@ TEST(FrameDeathTest, FatalReportsEndWithCodeOne) {
       ExitedWithCode(1), "^error");
 }
 
+#ifndef _WIN32
+// The stop requests of the system run the same steps as a normal end, with
+// 130 for an interrupt and 0 for a termination request.
+TEST(FrameDeathTest, StopRequestsRunTheStopSteps) {
+  const struct {
+    int signal, code;
+  } cases[] = {{SIGINT, kInterruptExitCode}, {SIGTERM, 0}, {SIGHUP, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          AddLibraryModule(ModuleA);
+          RuntimeStartup();
+          SetExitHook(1, [] { Say("[hook1]"); });
+          (void)::raise(c.signal);
+          WaitForStop();
+        },
+        ExitedWithCode(c.code), "\\[A start\\]\\[hook1\\]\\[A stop\\]$")
+        << "signal " << c.signal;
+  }
+}
+
+// What was ignored from the start (nohup's SIGHUP) stays ignored.
+TEST(FrameDeathTest, SignalsIgnoredFromTheStartStayIgnored) {
+  EXPECT_EXIT(
+      {
+        (void)::signal(SIGHUP, SIG_IGN);
+        RuntimeStartup();
+        struct sigaction hup {};
+        struct sigaction term {};
+        ::sigaction(SIGHUP, nullptr, &hup);
+        ::sigaction(SIGTERM, nullptr, &term);
+        std::exit(hup.sa_handler == SIG_IGN && term.sa_handler != SIG_DFL ? 0 : 1);
+      },
+      ExitedWithCode(0), "");
+}
+
+// A stop step that never finishes does not keep the process alive.
+TEST(FrameDeathTest, StopRequestEndsEvenWhenAStepHangs) {
+  EXPECT_EXIT(
+      {
+        RuntimeStartup();
+        SetExitHook(1, [] {
+          Say("[hook1]");
+          WaitForStop();
+        });
+        (void)::raise(SIGTERM);
+        WaitForStop();
+      },
+      ExitedWithCode(0), "\\[hook1\\]$");
+}
+
+// Output into a pipe whose reader went away fails quietly; the program
+// goes on and ends normally.
+TEST(FrameDeathTest, ClosedPipeDoesNotEndTheProcess) {
+  EXPECT_EXIT(
+      {
+        RuntimeStartup();
+        int ends[2];
+        if (::pipe(ends) != 0) std::abort();
+        ::close(ends[0]);
+        ::dup2(ends[1], STDOUT_FILENO);
+        WriteStdout("nobody reads this\r\n");
+        std::thread([] { WriteStdout("nor this\r\n"); }).join();
+        Say("[alive]");
+        ExitProgram(0);
+      },
+      ExitedWithCode(0), "\\[alive\\]$");
+}
+#else
+// Ctrl+C, Ctrl+Break and the console closing run the stop steps; an
+// interrupt ends with 130, a close with 0.
+TEST(FrameDeathTest, ConsoleControlEventsRunTheStopSteps) {
+  const struct {
+    DWORD event;
+    int code;
+  } cases[] = {{CTRL_C_EVENT, kInterruptExitCode},
+               {CTRL_BREAK_EVENT, kInterruptExitCode},
+               {CTRL_CLOSE_EVENT, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EXIT(
+        {
+          AddLibraryModule(ModuleA);
+          RuntimeStartup();
+          SetExitHook(1, [] { Say("[hook1]"); });
+          platform::OnConsoleControl(c.event);  // as the system calls it
+          WaitForStop();
+        },
+        ExitedWithCode(c.code), "\\[A start\\]\\[hook1\\]\\[A stop\\]$")
+        << "event " << c.event;
+  }
+}
+#endif
+
 TEST(Frame, RuntimeErrorTexts) {
   EXPECT_EQ(FormatRuntimeError(9, 12, 3, true),
             "program internal error number is 9. \r\n"
@@ -102,6 +203,10 @@ TEST(Frame, RoutineNames) {
     long ordinal;
   } cases[] = {
       {"#12", "", true, 12},
+      // The number is read as atoi reads it.
+      {"#12abc", "", true, 12},
+      {"# 7", "", true, 7},
+      {"#-3", "", true, -3},
       {"#x", "", true, 0},
       {"#99999999999999999999", "", true, 0},
       {"lstrlenW@@kernel32", "lstrlenW", false, 0},

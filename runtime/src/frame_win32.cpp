@@ -34,6 +34,28 @@ void EndProcess(int code) {
   ExitProcess(static_cast<UINT>(code));
 }
 
+// Runs on a thread the system starts for the event.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      StopOnRequest(kInterruptExitCode);
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // The system ends the process a few seconds after a close; the stop
+      // steps are done well before.
+      StopOnRequest(0);
+    default:
+      return FALSE;
+  }
+}
+
+void InstallStopRequests() {
+  // Writes to a closed pipe already fail here instead of ending the process.
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
 LibraryHandle FindLoadedLibrary(const std::string& name) {
   return reinterpret_cast<LibraryHandle>(GetModuleHandleA(name.c_str()));
 }

@@ -29,16 +29,31 @@ std::size_t StartOffset(std::string_view t, int start) {
   return pos;
 }
 
+// Letter-case folding of a text read from a character boundary: the bytes
+// of a double-byte character count only as themselves, so a trail byte in
+// "A".."Z" stays as it is.
+std::string FoldLetters(std::string_view t) {
+  std::string out(t);
+  for (std::size_t i = 0; i < out.size(); i += CharLength(out, i)) {
+    out[i] = static_cast<char>(Fold(static_cast<unsigned char>(out[i])));
+  }
+  return out;
+}
+
 // Knuth-Morris-Pratt search that only reports matches starting on a
-// character boundary; linear in the text whatever the pattern.
+// character boundary; linear in the text whatever the pattern. Ignoring
+// case compares the folded pattern with the text folded as it is walked;
+// both fold by their own character boundaries, which agree wherever a
+// match starts on a boundary (folding never moves a byte across 0x80).
 class Searcher {
  public:
-  Searcher(std::string_view pattern, bool ignoreCase) : pattern_(pattern), fold_(ignoreCase) {
-    failure_.assign(pattern.size() + 1, 0);
+  Searcher(std::string_view pattern, bool ignoreCase)
+      : pattern_(ignoreCase ? FoldLetters(pattern) : std::string(pattern)), fold_(ignoreCase) {
+    failure_.assign(pattern_.size() + 1, 0);
     std::size_t k = 0;
-    for (std::size_t i = 1; i < pattern.size(); ++i) {
-      while (k > 0 && At(pattern, i) != At(pattern, k)) k = failure_[k];
-      if (At(pattern, i) == At(pattern, k)) ++k;
+    for (std::size_t i = 1; i < pattern_.size(); ++i) {
+      while (k > 0 && pattern_[i] != pattern_[k]) k = failure_[k];
+      if (pattern_[i] == pattern_[k]) ++k;
       failure_[i + 1] = k;
     }
   }
@@ -48,6 +63,7 @@ class Searcher {
   std::size_t Find(std::string_view t, std::size_t from) const {
     const std::size_t m = pattern_.size();
     std::size_t boundary = from;  // a character start <= every later candidate
+    std::size_t nextChar = from;  // where the character after t[i] starts
     std::size_t k = 0;
     for (std::size_t i = from; i < t.size(); ++i) {
       if (k == 0 && !fold_) {
@@ -55,8 +71,17 @@ class Searcher {
         if (hit == nullptr) return std::string_view::npos;
         i = static_cast<std::size_t>(static_cast<const char*>(hit) - t.data());
       }
-      while (k > 0 && At(t, i) != At(pattern_, k)) k = failure_[k];
-      if (At(t, i) == At(pattern_, k)) ++k;
+      char c = t[i];
+      if (fold_) {
+        // Without the skip above, i walks every byte: a byte at nextChar
+        // starts a character, the one after a lead byte is its trail.
+        if (i == nextChar) {
+          nextChar = i + CharLength(t, i);
+          c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+        }
+      }
+      while (k > 0 && c != pattern_[k]) k = failure_[k];
+      if (c == pattern_[k]) ++k;
       if (k == m) {
         const std::size_t candidate = i + 1 - m;
         while (boundary < candidate) boundary += CharLength(t, boundary);
@@ -68,12 +93,7 @@ class Searcher {
   }
 
  private:
-  unsigned char At(std::string_view s, std::size_t i) const {
-    const auto c = static_cast<unsigned char>(s[i]);
-    return fold_ ? Fold(c) : c;
-  }
-
-  std::string_view pattern_;
+  std::string pattern_;
   bool fold_;
   std::vector<std::size_t> failure_;
 };
@@ -220,9 +240,7 @@ std::string UpperCase(std::string_view t) {
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return Fold(static_cast<unsigned char>(x)) == Fold(static_cast<unsigned char>(y));
-         });
+  return a.size() == b.size() && FoldLetters(a) == FoldLetters(b);
 }
 
 int CharCode(std::string_view t, int position) {

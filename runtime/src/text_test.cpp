@@ -41,8 +41,22 @@ TEST(FindText, Cases) {
        1, false, 3},
       // A start inside a double-byte character moves past it.
       {kZhong + "x" + kZhong, kZhong, 2, false, 4},
-      // Letters are folded, other bytes never.
+      // Letters are folded, other bytes never: not the trail byte of a
+      // double-byte character either, even when it is a letter's byte.
       {"\xC1\xE1", "\xC1\xC1", 1, true, -1},
+      {"\x81\x41", "\x81\x61", 1, true, -1},
+      {"\x81\x61", "\x81\x41", 1, true, -1},
+      {"x\x81\x41", "\x81\x41", 1, true, 2},
+      {"\x81\x41"
+       "A",
+       "\x41"
+       "a",
+       1, true, -1},  // the first "\x41" is a trail byte
+      {"a\x81\x41"
+       "b",
+       "A\x81\x41"
+       "B",
+       1, true, 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindText(c.t, c.s, c.start, c.ignoreCase), c.expected)
@@ -76,6 +90,8 @@ TEST(ReplaceText, Cases) {
       {"aaa", "aa", "b", 1, std::nullopt, true, "ba"},
       // No match starting on a trail byte.
       {kZhong + "\xD0", "\xD0", "x", 1, std::nullopt, true, kZhong + "x"},
+      // Ignoring case never folds a trail byte.
+      {"\x81\x41\x81\x61", "\x81\x61", "x", 1, std::nullopt, false, "\x81\x41x"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ReplaceText(c.t, c.oldText, c.newText, c.start, c.count, c.caseSensitive), c.expected)
@@ -160,7 +176,8 @@ TEST(Bytes, UpperCaseCompareCharCode) {
   EXPECT_EQ(CharCode("A", 2), 0);
   EXPECT_EQ(CharCode("A", 0), 0);
   EXPECT_TRUE(EqualsIgnoreCase("content-TYPE", "Content-Type"));
-  EXPECT_FALSE(EqualsIgnoreCase("\xC1", "\xE1"));  // only ASCII letters fold
+  EXPECT_FALSE(EqualsIgnoreCase("\xC1", "\xE1"));          // only ASCII letters fold
+  EXPECT_FALSE(EqualsIgnoreCase("\x81\x41", "\x81\x61"));  // not a trail byte
   EXPECT_FALSE(EqualsIgnoreCase("Cookie", "Cookies"));
   EXPECT_EQ(JoinTexts(std::string("a"), "", std::string_view("b")), "ab");
 }
@@ -175,25 +192,34 @@ TEST(ParseDecimal, RejectsAnythingButPlainDigits) {
 // The searches agree with a naive scan over character positions.
 TEST(FindText, MatchesNaiveScanOnRandomTexts) {
   std::mt19937 rng(7);
-  const char alphabet[] = {'a', 'A', 'b', '\xD6', '\xD0', 'a'};
+  const char alphabet[] = {'a', 'A', 'b', '\xD6', '\xD0', 'a', 'B'};
   auto randomText = [&](int n) {
     std::string s;
     for (int i = 0; i < n; ++i) s.push_back(alphabet[rng() % sizeof alphabet]);
     return s;
   };
-  for (int round = 0; round < 2000; ++round) {
+  for (int round = 0; round < 5000; ++round) {
     const std::string t = randomText(static_cast<int>(rng() % 12));
     const std::string s = randomText(1 + static_cast<int>(rng() % 3));
     const bool fold = rng() % 2;
+    // Which bytes are trail bytes, each text read from its start.
+    auto trails = [](const std::string& x) {
+      std::vector<bool> trail(x.size());
+      for (std::size_t i = 0; i < x.size(); i += CharLength(x, i)) {
+        if (CharLength(x, i) == 2) trail[i + 1] = true;
+      }
+      return trail;
+    };
+    const auto tTrail = trails(t), sTrail = trails(s);
+    auto folded = [&](unsigned char c, bool trail) {
+      return fold && !trail && c >= 'A' && c <= 'Z' ? c + 32 : c;
+    };
     int expected = -1;
     for (std::size_t i = 0; i < t.size(); i += CharLength(t, i)) {
       bool ok = i + s.size() <= t.size();
       for (std::size_t k = 0; ok && k < s.size(); ++k) {
-        auto a = static_cast<unsigned char>(t[i + k]), b = static_cast<unsigned char>(s[k]);
-        if (fold) {
-          a = a >= 'A' && a <= 'Z' ? a + 32 : a;
-          b = b >= 'A' && b <= 'Z' ? b + 32 : b;
-        }
+        const auto a = folded(static_cast<unsigned char>(t[i + k]), tTrail[i + k]);
+        const auto b = folded(static_cast<unsigned char>(s[k]), sTrail[k]);
         ok = a == b;
       }
       if (ok) {

@@ -11,6 +11,6 @@ namespace app {
 // Asks for the key. A non-blank line typed at the prompt is trimmed as the
 // key file is, saved to keyPath (UTF-8, replacing the file whole) and
 // returned; a bare Enter, the end of input or a failed save gives "".
-std::string AskForKey(AppContext& ctx, const std::string& keyPath);
+std::string AskForKey(AppContext& ctx, const rt::Path& keyPath);
 
 }  // namespace app

@@ -12,6 +12,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/console.h"
+#include "runtime/path.h"
 #include "runtime/text.h"
 
 namespace app {
@@ -28,10 +29,10 @@ Settings DefaultSettings();
 struct AppContext {
   rt::Console* console = &rt::SystemConsole();
   rt::Clock* clock = &rt::SystemClock();
-  std::string directory{};  // folder of weskey.txt and time.txt; "" = the program's own
+  rt::Path directory{};  // folder of weskey.txt and time.txt; empty = the program's own
   Settings settings = DefaultSettings();
   // Opens the key file for editing; its result is not reported.
-  std::function<bool(const std::string& keyPath)> openEditor;
+  std::function<bool(const rt::Path& keyPath)> openEditor;
   // The pause between console lines.
   std::function<void()> pause;
   // Time-out of a whole delivery; unset: kDeliveryTimeoutSeconds.

@@ -18,9 +18,7 @@ std::string WideToUtf8(std::u16string_view wide);
 inline std::string GbkToUtf8(std::string_view gbk) {
   return WideToUtf8(GbkToWide(gbk));
 }
-inline std::string Utf8ToGbk(std::string_view utf8) {
-  return WideToGbk(Utf8ToWide(utf8));
-}
+std::string Utf8ToGbk(std::string_view utf8);
 
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);

@@ -17,6 +17,8 @@ class Console {
   // One line without its line end; a bare Enter gives "\r\n"; "" when input
   // cannot be read.
   virtual std::string ReadLine() = 0;
+  // True once input has ended for good: no later ReadLine brings a line.
+  virtual bool InputEnded() { return false; }
   virtual void SetTitle(std::string_view title) = 0;
   virtual void Release() {}
 };
@@ -27,6 +29,8 @@ Console& SystemConsole();
 // Writes a text unchanged (no line end added) in pieces of at most 1024 bytes.
 void WriteStdout(std::string_view text, Stream stream = Stream::kOut);
 std::string ReadConsoleLine();
+// True once standard input has ended and every line before the end was read.
+bool ConsoleInputEnded();
 void SetConsoleTitle(std::string_view title);
 // Detaches from the console (no effect where there is none to detach).
 void FreeConsole();

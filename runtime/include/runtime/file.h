@@ -4,21 +4,23 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/path.h"
 #include "runtime/text.h"
 
 namespace rt {
 
-// Directory of the running executable, without a trailing separator.
-std::string ProgramDirectory();
+// Directory of the running executable, without a trailing separator; empty
+// when the system cannot tell it.
+Path ProgramDirectory();
 
 // The whole file; empty when it cannot be opened.
-Bytes ReadFileBytes(std::string_view path);
+Bytes ReadFileBytes(const Path& path);
 
 // Replaces the file's content with the bytes: they go to a temporary file
 // beside it, which then takes the file's place, so a reader sees the old
 // content or the new one, never a part. False (and the file untouched) when
 // any step fails.
-bool WriteFileBytes(std::string_view path, const Bytes& bytes);
+bool WriteFileBytes(const Path& path, const Bytes& bytes);
 
 // Window style codes: 1 hidden, 2 normal (default), 3 minimised, 4 maximised,
 // 5 normal not activated, 6 minimised not activated.
@@ -26,13 +28,16 @@ bool RunCommandLine(std::string_view commandLine, bool wait = false, int windowS
 
 // Opens a text file in the system's own editor, without waiting; false when
 // no editor could be started. The file is created empty if it is missing.
-bool OpenTextEditor(std::string_view path);
+bool OpenTextEditor(const Path& path);
 
 // Delay units: 0 ms, 1 s, 2 min, 3 h; any other unit n multiplies by n.
 bool DelayWithMessages(int interval, int unit = 0);
 void ProcessPendingMessages();
 
-// Milliseconds of a DelayWithMessages call (exposed for its unit table).
+// Milliseconds of a DelayWithMessages call (exposed for its unit table),
+// at most kMaxDelayMs.
 double DelayMilliseconds(int interval, int unit);
+// About 28,500 years: what every platform's timer can still count.
+inline constexpr double kMaxDelayMs = 9e14;
 
 }  // namespace rt

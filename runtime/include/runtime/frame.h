@@ -23,8 +23,27 @@ void AddLibraryModule(ModuleEntry entry);
 // Slot 1..3; nullptr empties it.
 void SetExitHook(int slot, ExitHook hook);
 
-// Out-of-memory handler, component library, start notification to each module.
+// Out-of-memory handler, stop requests (InstallStopRequests), component
+// library, start notification to each module.
 void RuntimeStartup();
+
+// Exit code of a stop asked for by an interrupt (Ctrl+C, Ctrl+Break, SIGINT);
+// a termination request (SIGTERM, SIGHUP, the console window closing) ends
+// with 0, as a normal stop.
+inline constexpr int kInterruptExitCode = 130;
+// Longest wait for the stop steps when the stop was asked for from outside.
+inline constexpr int kStopGraceMs = 900;
+
+// Lets the outside world stop the program in order (StopOnRequest), and
+// makes a write to a closed pipe fail instead of ending the process.
+// Called by RuntimeStartup; later calls do nothing.
+void InstallStopRequests();
+// Runs the stop sequence, on another thread and for at most kStopGraceMs,
+// then ends the process with the code.
+[[noreturn]] void StopOnRequest(int code);
+// Blocks the calling thread for good; the process goes on until a stop
+// request or a fatal report ends it.
+[[noreturn]] void WaitForStop();
 
 struct ProgramSteps {
   void (*start)() = nullptr;    // runs before main
@@ -36,7 +55,9 @@ struct ProgramSteps {
 
 // Runs the stop steps (exit hooks 1..3, stop notifications, release of the
 // libraries loaded by the binder, component library) without ending the
-// process. Each step runs at most once per process.
+// process. Each step runs at most once per process: a call from another
+// thread while they run waits for them (at most kStopGraceMs), a call from
+// one of the steps returns at once.
 void RunStopSequence();
 // RunStopSequence, then ends the process with the code.
 [[noreturn]] void ExitProgram(int code);
@@ -60,7 +81,8 @@ void CheckArrayIndex(std::int64_t index, std::int64_t count, int site, int offse
 // Report for exhausted memory, then exit code 1.
 [[noreturn]] void ReportOutOfMemory();
 
-// Resolves routineName in libraryName ("#n": ordinal n; "name@@..." looks up
+// Resolves routineName in libraryName ("#n": ordinal n, the number read as
+// atoi reads it, so "#12abc" is 12; "name@@..." looks up
 // "name"), loading the library when it is not yet in the process, and stores
 // the routine in the slot. A library or routine that cannot be found is a
 // fatal report. Safe when several threads bind at once.

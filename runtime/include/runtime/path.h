@@ -1,0 +1,46 @@
+// File-system paths in the system's own form: bytes on POSIX systems, UTF-16
+// on Windows. Code page 936 cannot hold every folder name ("jörg", Hangul,
+// emoji), so a path becomes program text only to be shown.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace rt {
+
+class Path {
+ public:
+#ifdef _WIN32
+  using Native = std::u16string;
+#else
+  using Native = std::string;
+#endif
+
+  Path() = default;
+  explicit Path(Native native) : native_(std::move(native)) {}
+  // A path written as program text (code page 936).
+  static Path FromText(std::string_view text);
+
+  const Native& native() const {
+    return native_;
+  }
+  bool empty() const {
+    return native_.empty();
+  }
+
+  // The path as program text, for the console; what code page 936 cannot
+  // hold shows as "?".
+  std::string Display() const;
+
+  // `name` (program text) inside this folder, joined with the system's
+  // separator; an empty folder gives the name alone.
+  friend Path operator/(const Path& folder, std::string_view name);
+
+  friend bool operator==(const Path&, const Path&) = default;
+
+ private:
+  Native native_;
+};
+
+}  // namespace rt
