@@ -158,7 +158,7 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
 }
 
 int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
-               std::string_view programDirectory) {
+               const rt::Path& programDirectory) {
   switch (command.action) {
     case Action::kRun:
       return 0;
@@ -174,9 +174,9 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     case Action::kCheck:
       break;
   }
-  const std::string path =
-      command.file.empty() ? rt::JoinTexts(programDirectory, "/time.txt") : command.file;
-  console.Write(rt::JoinTexts("检查计划文件: ", ShownText(path, 400), "\r\n"));
+  const rt::Path path =
+      command.file.empty() ? programDirectory / "time.txt" : rt::Path::FromText(command.file);
+  console.Write(rt::JoinTexts("检查计划文件: ", ShownText(path.Display(), 400), "\r\n"));
   const ScheduleCheck check = CheckSchedule(FileText(rt::ReadFileBytes(path)), clock.LocalTime());
   console.Write(check.report);
   return check.allAccepted ? 0 : 1;

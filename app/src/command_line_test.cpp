@@ -165,7 +165,7 @@ class RunCommandTest : public ::testing::Test {
   int Run(std::vector<std::string> args) {
     console_.out.clear();
     console_.err.clear();
-    return RunCommand(ParseCommandLine(args), console_, clock_, dir_.string());
+    return RunCommand(ParseCommandLine(args), console_, clock_, rt::Path::FromText(dir_.string()));
   }
   fs::path dir_;
   CapturingConsole console_;

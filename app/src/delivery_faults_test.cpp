@@ -46,10 +46,10 @@ class DeliveryFaults : public ::testing::Test {
     fs::create_directories(dir_);
     context_.console = &console_;
     context_.clock = &clock_;
-    context_.directory = dir_.string();
+    context_.directory = rt::Path::FromText(dir_.string());
     context_.settings = {"http://127.0.0.1:9/", "https://help.example/3.version",
                          "https://site.example"};
-    context_.openEditor = [](const std::string&) { return true; };
+    context_.openEditor = [](const rt::Path&) { return true; };
     context_.pause = [] {};
     context_.timeoutSeconds = kTimeout;
     SetContext(&context_);

@@ -152,7 +152,7 @@ TEST_F(ReminderTest, WithoutKeyPromptsNamesTheFileAndEndsOnABareEnter) {
 }
 
 TEST_F(ReminderTest, WithoutAnEditorSaysSo) {
-  context_.openEditor = [](const std::string&) { return false; };
+  context_.openEditor = [](const rt::Path&) { return false; };
   EXPECT_EQ(Run({""}), 0);  // the end of input ends it too
   EXPECT_NE(console_.Output().find("没能打开编辑器，请自己编辑这个文件后重新运行；"
                                    "也可以直接在这里粘贴 key 回车\r\n"),

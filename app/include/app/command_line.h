@@ -9,6 +9,7 @@
 #include "crontab/schedule.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
+#include "runtime/path.h"
 
 namespace app {
 
@@ -25,7 +26,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 // Carries out any action but kRun; returns the process's exit code: 0 done,
 // 1 a schedule with refused lines, 2 a command line that makes no sense.
 int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
-               std::string_view programDirectory);
+               const rt::Path& programDirectory);
 
 std::string HelpText();
 std::string VersionText();
