@@ -184,7 +184,7 @@ TEST_F(RunCommandTest, ExitCodesAndStreams) {
   // No time.txt beside the program: the default schedule, which is fine.
   EXPECT_EQ(Run({"--check"}), 0);
   EXPECT_EQ(console_.out.substr(0, console_.out.find("\r\n")),
-            "检查计划文件: " + dir_.string() + "/time.txt");
+            "检查计划文件: " + (rt::Path::FromText(dir_.string()) / "time.txt").Display());
   EXPECT_NE(console_.out.find("程序会使用默认计划"), std::string::npos);
 
   // A file saved in UTF-8 with a byte-order mark is read as the program reads it.
