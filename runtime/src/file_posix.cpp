@@ -146,6 +146,37 @@ bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
   return false;
 }
 
+bool AppendFileBytes(std::string_view path, const Bytes& bytes) {
+  const int fd =
+      ::open(posix::ToLocale(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 && ok;
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+  return ::rename(posix::ToLocale(from).c_str(), posix::ToLocale(to).c_str()) == 0;
+}
+
+FileStamp StatFile(std::string_view path) {
+  struct stat st {};
+  if (::stat(posix::ToLocale(path).c_str(), &st) != 0) return {};
+  constexpr std::int64_t kNs = 1000000000;
+  return {
+      .exists = true,
+      .size = static_cast<std::uint64_t>(st.st_size),
+      .modified = std::int64_t{st.st_mtim.tv_sec} * kNs + st.st_mtim.tv_nsec,
+      .changed = std::int64_t{st.st_ctim.tv_sec} * kNs + st.st_ctim.tv_nsec,
+      .id = static_cast<std::uint64_t>(st.st_ino) ^ (static_cast<std::uint64_t>(st.st_dev) << 48)};
+}
+
 bool DelayWithMessages(int interval, int unit) {
   const double ms = DelayMilliseconds(interval, unit);
   if (!(ms > 0)) return true;

@@ -123,6 +123,43 @@ bool WriteFileBytes(std::string_view path, const Bytes& bytes) {
   return false;
 }
 
+bool AppendFileBytes(std::string_view path, const Bytes& bytes) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  std::size_t done = 0;
+  while (ok && done < bytes.size()) {
+    const auto piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+    DWORD written = 0;
+    ok = WriteFile(h, bytes.data() + done, piece, &written, nullptr) && written > 0;
+    done += written;
+  }
+  return CloseHandle(h) && ok;
+}
+
+bool RenameFile(std::string_view from, std::string_view to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+FileStamp StatFile(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return {};
+  const auto join = [](DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+  };
+  return {.exists = true,
+          .size = join(data.nFileSizeHigh, data.nFileSizeLow),
+          .modified = static_cast<std::int64_t>(
+              join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)),
+          // Creation time and attributes change when an editor saves by renaming
+          // a new file over the old one, or when the file is made read-only.
+          .changed = static_cast<std::int64_t>(
+              join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime)),
+          .id = data.dwFileAttributes};
+}
+
 bool DelayWithMessages(int interval, int unit) {
   const double ms = DelayMilliseconds(interval, unit);
   if (!(ms > 0)) return true;
