@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Idle footprint of the running reminder: CPU share and resident memory over
-# a window (default 60 s), with a key, the default schedule and a relay that
-# refuses at once (so the test delivery does not wait on the network).
+# a window (default 60 s), with a key, the sample time.txt (watched for
+# changes twice a second) and a relay that refuses at once (so the test
+# delivery does not wait on the network).
 #   bench/idle_footprint.sh [build-dir] [seconds]
 set -euo pipefail
 build=${1:-build/default}
@@ -13,6 +14,7 @@ dir=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$dir"' EXIT
 cp "$exe" "$dir/reminder"
 echo "SCT0idlefootprint" > "$dir/weskey.txt"
+cp "$(dirname "$0")/../app/time.txt.sample" "$dir/time.txt"
 # Standard input stays open and silent: the program waits in its console read.
 sleep $((seconds + 30)) | "$dir/reminder" > "$dir/out" &
 sleep 2

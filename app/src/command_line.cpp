@@ -124,6 +124,8 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
   std::string& out = check.report;
   if (fileText.find_first_not_of("\r\n") == std::string_view::npos) {
     out += "文件为空或不存在，程序会使用默认计划:\r\n";
+  } else if (TaskLines(fileText).empty()) {
+    out += "文件里只有注释或空行，程序会使用默认计划:\r\n";
   }
   const std::vector<std::string> lines = ScheduleLines(fileText);
   std::set<std::string> names;

@@ -106,6 +106,17 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
   EXPECT_EQ(empty.report.substr(0, empty.report.find("OK")),
             "文件为空或不存在，程序会使用默认计划:\r\n");
   EXPECT_NE(empty.report.find("共 1 行，全部可用\r\n"), std::string::npos);
+
+  // Comments are neither checked nor counted.
+  const ScheduleCheck commented =
+      CheckSchedule("# 秒 分 时 ...\r\n  # 0 0 24 * * * * bad\r\n0 0 9 * * * * 早\r\n", now);
+  EXPECT_TRUE(commented.allAccepted);
+  EXPECT_EQ(commented.report.substr(0, commented.report.find("\r\n") + 2),
+            "OK   0 0 9 * * * * 早\r\n");
+  EXPECT_NE(commented.report.find("共 1 行，全部可用\r\n"), std::string::npos);
+  const ScheduleCheck onlyComments = CheckSchedule("# nothing yet\r\n", now);
+  EXPECT_EQ(onlyComments.report.substr(0, onlyComments.report.find("OK")),
+            "文件里只有注释或空行，程序会使用默认计划:\r\n");
 }
 
 TEST(CheckSchedule, RefusalTexts) {

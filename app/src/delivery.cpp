@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "app/history.h"
 #include "app/reminder.h"
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
@@ -85,6 +86,20 @@ std::string NoAnswerReason(std::int32_t code) {
   return rt::JoinTexts("未收到回复: ", reason);
 }
 
+// Failures that another try may well get past.
+bool WorthRetrying(std::int32_t code) {
+  switch (code) {
+    case web::kHttpNameNotResolved:
+    case web::kHttpCannotConnect:
+    case web::kHttpConnectionError:
+    case web::kHttpInvalidServerResponse:
+    case web::kHttpTimeout:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The relay's verdict in a JSON object: "code" (or the older "errno") of 0,
 // or neither, is acceptance.
 bool RelayAccepted(const nlohmann::json& reply) {
@@ -152,15 +167,31 @@ std::string KeyFromFileText(std::string_view text) {
   return std::string(text.substr(first, end - first));
 }
 
-std::vector<std::string> ScheduleLines(std::string_view text) {
+std::vector<std::string> TaskLines(std::string_view text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
-    if (end > start) lines.emplace_back(text.substr(start, end - start));
+    const std::string_view line = text.substr(start, end - start);
+    std::size_t first = 0;  // past the blanks (the full-width one too) and tabs
+    while (first < line.size()) {
+      if (line[first] == ' ' || line[first] == '\t') {
+        ++first;
+      } else if (line.substr(first, 2) == "\xA1\xA1") {
+        first += 2;
+      } else {
+        break;
+      }
+    }
+    if (first < line.size() && line[first] != '#') lines.emplace_back(line);
     start = end + 1;
   }
+  return lines;
+}
+
+std::vector<std::string> ScheduleLines(std::string_view text) {
+  std::vector<std::string> lines = TaskLines(text);
   if (lines.empty()) lines.emplace_back(kDefaultScheduleLine);
   return lines;
 }
@@ -196,7 +227,7 @@ Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl) {
 DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
                               std::string_view key) {
   if (sendResult < 0 || (status == 0 && answer.empty())) {
-    return {false, NoAnswerReason(sendResult)};
+    return {.detail = NoAnswerReason(sendResult), .retry = WorthRetrying(sendResult)};
   }
   // Only the start of a long reply is shown, so only that much is decoded
   // (escapes make a shown character up to six bytes long).
@@ -208,13 +239,29 @@ DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Byt
       key, kShownReplyBytes);
   if (cut && !reply.ends_with(kTruncatedMark)) reply += kTruncatedMark;
   if (status < 200 || status > 299) {
-    return {false, rt::TrimText(rt::FormatText("HTTP %d ", status) + reply)};
+    // Busy or broken for now: another try may get through. Other refusals stand.
+    return {.detail = rt::TrimText(rt::FormatText("HTTP %d ", status) + reply),
+            .status = status,
+            .retry = status == 429 || (status >= 500 && status <= 599)};
   }
   const auto json = nlohmann::json::parse(answer.begin(), answer.end(), nullptr, false);
-  if (!json.is_object()) return {false, rt::TrimText("回复不是中转站的应答 " + reply)};
-  if (RelayAccepted(json)) return {true, reply};
+  if (!json.is_object()) {
+    return {.detail = rt::TrimText("回复不是中转站的应答 " + reply), .status = status};
+  }
+  if (RelayAccepted(json)) return {.accepted = true, .detail = reply, .status = status};
   const auto message = RelayMessage(json);
-  return {false, message ? SafeReply(*message, key, kShownReplyBytes) : reply};
+  return {.detail = message ? SafeReply(*message, key, kShownReplyBytes) : reply, .status = status};
+}
+
+std::optional<int> RetryDelaySeconds(int attempts) {
+  switch (attempts) {
+    case 1:
+      return 10;
+    case 2:
+      return 30;
+    default:
+      return std::nullopt;
+  }
 }
 
 std::string SafeReply(std::string_view reply, std::string_view key, std::size_t maxBytes) {
@@ -226,8 +273,8 @@ std::string SafeReply(std::string_view reply, std::string_view key, std::size_t 
   return out;
 }
 
-void PushReminder(const std::string& key, const std::string& title, const std::string& body,
-                  std::string_view taskName) {
+DeliveryOutcome Exchange(const std::string& key, const std::string& title,
+                         const std::string& body) {
   AppContext& ctx = Context();
   int status = 0;
   std::int32_t sendResult = 0;
@@ -244,14 +291,34 @@ void PushReminder(const std::string& key, const std::string& title, const std::s
   args.maxReplyBytes = kMaxReplyBytes;
   args.sendResult = &sendResult;
   const rt::Bytes answer = web::WebRequest(args);
-  const DeliveryOutcome outcome = JudgeDelivery(status, sendResult, answer, key);
+  return JudgeDelivery(status, sendResult, answer, key);
+}
 
-  const std::string name =
-      taskName.empty() ? std::string() : rt::JoinTexts(" [", rt::PrintableText(taskName), "]");
-  ctx.console->Write(rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
-                                   outcome.accepted ? "  推送完成" : "  推送失败", name, "\r\n"));
+std::string ShownTaskName(std::string_view taskName) {
+  return taskName.empty() ? std::string() : rt::JoinTexts(" [", rt::PrintableText(taskName), "]");
+}
+
+void ReportDelivery(const DeliveryOutcome& outcome, const DeliveryRecord& record) {
+  AppContext& ctx = Context();
+  const std::string verdict = outcome.accepted ? "推送完成" : "推送失败";
+  const std::string name = record.showTask ? ShownTaskName(record.task) : std::string();
+  ctx.console->Write(
+      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), "  ", verdict, name, "\r\n"));
   ctx.console->Write(
       rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), name, " ", outcome.detail, "\r\n\r\n"));
+  WriteHistory({.scheduled = record.scheduled,
+                .task = record.task.empty() ? std::string(kTestTaskName) : record.task,
+                .verdict = verdict,
+                .attempts = record.attempts,
+                .status = outcome.status,
+                .detail = outcome.detail});
+}
+
+void PushReminder(const std::string& key, const std::string& title, const std::string& body,
+                  std::string_view taskName) {
+  const rt::DateTime now = rt::NowLocal(*Context().clock);
+  ReportDelivery(Exchange(key, title, body),
+                 {.scheduled = now, .task = std::string(taskName), .showTask = !taskName.empty()});
 }
 
 }  // namespace app

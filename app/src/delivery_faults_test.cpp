@@ -168,7 +168,7 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
   // Both reach the relay while neither has ended.
   EXPECT_TRUE(relay->WaitForRequests(3));
   EXPECT_EQ(console_.Output().find("推送失败"), std::string::npos);
-  relay.reset();  // both end now, each naming its task
+  relay.reset();  // both end now, each naming its task; their retries end with "q"
   WaitForDeliveries();
   console_.Type("q");
   console_.Type("");
@@ -176,9 +176,10 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
   DestroyAppScheduler();
   EXPECT_EQ(result, 0);
   const std::string out = console_.Output();
-  EXPECT_NE(out.find("  推送失败 [a]\r\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("  推送失败 [b]\r\n"), std::string::npos) << out;
-  EXPECT_NE(out.find(" [b] 未收到回复: 连接被关闭\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(" [a] 未收到回复: 连接被关闭，10 秒后第 1 次重试\r\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find(" [b] 未收到回复: 连接被关闭，10 秒后第 1 次重试\r\n"), std::string::npos)
+      << out;
 }
 
 TEST_F(DeliveryFaults, ScheduleLinesReachTheScreenWithoutControls) {

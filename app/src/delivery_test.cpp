@@ -71,6 +71,23 @@ TEST(ScheduleLines, OneTaskPerNonEmptyLine) {
             (V{"1 * * * * * * a", "2 * * * * * * b"}));
 }
 
+TEST(ScheduleLines, CommentsAndBlankLinesAreSkipped) {
+  using V = std::vector<std::string>;
+  // The first non-blank character decides; a "#" later on is part of the line.
+  EXPECT_EQ(TaskLines("# 秒 分 时\r\n \t　# indented\r\n   \r\n　\r\n0 0 9 * * * * #1\r\n"),
+            V{"0 0 9 * * * * #1"});
+  EXPECT_EQ(TaskLines(" 1 * * * * * * a"), V{" 1 * * * * * * a"});  // kept as it is
+  EXPECT_EQ(TaskLines("#only\n# comments"), V{});
+  EXPECT_EQ(ScheduleLines("#only\n# comments"), V{std::string(kDefaultScheduleLine)});
+}
+
+TEST(RetryDelaySeconds, TenThenThirtyThenNone) {
+  EXPECT_EQ(RetryDelaySeconds(1), 10);
+  EXPECT_EQ(RetryDelaySeconds(2), 30);
+  EXPECT_EQ(RetryDelaySeconds(3), std::nullopt);
+  EXPECT_EQ(RetryDelaySeconds(0), std::nullopt);
+}
+
 TEST(RequestAddress, KeyForms) {
   const Settings s{"https://relay.example/", "", ""};
   EXPECT_EQ(RequestAddress(s, "SCT12345abc"), "https://relay.example/SCT12345abc.send");
@@ -127,6 +144,40 @@ TEST(JudgeDelivery, VerdictAndReason) {
     const DeliveryOutcome o = JudgeDelivery(c.status, c.sendResult, B(c.body), "SCT1key");
     EXPECT_EQ(o.accepted, c.accepted) << c.status << " " << c.body;
     EXPECT_EQ(o.detail, c.detail) << c.status << " " << c.body;
+  }
+}
+
+// Only what another try may get past: no answer, busy, broken. A refusal
+// (other 4xx, the relay's own non-zero code) stands.
+TEST(JudgeDelivery, WhatIsWorthRetrying) {
+  struct Case {
+    int status;
+    std::int32_t sendResult;
+    std::string body;
+    bool retry;
+  } cases[] = {
+      {0, static_cast<std::int32_t>(0x80072EE2), "", true},   // time-out
+      {0, static_cast<std::int32_t>(0x80072EE7), "", true},   // name not resolved
+      {0, static_cast<std::int32_t>(0x80072EFD), "", true},   // cannot connect
+      {0, static_cast<std::int32_t>(0x80072EFE), "", true},   // connection closed
+      {0, static_cast<std::int32_t>(0x80072F78), "", true},   // invalid server response
+      {0, static_cast<std::int32_t>(0x80072F0D), "", false},  // certificate refused
+      {302, static_cast<std::int32_t>(0x80072F7C), "", false},
+      {0, static_cast<std::int32_t>(0x80004005), "", false},
+      {429, 0, R"({"code":429})", true},
+      {500, 0, "", true},
+      {503, 0, "busy", true},
+      {599, 0, "", true},
+      {400, 0, R"({"code":400})", false},
+      {404, 0, "", false},
+      {200, 0, R"({"code":40001,"message":"quota"})", false},
+      {200, 0, "<html>portal</html>", false},
+      {200, 0, R"({"code":0})", false},
+  };
+  for (const auto& c : cases) {
+    const DeliveryOutcome o = JudgeDelivery(c.status, c.sendResult, B(c.body), "SCT1key");
+    EXPECT_EQ(o.retry, c.retry) << c.status << " " << std::hex << c.sendResult;
+    EXPECT_EQ(o.status, c.sendResult < 0 ? 0 : c.status);
   }
 }
 

@@ -3,6 +3,8 @@
 #include <atomic>
 
 #include "app/first_run.h"
+#include "app/history.h"
+#include "app/live.h"
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
 #include "delivery_queue.h"
@@ -20,8 +22,6 @@ constexpr std::string_view kExitCommand = "q";
 
 crontab_handle* gScheduler = nullptr;
 std::atomic<AppContext*> gContext{nullptr};
-// Deliveries name their task when there is more than one.
-std::atomic<int> gTaskCount{0};
 
 // Never destroyed: its workers may outlive the main routine.
 DeliveryQueue& Deliveries() {
@@ -41,39 +41,57 @@ AppContext& ProcessContext() {
   return context;
 }
 
-rt::Path Directory() {
-  const AppContext& ctx = Context();
-  return ctx.directory.empty() ? rt::ProgramDirectory() : ctx.directory;
+std::string ReadKey() {
+  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile("weskey.txt"))));
 }
 
-// Adds each schedule line, confirming or reporting it, and tells when the
-// first reminder will come.
-void InstallSchedule(std::string_view scheduleText) {
+// One scheduled reminder, composed once and tried up to three times.
+struct Delivery {
+  rt::DateTime fireTime = 0;
+  std::string task;
+  Composition message;
+  int attempts = 0;
+};
+
+void Deliver(const std::shared_ptr<Delivery>& delivery);
+
+// Arranges another try after a failure worth retrying; false when none is
+// left, or when the task's own next reminder would come first anyway.
+bool TryAgainLater(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                   bool showTask) {
+  const auto delay = RetryDelaySeconds(d->attempts);
+  if (!delay) return false;
   AppContext& ctx = Context();
-  const rt::SystemTime now = ctx.clock->LocalTime();
-  std::optional<rt::SystemTime> first;
-  int added = 0;
-  for (const std::string& line : ScheduleLines(scheduleText)) {
-    if (crontab_Add(gScheduler, line.c_str(), OnReminderTrigger) == 0) {
-      ctx.console->Write(
-          rt::JoinTexts("任务添加失败(格式错误或任务名重复): ", rt::PrintableText(line), "\r\n"));
-      continue;
-    }
-    ++added;
-    ctx.console->Write(rt::JoinTexts("任务已添加", rt::PrintableText(line), "\r\n\r\n\r\n"));
-    if (auto schedule = cron::Schedule::Parse(line, now.year)) {
-      const auto next = schedule->NextAfter(now);
-      if (next && (!first || cron::LocalSeconds(*next) < cron::LocalSeconds(*first))) first = next;
-    }
+  const std::int64_t now = cron::LocalSeconds(ctx.clock->LocalTime());
+  if (const auto fired = rt::SystemTimeFromDateTime(d->fireTime)) {
+    const auto next = Live().NextFiring(d->task, cron::LocalSeconds(*fired));
+    if (next && *next <= now + *delay) return false;
   }
-  gTaskCount.store(added);
-  crontab_Start(gScheduler);
-  if (first) {
-    ctx.console->Write(rt::JoinTexts("下次提醒: ", rt::SystemTimeText(*first), "\r\n"));
-  }
+  const std::string announcement =
+      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
+                    showTask ? ShownTaskName(d->task) : std::string(), " ", outcome.detail, "，",
+                    std::to_string(*delay), " 秒后第 ", std::to_string(d->attempts), " 次重试\r\n");
+  return Live().ScheduleRetry(static_cast<std::uint32_t>(*delay) * 1000, announcement,
+                              [d] { Deliveries().Post([d] { Deliver(d); }); });
+}
+
+void Deliver(const std::shared_ptr<Delivery>& d) {
+  // The key is read for every try: a key fixed meanwhile counts.
+  const DeliveryOutcome outcome = Exchange(ReadKey(), d->message.title, d->message.body);
+  ++d->attempts;
+  const bool showTask = Live().TaskCount() > 1;
+  if (!outcome.accepted && outcome.retry && TryAgainLater(d, outcome, showTask)) return;
+  ReportDelivery(
+      outcome,
+      {.scheduled = d->fireTime, .task = d->task, .showTask = showTask, .attempts = d->attempts});
 }
 
 }  // namespace
+
+rt::Path ProgramFile(std::string_view name) {
+  const AppContext& ctx = Context();
+  return (ctx.directory.empty() ? rt::ProgramDirectory() : ctx.directory) / name;
+}
 
 AppContext& Context() {
   AppContext* ctx = gContext.load(std::memory_order_acquire);
@@ -91,6 +109,7 @@ void CreateAppScheduler() {
 
 void DestroyAppScheduler() {
   if (!gScheduler) return;
+  Live().End();  // its watch uses the scheduler
   crontab_Destroy(gScheduler);
   delete gScheduler;
   gScheduler = nullptr;
@@ -107,17 +126,20 @@ std::string Banner(const Settings& settings) {
 
 int ReminderMain() {
   AppContext& ctx = Context();
-  const rt::Path dir = Directory();
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(dir / "weskey.txt")));
-  const std::string scheduleText = FileText(rt::ReadFileBytes(dir / "time.txt"));
+  const std::string key = ReadKey();
+  // The stamp first: a change made while the file is read is seen later.
+  const rt::FileStamp scheduleStamp = rt::StatFile(ProgramFile(kScheduleFile));
+  const std::string scheduleText = FileText(rt::ReadFileBytes(ProgramFile(kScheduleFile)));
+  ResetHistoryReport();
 
   ctx.console->SetTitle(kTitle);
   ctx.console->Write(Banner(ctx.settings));
 
   // A key typed at the prompt is saved and taken as if it had been there.
-  if (key.empty() && AskForKey(ctx, dir / "weskey.txt").empty()) return 0;
+  if (key.empty() && AskForKey(ctx, ProgramFile("weskey.txt")).empty()) return 0;
 
-  InstallSchedule(scheduleText);
+  crontab_OnSkip(gScheduler, OnScheduleSkip);
+  Live().Begin(gScheduler, scheduleStamp, scheduleText);
   ctx.console->Write("下面开始测试发送一次\r\n");
   SendReminder(rt::NowLocal(*ctx.clock), "");
   ctx.console->Write("测试完成\r\n");
@@ -126,6 +148,8 @@ int ReminderMain() {
     if (ctx.console->InputEnded()) rt::WaitForStop();  // deliveries go on until a stop request
     if (ctx.pause) ctx.pause();
   }
+  // Pending retries and the file's watch end here; the process ends soon.
+  Live().End();
   ctx.console->Write("再按一次回车退出\r\n");
   ctx.console->ReadLine();  // one more Enter ends the program
   ctx.console->Release();
@@ -135,8 +159,17 @@ int ReminderMain() {
 void OnReminderTrigger(double fireTime, const char* taskName) {
   // The tick goes on at once: a slow relay must not hold back the next
   // reminder.
-  Deliveries().Post(
-      [fireTime, name = std::string(taskName ? taskName : "")] { SendReminder(fireTime, name); });
+  Deliveries().Post([fireTime, name = std::string(taskName ? taskName : "")] {
+    AppContext& ctx = Context();
+    Deliver(std::make_shared<Delivery>(
+        Delivery{fireTime, name, ComposeReminder(*ctx.clock, ctx.settings.siteUrl)}));
+  });
+}
+
+void OnScheduleSkip(double firstSkipped, double lastSkipped) {
+  const auto first = rt::SystemTimeFromDateTime(firstSkipped);
+  const auto last = rt::SystemTimeFromDateTime(lastSkipped);
+  if (first && last) Live().ReportMissed(cron::LocalSeconds(*first), cron::LocalSeconds(*last));
 }
 
 void WaitForDeliveries() {
@@ -146,9 +179,8 @@ void WaitForDeliveries() {
 void SendReminder(double /*fireTime*/, const std::string& taskName) {
   // Every reminder is made from the key file and the clock as they are now.
   AppContext& ctx = Context();
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(Directory() / "weskey.txt")));
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
-  PushReminder(key, message.title, message.body, gTaskCount.load() > 1 ? taskName : "");
+  PushReminder(ReadKey(), message.title, message.body, taskName);
 }
 
 }  // namespace app

@@ -2,7 +2,8 @@
 # Black-box run of the built program from a folder of its own, with scripted
 # input: the key-missing road, a key typed at the prompt, the key road with an
 # unreachable relay, "p" keeping it running, "q" and two Enters ending it,
-# schedule files, and the command line (--check, --help, --version).
+# schedule files, time.txt edited while the program runs, the delivery
+# history, and the command line (--check, --help, --version).
 #   blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh for reminder.exe)
 # Output is read as UTF-8 unless the program is a Windows one, whose
 # redirected output is code page 936 bytes.
@@ -95,6 +96,39 @@ run two-lines 'q\n\n'
 [[ $code -eq 0 ]]; expect "two lines: exit code 0 (was $code)"
 has "任务已添加0 0 0 1 1 * 30000 a"; expect "two lines: first"
 has "任务已添加0 0 0 1 2 * 30000 b"; expect "two lines: second"
+
+# time.txt edited while the program runs: the change is announced and the new
+# task fires; its delivery goes to reminder.log (UTF-8), without the key.
+live=$work/live
+mkdir -p "$live"
+cp "$exe" "$live/"
+printf 'SCT1blackbox' > "$live/weskey.txt"
+printf '0 0 0 1 1 * 30000 never\r\n' > "$live/time.txt"
+liveText() { iconv -f "$encoding" -t UTF-8 < "$live/out" 2>/dev/null | tr -d '\r'; }
+waitFor() {  # waitFor TEXT SECONDS
+  local i
+  for ((i = 0; i < $2 * 10; i++)); do
+    grep -qF -- "$1" <<< "$(liveText)" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+(
+  waitFor "测试完成" 60
+  printf '# 每秒一次\r\n0 0 0 1 1 * 30000 never\r\n* * * * * * * 新任务\r\n' > "$live/time.txt"
+  waitFor "推送失败 [新任务]" 30
+  printf 'q\n\n'
+) | (cd "$live" && LC_ALL=C.UTF-8 timeout 120 "${runner[@]}" "$live/$(basename "$exe")" \
+       > "$live/out" 2>&1)
+code=$?
+out=$(liveText)
+[[ $code -eq 0 ]]; expect "live edit: exit code 0 (was $code)"
+has "任务已更新: +1 -0"; expect "live edit: the change announced"
+has "任务已添加* * * * * * * 新任务"; expect "live edit: the new line confirmed"
+has "  推送失败 [新任务]"; expect "live edit: the new task fired"
+grep -qF "	新任务	推送失败	1	-	未收到回复: 无法连接" "$live/reminder.log"
+expect "live edit: the history line"
+! grep -qF "SCT1blackbox" "$live/reminder.log"; expect "live edit: no key in the history"
 
 # The command line: nothing but the asked-for answer, and exit codes.
 key="" schedule='0 0 9 * * * * 早\r\n'

@@ -1,5 +1,6 @@
 // The C interface: each operation reaches the object held by the handle.
 #include <string>
+#include <vector>
 
 #include "crontab_object.h"
 #include "host_text.h"
@@ -92,6 +93,35 @@ int crontab_State(crontab_handle* self) {
 int32_t crontab_Tasks(crontab_handle* self) {
   auto* object = Object(self);
   return object ? object->Tasks() : 0;
+}
+
+int32_t crontab_Replace(crontab_handle* self, const char* const* lines, int32_t count,
+                        crontab_callback callback, int* accepted) {
+  auto* object = Object(self);
+  if (!object) return 0;
+  std::vector<std::string> texts;
+  if (lines && count > 0) {
+    texts.reserve(static_cast<std::size_t>(count));
+    for (int32_t i = 0; i < count; ++i) texts.emplace_back(TextOrEmpty(lines[i]));
+  }
+  const std::vector<bool> added = object->Replace(texts, callback);
+  if (accepted) {
+    for (std::size_t i = 0; i < added.size(); ++i) accepted[i] = added[i] ? 1 : 0;
+  }
+  return object->Tasks();
+}
+
+void crontab_OnSkip(crontab_handle* self, crontab_skip_callback callback) {
+  auto* object = Object(self);
+  if (!object) return;
+  if (!callback) {
+    object->SetSkipObserver(nullptr);
+    return;
+  }
+  object->SetSkipObserver([callback](std::int64_t first, std::int64_t last) {
+    callback(rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(first)),
+             rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(last)));
+  });
 }
 
 void crontab_Free(char* text) {

@@ -50,6 +50,23 @@ TEST_F(CApiTest, OperationsThroughTheHandle) {
   EXPECT_EQ(crontab_Tasks(&handle), 0);
 }
 
+TEST_F(CApiTest, ReplaceWhileRunning) {
+  ASSERT_EQ(crontab_Add(&handle, "0 0 9 * * * * keep", Nothing), 1);
+  ASSERT_EQ(crontab_Start(&handle), 1);
+  const char* lines[] = {"0 0 9 * * * * keep", nullptr, "* * * * * * * b", "* * * * * * * B"};
+  int accepted[4] = {7, 7, 7, 7};
+  EXPECT_EQ(crontab_Replace(&handle, lines, 4, Nothing, accepted), 2);
+  EXPECT_EQ(std::vector<int>(accepted, accepted + 4), (std::vector<int>{1, 0, 1, 0}));
+  EXPECT_EQ(crontab_State(&handle), 1);
+  EXPECT_EQ(Take(crontab_Get(&handle, nullptr)), "0 0 9 * * * * keep\r\n* * * * * * * b");
+  EXPECT_EQ(crontab_Replace(&handle, nullptr, 0, Nothing, nullptr), 0);
+  crontab_OnSkip(&handle, [](double, double) {});
+  crontab_OnSkip(&handle, nullptr);
+  crontab_handle empty{};
+  EXPECT_EQ(crontab_Replace(&empty, lines, 1, Nothing, accepted), 0);
+  crontab_OnSkip(&empty, nullptr);
+}
+
 TEST_F(CApiTest, DestroyTearsDownARunningHandle) {
   crontab_handle other{};
   crontab_Intialize(&other);

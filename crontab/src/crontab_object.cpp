@@ -228,15 +228,19 @@ void SchedulerTick(TickState& state, const SnapshotSlot& slot, rt::TimerTick& ti
   const std::int64_t second = LocalSeconds(now);
   std::int64_t due[kMaxCatchUpSeconds + 1];
   int count = 0;
+  std::int64_t skippedFirst = 0;
+  std::function<void(std::int64_t, std::int64_t)> onSkip;
   {
     std::lock_guard lock(state.mutex);
     if (!state.evaluated || second < state.lastSecond - kMaxBackStepSeconds) {
       due[count++] = second;  // first tick, or the clock was set far back
+    } else if (second - state.lastSecond > kMaxCatchUpSeconds + 1) {
+      // A larger jump forward (sleep, clock change) is not replayed, only told.
+      skippedFirst = state.lastSecond + 1;
+      onSkip = state.onSkip;
+      due[count++] = second;
     } else if (second > state.lastSecond) {
-      // A larger jump forward (sleep, clock change) is not replayed.
-      const std::int64_t from =
-          second - state.lastSecond > kMaxCatchUpSeconds + 1 ? second : state.lastSecond + 1;
-      for (std::int64_t s = from; s <= second; ++s) due[count++] = s;
+      for (std::int64_t s = state.lastSecond + 1; s <= second; ++s) due[count++] = s;
     }
     // A short step back repeats nothing: seconds up to lastSecond are done.
     if (count > 0) {
@@ -244,6 +248,7 @@ void SchedulerTick(TickState& state, const SnapshotSlot& slot, rt::TimerTick& ti
       state.lastSecond = second;
     }
   }
+  if (onSkip) onSkip(skippedFirst, second - 1);
   if (count == 0) return;
   const auto snapshot = slot.Load();
   if (!snapshot) return;
@@ -269,6 +274,8 @@ crontab::crontab(const crontab& source) {
   for (std::size_t i = 0; i < source.tasks_->size(); ++i) tasks_->Append((*source.tasks_)[i]);
   names_ = source.names_;
   tickState_ = std::make_shared<TickState>(*clock_);
+  std::lock_guard tickLock(source.tickState_->mutex);
+  tickState_->onSkip = source.tickState_->onSkip;
 }
 
 crontab::~crontab() {
@@ -384,6 +391,43 @@ bool crontab::State() const {
 std::int32_t crontab::Tasks() const {
   std::lock_guard lock(mutex_);
   return static_cast<std::int32_t>(tasks_->size());
+}
+
+std::vector<bool> crontab::Replace(std::span<const std::string> lines, crontab_callback callback) {
+  std::lock_guard lock(mutex_);
+  const int currentYear = clock_->LocalTime().year;
+  const std::uint32_t callbackIndex = RegisterCallback(callback);
+  // Names are unique, so each present line belongs to one task.
+  std::unordered_map<std::string_view, std::size_t> present;
+  for (std::size_t i = 0; i < tasks_->size(); ++i) present.emplace((*tasks_)[i].schedule.line(), i);
+  // Published snapshots may still be read: the new set is a new store.
+  auto store = std::make_shared<TaskStore>();
+  NameIndex names;
+  std::vector<bool> accepted(lines.size(), false);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (store->size() >= static_cast<std::size_t>(INT32_MAX)) break;
+    const auto kept = present.find(lines[i]);
+    if (kept != present.end() && (*tasks_)[kept->second].callback == callbackIndex) {
+      const CompiledTask& task = (*tasks_)[kept->second];
+      if (names.Find(task.name(), *store) >= 0) continue;
+      store->Append(task);
+    } else {
+      auto schedule = Schedule::Parse(lines[i], currentYear);
+      if (!schedule || names.Find(schedule->name(), *store) >= 0) continue;
+      store->Append({std::move(*schedule), callbackIndex});
+    }
+    names.Insert(store->size() - 1, *store);
+    accepted[i] = true;
+  }
+  tasks_ = std::move(store);
+  names_ = std::move(names);
+  PublishSnapshot();
+  return accepted;
+}
+
+void crontab::SetSkipObserver(std::function<void(std::int64_t, std::int64_t)> observer) {
+  std::lock_guard lock(tickState_->mutex);
+  tickState_->onSkip = std::move(observer);
 }
 
 std::int32_t crontab::snapshotSlot() const {

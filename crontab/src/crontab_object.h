@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -105,6 +106,9 @@ struct TickState {
   std::mutex mutex;
   bool evaluated = false;
   std::int64_t lastSecond = 0;
+  // Told the first and last second a forward jump skipped; called outside
+  // the lock, before the tick fires the new second.
+  std::function<void(std::int64_t first, std::int64_t last)> onSkip;
 };
 
 inline constexpr std::uint32_t kTickPeriodMs = 1000;
@@ -156,6 +160,13 @@ class crontab {
   bool Stop(bool noWait);
   bool State() const;
   std::int32_t Tasks() const;
+  // The whole task set at once, running or not: a line equal to a present
+  // task's line (with the same callback) keeps that task as it is, the
+  // others are added as by Add, in order. A tick sees the old set or the new
+  // one, and the seconds it evaluates go on as before. Per line: accepted.
+  std::vector<bool> Replace(std::span<const std::string> lines, crontab_callback callback);
+  // Who hears of the seconds a forward clock jump skipped (nullptr: none).
+  void SetSkipObserver(std::function<void(std::int64_t first, std::int64_t last)> observer);
 
   std::int32_t snapshotSlot() const;
   bool HasTimerQueue() const;

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "reference_matcher.h"
@@ -272,6 +273,147 @@ TEST_F(CrontabTest, CatchUpIsLimitedAndClockStepsAreHandled) {
   EXPECT_EQ(TakeEvents(), (Events{"e@07:00:00"}));
   TickAt(7, 0, 1);
   EXPECT_EQ(TakeEvents(), (Events{"e@07:00:01"}));
+}
+
+TEST_F(CrontabTest, ForwardJumpsAreToldNotReplayed) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * e", Record));
+  std::vector<std::string> skips;
+  c->SetSkipObserver([&](std::int64_t first, std::int64_t last) {
+    skips.push_back(Clock(rt::DateTimeFromSystemTime(TimeFromLocalSeconds(first))) + "-" +
+                    Clock(rt::DateTimeFromSystemTime(TimeFromLocalSeconds(last))));
+  });
+  ASSERT_TRUE(c->Start());
+  TickAt(10, 0, 0);
+  TickAt(10, 0, 6);   // caught up: nothing skipped
+  TickAt(10, 0, 13);  // six seconds skipped
+  TickAt(13, 0, 13);  // three hours
+  TickAt(12, 0, 0);   // a step back skips nothing
+  TickAt(13, 0, 14);
+  EXPECT_EQ(skips, (Events{"10:00:07-10:00:12", "10:00:14-13:00:12"}));
+  EXPECT_EQ(TakeEvents().back(), "e@13:00:14");
+}
+
+TEST_F(CrontabTest, ReplaceKeepsUnchangedLinesAndAddsTheRestInOrder) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("0 0 9 * * * * keep", Record));
+  ASSERT_TRUE(c->Add("0 0 10 * * * * gone", Record));
+  ASSERT_TRUE(c->Start());
+  const std::vector<std::string> lines = {"* * * * * * * new", "0 0 9 * * * * keep", "bad line",
+                                          "* * * * * * * NEW", "0 0 9 * * * * keep"};
+  EXPECT_EQ(c->Replace(lines, Record), (std::vector<bool>{true, true, false, false, false}));
+  EXPECT_TRUE(c->State());  // running throughout
+  EXPECT_EQ(c->Get(""), "* * * * * * * new\r\n0 0 9 * * * * keep");
+  EXPECT_TRUE(c->Add("0 0 10 * * * * gone", Record));  // its name is free again
+  // The same line with another callback is a new task.
+  EXPECT_EQ(c->Replace(std::vector<std::string>{lines[1]}, nullptr), std::vector<bool>{true});
+  TickAt(9, 0, 0);
+  EXPECT_EQ(TakeEvents(), Events{});
+  EXPECT_EQ(c->Replace(std::vector<std::string>{}, Record), std::vector<bool>{});
+  EXPECT_EQ(c->Tasks(), 0);
+}
+
+// Reloads at random moments between ticks that come late, early or twice in
+// a second: every task fires at exactly the seconds evaluated while it was in
+// the set, and a task kept throughout fires at every one of its seconds once.
+TEST_F(CrontabTest, RandomReloadsNeitherRepeatNorLoseASecond) {
+  std::mt19937 rng(20261206);
+  const std::vector<std::string> kept = {"* * * * * * * kept", "*/3 * * * * * * kept3"};
+  std::vector<std::string> pool;
+  for (int i = 0; i < 12; ++i) {
+    pool.push_back((i % 3 == 0 ? "* " : "*/" + std::to_string(i % 5 + 2) + " ") + "* * * * * * r" +
+                   std::to_string(i));
+  }
+  auto c = Make();
+  std::vector<Schedule> table;  // the model of the task set
+  const auto replace = [&](std::vector<std::string> lines) {
+    const auto accepted = c->Replace(lines, Record);
+    ASSERT_EQ(accepted, std::vector<bool>(lines.size(), true));
+    table.clear();
+    for (const auto& line : lines) table.push_back(*Schedule::Parse(line, 2026));
+  };
+  replace(kept);
+  clock.Set(2026, 3, 1, 10, 0, 0, 500);
+  ASSERT_TRUE(c->Start());
+  std::int64_t now = LocalSeconds({2026, 3, 0, 1, 10, 0, 0, 0});
+  std::int64_t evaluated = now - 1;
+  Events expected;
+  int keptSeconds = 0;
+  for (int reload = 0; reload < 100; ++reload) {
+    for (int ticks = std::uniform_int_distribution(1, 3)(rng); ticks > 0; --ticks) {
+      now += std::uniform_int_distribution(0, 3)(rng);  // 0: a second tick in the same second
+      const auto at = TimeFromLocalSeconds(now);
+      TickAt(at.hour, at.minute, at.second, std::uniform_int_distribution(0, 999)(rng));
+      for (std::int64_t s = evaluated + 1; s <= now; ++s) {
+        const auto t = TimeFromLocalSeconds(s);
+        for (const auto& task : table) {
+          if (task.Matches(t))
+            expected.push_back(std::string(task.name()) + "@" +
+                               Clock(rt::DateTimeFromSystemTime(t)));
+        }
+        ++keptSeconds;
+      }
+      evaluated = std::max(evaluated, now);
+    }
+    std::vector<std::string> lines;
+    for (const auto& line : pool) {
+      if (rng() % 2) lines.push_back(line);
+    }
+    lines.insert(lines.end(), kept.begin(), kept.end());
+    std::shuffle(lines.begin(), lines.end(), rng);
+    replace(lines);
+  }
+  const Events events = TakeEvents();
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const std::string& e) { return e.starts_with("kept@"); }),
+            keptSeconds);
+}
+
+// The same against a ticking thread: a reload may come at any moment of a
+// tick, and the kept task still fires once per second.
+TEST_F(CrontabTest, ReloadsBesideARunningTickKeepTheKeptTaskExact) {
+  auto c = Make();
+  ASSERT_EQ(c->Replace(std::vector<std::string>{"* * * * * * * kept"}, Record),
+            std::vector<bool>{true});
+  clock.Set(2026, 3, 1, 11, 0, 0, 0);
+  ASSERT_TRUE(c->Start());
+  rt::TimerCallback callback;
+  {
+    std::lock_guard lock(log->mutex);
+    callback = log->timers.rbegin()->second;
+  }
+  std::atomic<bool> done{false};
+  int seconds = 0;
+  std::thread ticker([&] {
+    FakeTick tick(*log);
+    while (!done || seconds < 400) {
+      clock.Set(2026, 3, 1, 11, seconds / 60 % 60, seconds % 60, 900);
+      callback(tick);
+      ++seconds;
+    }
+  });
+  std::mt19937 rng(7);
+  for (int reload = 0; reload < 100; ++reload) {
+    std::vector<std::string> lines = {"* * * * * * * kept"};
+    for (int i = 0; i < 5; ++i) {
+      if (rng() % 2) lines.push_back("* * * * * * * r" + std::to_string(i));
+    }
+    std::shuffle(lines.begin(), lines.end(), rng);
+    ASSERT_EQ(c->Replace(lines, Record), std::vector<bool>(lines.size(), true));
+  }
+  done = true;
+  ticker.join();
+  Events keptTimes;
+  for (const auto& e : TakeEvents()) {
+    if (e.starts_with("kept@")) keptTimes.push_back(e.substr(5));
+  }
+  ASSERT_EQ(keptTimes.size(), static_cast<std::size_t>(seconds));
+  for (int s = 0; s < seconds; ++s) {
+    char expected[16];
+    (void)std::snprintf(expected, sizeof expected, "11:%02d:%02d", s / 60 % 60, s % 60);
+    ASSERT_EQ(keptTimes[static_cast<std::size_t>(s)], expected);
+  }
 }
 
 TEST_F(CrontabTest, RestartInTheSameSecondDoesNotFireTwice) {

@@ -484,6 +484,41 @@ std::vector<rt::SystemTime> Schedule::NextFirings(const rt::SystemTime& from, in
   return out;
 }
 
+std::vector<Firing> FiringsBetween(std::span<const Schedule* const> schedules, std::int64_t first,
+                                   std::int64_t last, std::size_t maxCount, bool* more) {
+  // Each schedule's next firing in a heap, earliest (then lowest index) on top.
+  std::vector<Firing> next;
+  const auto later = [](const Firing& a, const Firing& b) {
+    return a.second != b.second ? a.second > b.second : a.index > b.index;
+  };
+  const auto advance = [&](std::size_t index, std::int64_t after) {
+    const auto at = schedules[index]->NextAfter(TimeFromLocalSeconds(after));
+    if (!at) return;
+    const std::int64_t second = LocalSeconds(*at);
+    if (second > last) return;
+    next.push_back({second, index});
+    std::push_heap(next.begin(), next.end(), later);
+  };
+  if (more) *more = false;
+  std::vector<Firing> out;
+  if (last < first) return out;
+  for (std::size_t i = 0; i < schedules.size(); ++i) {
+    if (schedules[i]) advance(i, first - 1);
+  }
+  while (!next.empty()) {
+    if (out.size() >= maxCount) {
+      if (more) *more = true;
+      break;
+    }
+    std::pop_heap(next.begin(), next.end(), later);
+    const Firing firing = next.back();
+    next.pop_back();
+    out.push_back(firing);
+    advance(firing.index, firing.second);
+  }
+  return out;
+}
+
 namespace {
 constexpr std::int64_t kEpochDays = 719468 - 25569;  // civil day 0 is 1899-12-30 here
 

@@ -314,6 +314,44 @@ TEST(ScheduleTest, NextAfterAgreesWithSecondBySecondSearch) {
   }
 }
 
+TEST(FiringsBetweenTest, InTimeOrderThenListOrderAndBounded) {
+  const auto hourly = *Schedule::Parse("0 0 * * * * * hourly", kYear);
+  const auto preset = *Schedule::Parse(kDefaultLine, kYear);
+  const auto never = *Schedule::Parse("0 0 0 1 1 * 30000 never", kYear);
+  const auto noon = *Schedule::Parse("0 0 12 * * * * noon", kYear);
+  const Schedule* list[] = {&hourly, &preset, &never, &noon};
+  const auto text = [&](const std::vector<Firing>& firings) {
+    std::vector<std::string> out;
+    for (const auto& f : firings) {
+      out.push_back(Text(TimeFromLocalSeconds(f.second)).substr(11) + " " +
+                    std::string(list[f.index]->name()));
+    }
+    return out;
+  };
+  using V = std::vector<std::string>;
+  const std::int64_t from = LocalSeconds(At(2026, 12, 6, 9, 0, 31));
+  const std::int64_t to = LocalSeconds(At(2026, 12, 6, 12, 0, 30));
+  bool more = true;
+  EXPECT_EQ(text(FiringsBetween(list, from, to, 100, &more)),
+            (V{"10:00:00 hourly", "10:01:01 定时提醒", "11:00:00 hourly", "11:01:01 定时提醒",
+               "12:00:00 hourly", "12:00:00 noon"}));
+  EXPECT_FALSE(more);
+  // Both ends belong to the span.
+  EXPECT_EQ(text(FiringsBetween(list, LocalSeconds(At(2026, 12, 6, 10, 1, 1)),
+                                LocalSeconds(At(2026, 12, 6, 11, 0, 0)), 100)),
+            (V{"10:01:01 定时提醒", "11:00:00 hourly"}));
+  EXPECT_EQ(text(FiringsBetween(list, from, to, 3, &more)),
+            (V{"10:00:00 hourly", "10:01:01 定时提醒", "11:00:00 hourly"}));
+  EXPECT_TRUE(more);
+  EXPECT_TRUE(FiringsBetween(list, to, from, 100, &more).empty());
+  EXPECT_FALSE(more);
+  // A week asleep with a task every second: bounded work, bounded answer.
+  const auto every = *Schedule::Parse("* * * * * * * every", kYear);
+  const Schedule* busy[] = {&every};
+  EXPECT_EQ(FiringsBetween(busy, from, from + 7 * 86400, 50, &more).size(), 50u);
+  EXPECT_TRUE(more);
+}
+
 TEST(ExplainRefusalTest, NamesTheFieldAndTheFault) {
   using K = Refusal::Kind;
   struct Case {

@@ -114,6 +114,22 @@ Bytes ReadFileBytes(const Path& path) {
   return bytes;
 }
 
+namespace {
+
+// Writes every byte, going on after interruptions; false on a failure.
+bool WriteAll(int fd, const Bytes& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool WriteFileBytes(const Path& path, const Bytes& bytes) {
   const std::string& local = path.native();
   const std::string temp = local + ".tmp";
@@ -122,14 +138,7 @@ bool WriteFileBytes(const Path& path, const Bytes& bytes) {
   const mode_t mode = ::stat(local.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  bool ok = true;
-  std::size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
+  bool ok = WriteAll(fd, bytes);
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (ok && ::rename(temp.c_str(), local.c_str()) == 0) return true;
@@ -171,6 +180,29 @@ bool OpenTextEditor(const Path& path) {
   }
   std::thread([pid] { WaitFor(pid); }).detach();
   return true;
+}
+
+bool AppendFileBytes(const Path& path, const Bytes& bytes) {
+  const int fd = ::open(path.native().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool ok = WriteAll(fd, bytes);
+  return ::close(fd) == 0 && ok;
+}
+
+bool RenameFile(const Path& from, const Path& to) {
+  return ::rename(from.native().c_str(), to.native().c_str()) == 0;
+}
+
+FileStamp StatFile(const Path& path) {
+  struct stat st {};
+  if (::stat(path.native().c_str(), &st) != 0) return {};
+  constexpr std::int64_t kNs = 1000000000;
+  return {
+      .exists = true,
+      .size = static_cast<std::uint64_t>(st.st_size),
+      .modified = std::int64_t{st.st_mtim.tv_sec} * kNs + st.st_mtim.tv_nsec,
+      .changed = std::int64_t{st.st_ctim.tv_sec} * kNs + st.st_ctim.tv_nsec,
+      .id = static_cast<std::uint64_t>(st.st_ino) ^ (static_cast<std::uint64_t>(st.st_dev) << 48)};
 }
 
 bool DelayWithMessages(int interval, int unit) {

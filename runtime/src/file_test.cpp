@@ -168,6 +168,35 @@ TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
 #endif
 }
 
+TEST_F(TempDir, AppendRenameAndStamps) {
+  const Path log = ToPath(dir_ / "a.log");
+  const Path old = ToPath(dir_ / "a.log.1");
+  EXPECT_FALSE(StatFile(log).exists);
+  EXPECT_TRUE(AppendFileBytes(log, Bytes{'a', '\n'}));
+  EXPECT_TRUE(AppendFileBytes(log, Bytes{'b', '\n'}));
+  EXPECT_TRUE(AppendFileBytes(log, Bytes{}));
+  EXPECT_EQ(BytesToText(ReadFileBytes(log)), "a\nb\n");
+  const FileStamp first = StatFile(log);
+  EXPECT_TRUE(first.exists);
+  EXPECT_EQ(first.size, 4u);
+  EXPECT_EQ(StatFile(log), first);  // nothing changed
+
+  // A rewrite of the same size is seen (mtime or the replacing file's id).
+  EXPECT_TRUE(WriteFileBytes(log, Bytes{'c', '\n', 'd', '\n'}));
+  EXPECT_NE(StatFile(log), first);
+
+  Write("a.log.1", "older");
+  EXPECT_TRUE(RenameFile(log, old));  // replaces the older one
+  EXPECT_FALSE(StatFile(log).exists);
+  EXPECT_EQ(BytesToText(ReadFileBytes(old)), "c\nd\n");
+  EXPECT_FALSE(RenameFile(log, old));  // nothing to rename
+
+  // Nowhere to write.
+  fs::create_directories(dir_ / "folder");
+  EXPECT_FALSE(AppendFileBytes(ToPath(dir_ / "folder"), Bytes{'x'}));
+  EXPECT_FALSE(AppendFileBytes(ToPath(dir_ / "missing" / "a.log"), Bytes{'x'}));
+}
+
 #ifndef _WIN32
 // The desktop's opener decides: one that gives up means no editor opened.
 TEST_F(TempDir, OpenTextEditorTellsWhetherTheOpenerSucceeded) {

@@ -14,6 +14,7 @@
 #include "runtime/console.h"
 #include "runtime/path.h"
 #include "runtime/text.h"
+#include "runtime/timer_queue.h"
 
 namespace app {
 
@@ -37,22 +38,34 @@ struct AppContext {
   std::function<void()> pause;
   // Time-out of a whole delivery; unset: kDeliveryTimeoutSeconds.
   std::optional<int> timeoutSeconds{};
+  // Timers of the schedule file's watch and of retries; nullptr: a queue of
+  // the program's own.
+  rt::TimerQueue* timers = nullptr;
 };
 
 // The context the routines below use (the process's own unless set).
 AppContext& Context();
 void SetContext(AppContext* context);  // nullptr: back to the process's own
 
+// A file in the folder of weskey.txt and time.txt. Every path the running
+// program uses is made here.
+rt::Path ProgramFile(std::string_view name);
+
 // Start step and exit hook of the process frame.
 void CreateAppScheduler();
 void DestroyAppScheduler();
 
 int ReminderMain();
-// The scheduler's callback for the reminder task.
+// The scheduler's callback for the reminder task: queues a delivery, which
+// is retried after no answer, 429 or 5xx (see RetryDelaySeconds).
 void OnReminderTrigger(double fireTime, const char* taskName);
+// The scheduler's report of a forward clock jump: names the reminders that
+// fell into it, on the console and in the history.
+void OnScheduleSkip(double firstSkipped, double lastSkipped);
+// One reminder, one attempt (the test reminder at start).
 void SendReminder(double fireTime, const std::string& taskName);
-// Sends one reminder and writes its two log lines; a task name given is
-// shown in both.
+// Sends one reminder, writes its two log lines and its history line; a task
+// name given is shown in both.
 void PushReminder(const std::string& key, const std::string& title, const std::string& body,
                   std::string_view taskName = {});
 // Blocks until every queued delivery has ended (for tests and orderly ends).
@@ -77,7 +90,10 @@ std::string FileText(const rt::Bytes& bytes);
 // The key without the blanks (full-width ones too), tabs and line ends
 // around it.
 std::string KeyFromFileText(std::string_view text);
-// Non-empty lines of the schedule file, or the default line.
+// The task lines of a schedule file: every line but blank ones and comments
+// (the first non-blank character is "#"), unchanged.
+std::vector<std::string> TaskLines(std::string_view text);
+// The task lines, or the default line when there are none.
 std::vector<std::string> ScheduleLines(std::string_view text);
 
 std::string Banner(const Settings& settings);
@@ -96,11 +112,35 @@ Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl);
 struct DeliveryOutcome {
   bool accepted = false;
   std::string detail;  // the second log line: the reply, or why it failed
+  int status = 0;      // the HTTP status; 0 when no answer came
+  // Worth another try: no answer (no name, no connection, connection
+  // closed, time-out), 429 or 5xx. Never a refusal.
+  bool retry = false;
 };
 // The verdict on one exchange: accepted only for a 2xx answer whose body is
 // a JSON object with a "code" (or "errno") of 0, or neither.
 DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
                               std::string_view key);
+// One exchange with the relay, judged; writes nothing.
+DeliveryOutcome Exchange(const std::string& key, const std::string& title, const std::string& body);
+
+// What the report of a delivery names.
+struct DeliveryRecord {
+  rt::DateTime scheduled = 0;
+  std::string task;       // "": the test reminder
+  bool showTask = false;  // on the console, where only several tasks are told apart
+  int attempts = 1;
+};
+// The history's name for the test reminder.
+inline constexpr std::string_view kTestTaskName = "(测试)";
+// " [name]" for a task name, "" for none.
+std::string ShownTaskName(std::string_view taskName);
+// The two console lines of the final verdict, and the history line.
+void ReportDelivery(const DeliveryOutcome& outcome, const DeliveryRecord& record);
+
+// Seconds to wait before the next try after `attempts` tries have failed
+// worth retrying: 10, then 30; nullopt: no more tries.
+std::optional<int> RetryDelaySeconds(int attempts);
 // A reply made safe for the terminal: at most maxBytes of it (then a mark),
 // control characters shown as "?", and the key masked.
 std::string SafeReply(std::string_view reply, std::string_view key,

@@ -36,6 +36,18 @@ int     crontab_Stop(crontab_handle* self, int noWait);      /* 0: wait for a ru
 int     crontab_State(crontab_handle* self);
 int32_t crontab_Tasks(crontab_handle* self);
 void    crontab_Free(char* text);                             /* a text from crontab_Get; NULL: no effect */
+/* Replaces the whole task set in one step, running or not: a tick sees the
+   old set or the new one, and no second is evaluated twice or left out. A
+   line equal to a present task's line (same callback) keeps that task as it
+   is; the others are added as by crontab_Add, in order. accepted, when not
+   NULL, receives 1 or 0 per line. Returns the number of tasks afterwards. */
+int32_t crontab_Replace(crontab_handle* self, const char* const* lines, int32_t count,
+                        crontab_callback callback, int* accepted);
+/* Called on a timer thread when the clock jumped forward by more than the
+   few seconds a tick catches up: the first and last second skipped (date-
+   times), which fire nothing. */
+typedef void (*crontab_skip_callback)(double firstSkipped, double lastSkipped);
+void    crontab_OnSkip(crontab_handle* self, crontab_skip_callback callback); /* NULL: none */
 int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved);
 #ifdef __cplusplus
 }

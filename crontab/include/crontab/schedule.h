@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,6 +141,20 @@ struct Refusal {
 // nullopt when Schedule::Parse accepts the line; otherwise the fault that
 // makes Parse refuse it (the first, in Parse's order).
 std::optional<Refusal> ExplainRefusal(std::string_view line, int currentYear);
+
+// One firing among several schedules: its second (LocalSeconds) and the
+// schedule's position in the list.
+struct Firing {
+  std::int64_t second = 0;
+  std::size_t index = 0;
+  friend bool operator==(const Firing&, const Firing&) = default;
+};
+
+// The firings of the schedules in the seconds first..last (both included),
+// in time order and, within a second, in list order: at most maxCount of
+// them; *more (when given) tells whether some were left out.
+std::vector<Firing> FiringsBetween(std::span<const Schedule* const> schedules, std::int64_t first,
+                                   std::int64_t last, std::size_t maxCount, bool* more = nullptr);
 
 // Seconds since 1899-12-30 00:00:00 of a local calendar time, and back (the
 // record's dayOfWeek is computed; milliseconds are 0).

@@ -1,6 +1,7 @@
 // File, process and wait services.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,26 @@ Bytes ReadFileBytes(const Path& path);
 // content or the new one, never a part. False (and the file untouched) when
 // any step fails.
 bool WriteFileBytes(const Path& path, const Bytes& bytes);
+
+// Appends the bytes to the file, creating it when missing. False when the
+// file cannot be opened or not all bytes were written.
+bool AppendFileBytes(const Path& path, const Bytes& bytes);
+
+// Gives the file `from` the name `to`, replacing a file of that name.
+bool RenameFile(const Path& from, const Path& to);
+
+// What tells that a file changed without reading it: its size, its times
+// and (where the platform has one) its file id. Equal stamps: the file is
+// very likely unchanged.
+struct FileStamp {
+  bool exists = false;  // false also when the file cannot be reached
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // platform units
+  std::int64_t changed = 0;   // status change (permissions, renames); 0 where unknown
+  std::uint64_t id = 0;       // 0 where unknown
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+FileStamp StatFile(const Path& path);
 
 // Window style codes: 1 hidden, 2 normal (default), 3 minimised, 4 maximised,
 // 5 normal not activated, 6 minimised not activated.

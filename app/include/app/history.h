@@ -1,0 +1,38 @@
+// The delivery history: one line per delivery (and per missed reminder) in
+// reminder.log beside the program, so that a closed window loses nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/clock.h"
+
+namespace app {
+
+inline constexpr std::string_view kHistoryFile = "reminder.log";
+inline constexpr std::string_view kOldHistoryFile = "reminder.log.1";
+// A log that would grow past this is moved to reminder.log.1 first.
+inline constexpr std::uint64_t kHistoryMaxBytes = 1 << 20;
+
+struct HistoryRecord {
+  rt::DateTime scheduled = 0;
+  std::string task;
+  std::string verdict;  // "推送完成", "推送失败", "错过"
+  int attempts = 0;
+  int status = 0;      // 0: no HTTP answer
+  std::string detail;  // the reason, or the relay's reply or message (the key masked)
+};
+
+// One line of the log, UTF-8: scheduled time, task, verdict, attempts, HTTP
+// status ("-" for none) and detail, tab-separated; tabs, line breaks and
+// other control characters inside a field become a blank or "?".
+std::string HistoryLine(const HistoryRecord& record);
+
+// Appends the record's line to reminder.log. A log that cannot be written is
+// reported once on the console (once more only after a line got written),
+// and the program goes on.
+void WriteHistory(const HistoryRecord& record);
+// Forgets an earlier report (a new run).
+void ResetHistoryReport();
+
+}  // namespace app

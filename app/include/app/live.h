@@ -1,0 +1,92 @@
+// The running program's schedule: the task lines of time.txt as last
+// applied, a watch that applies a changed file while the program runs, the
+// retries' timers, and the report of reminders a clock jump skipped.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "crontab/crontab.h"
+#include "crontab/schedule.h"
+#include "runtime/file.h"
+#include "runtime/timer_queue.h"
+
+namespace app {
+
+inline constexpr std::string_view kScheduleFile = "time.txt";
+// The file is looked at twice a second and read once two looks agree, so
+// that a file an editor is still writing is not taken half-way.
+inline constexpr std::uint32_t kWatchPeriodMs = 500;
+inline constexpr std::uint64_t kMaxScheduleBytes = 1 << 20;
+// Missed reminders named after one jump, at most.
+inline constexpr std::size_t kMaxMissedListed = 50;
+
+// When to read the file again: its stamp differs from the one last applied
+// and is the one seen at the look before.
+class FileWatch {
+ public:
+  explicit FileWatch(const rt::FileStamp& applied = {}) : applied_(applied), seen_(applied) {}
+  // True when the file is to be read now; its stamp then counts as applied.
+  bool Look(const rt::FileStamp& now);
+
+ private:
+  rt::FileStamp applied_, seen_;
+};
+
+class LiveSchedule {
+ public:
+  // Applies the file's text read at start (the default line when it holds no
+  // task), confirming or reporting each line, starts the scheduler, and
+  // watches the file from `stamp` on.
+  void Begin(crontab_handle* scheduler, const rt::FileStamp& stamp, std::string_view fileText);
+  // No look at the file and no retry starts after this returns.
+  void End();
+
+  // One look at time.txt; the watch's timer calls it.
+  void LookAtFile();
+  // Reads time.txt and applies it: kept lines keep their tasks, removed ones
+  // stop, new ones start. A file without a task line (empty, unreadable,
+  // only comments) or too big changes nothing and is reported once.
+  void Reload(const rt::FileStamp& stamp);
+
+  // Names the reminders due in the seconds first..last (LocalSeconds).
+  void ReportMissed(std::int64_t first, std::int64_t last);
+  // The first firing of the task after the second `after`; nullopt when the
+  // task is gone or never fires again.
+  std::optional<std::int64_t> NextFiring(std::string_view task, std::int64_t after);
+  // Writes the announcement and runs job after delayMs on a timer thread;
+  // false (nothing written) once ended.
+  bool ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
+                     std::function<void()> job);
+  int TaskCount();
+
+ private:
+  // With the lock held.
+  void Apply(const std::vector<std::string>& lines, const std::vector<bool>& isNew, bool tellNext);
+  void SayOnce(std::string_view text);
+  std::string NextReminderLine() const;
+
+  std::mutex mutex_;
+  crontab_handle* scheduler_ = nullptr;
+  std::vector<std::string> lines_;     // the task lines last applied, in file order
+  std::vector<cron::Schedule> tasks_;  // the accepted ones
+  FileWatch watch_;
+  bool said_ = false;  // the file's trouble was reported
+  bool ended_ = true;
+  rt::TimerQueue* timers_ = nullptr;
+  std::unique_ptr<rt::TimerQueue> ownTimers_;
+  rt::TimerId watchTimer_ = 0;
+  std::set<rt::TimerId> retries_;
+};
+
+// The program's own.
+LiveSchedule& Live();
+
+}  // namespace app

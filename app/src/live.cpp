@@ -1,0 +1,249 @@
+#include "app/live.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+#include "app/history.h"
+#include "app/reminder.h"
+#include "runtime/datetime_text.h"
+
+namespace app {
+namespace {
+
+std::string TimeOfDay(const rt::SystemTime& t) {
+  return rt::FormatText("%02d:%02d:%02d", t.hour, t.minute, t.second);
+}
+
+}  // namespace
+
+bool FileWatch::Look(const rt::FileStamp& now) {
+  const bool settled = now == seen_;
+  seen_ = now;
+  if (!settled || now == applied_) return false;
+  applied_ = now;
+  return true;
+}
+
+LiveSchedule& Live() {
+  static auto* live = new LiveSchedule;  // timers and deliveries may outlive the main routine
+  return *live;
+}
+
+void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
+                         std::string_view fileText) {
+  AppContext& ctx = Context();
+  const std::lock_guard lock(mutex_);
+  scheduler_ = scheduler;
+  lines_.clear();
+  tasks_.clear();
+  said_ = false;
+  ended_ = false;
+  watch_ = FileWatch(stamp);
+  const std::vector<std::string> lines = ScheduleLines(fileText);
+  Apply(lines, std::vector<bool>(lines.size(), true), true);
+  if (ctx.timers) {
+    timers_ = ctx.timers;
+  } else {
+    ownTimers_ = rt::CreateTimerQueue();
+    timers_ = ownTimers_.get();
+  }
+  if (timers_) {
+    watchTimer_ = timers_->CreateTimer([this](rt::TimerTick&) { LookAtFile(); }, kWatchPeriodMs,
+                                       kWatchPeriodMs);
+  }
+}
+
+void LiveSchedule::End() {
+  rt::TimerQueue* timers = nullptr;
+  rt::TimerId watch = 0;
+  std::set<rt::TimerId> retries;
+  {
+    const std::lock_guard lock(mutex_);
+    if (ended_) return;
+    ended_ = true;
+    timers = std::exchange(timers_, nullptr);
+    watch = std::exchange(watchTimer_, 0);
+    retries = std::exchange(retries_, {});
+  }
+  // Without the lock: a running call may be waiting for it.
+  if (timers) {
+    if (watch != 0) timers->DeleteTimer(watch, rt::TimerWait::kWait);
+    for (const rt::TimerId retry : retries) timers->DeleteTimer(retry, rt::TimerWait::kWait);
+  }
+  ownTimers_.reset();
+}
+
+void LiveSchedule::LookAtFile() {
+  const rt::FileStamp stamp = rt::StatFile(ProgramFile(kScheduleFile));
+  {
+    const std::lock_guard lock(mutex_);
+    if (ended_ || !watch_.Look(stamp)) return;
+  }
+  Reload(stamp);
+}
+
+void LiveSchedule::SayOnce(std::string_view text) {
+  if (said_) return;
+  said_ = true;
+  Context().console->Write(text);
+}
+
+void LiveSchedule::Reload(const rt::FileStamp& stamp) {
+  const std::lock_guard lock(mutex_);
+  if (ended_) return;
+  if (stamp.size > kMaxScheduleBytes) {
+    SayOnce("time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n");
+    return;
+  }
+  const std::vector<std::string> lines =
+      TaskLines(FileText(rt::ReadFileBytes(ProgramFile(kScheduleFile))));
+  // Never the default schedule in the middle of a run.
+  if (lines.empty()) {
+    SayOnce("time.txt 里没有任务(为空、无法读取或只有注释)，继续使用现有的任务\r\n");
+    return;
+  }
+  said_ = false;
+  if (lines == lines_) return;  // comments or blank lines changed
+  // A line is kept as often as it was there before; the rest are new.
+  std::unordered_map<std::string_view, int> before;
+  for (const auto& line : lines_) ++before[line];
+  std::vector<bool> isNew(lines.size(), false);
+  int added = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto it = before.find(lines[i]);
+    if (it != before.end() && it->second > 0) {
+      --it->second;
+    } else {
+      isNew[i] = true;
+      ++added;
+    }
+  }
+  int removed = 0;
+  for (const auto& [line, count] : before) removed += count;
+  const bool changed = added > 0 || removed > 0;  // else only the order changed
+  if (changed) {
+    Context().console->Write(rt::JoinTexts("任务已更新: +", std::to_string(added), " -",
+                                           std::to_string(removed), "\r\n"));
+  }
+  Apply(lines, isNew, changed);
+}
+
+void LiveSchedule::Apply(const std::vector<std::string>& lines, const std::vector<bool>& isNew,
+                         bool tellNext) {
+  AppContext& ctx = Context();
+  std::vector<const char*> texts;
+  texts.reserve(lines.size());
+  for (const auto& line : lines) texts.push_back(line.c_str());
+  std::vector<int> accepted(lines.size(), 0);
+  crontab_Replace(scheduler_, texts.data(), static_cast<std::int32_t>(texts.size()),
+                  OnReminderTrigger, accepted.data());
+  // A scheduler that had no task at start has no timer yet.
+  crontab_Start(scheduler_);
+
+  // The schedules of kept tasks are kept too; new ones are parsed once more.
+  std::unordered_map<std::string_view, std::size_t> old;
+  for (std::size_t i = 0; i < tasks_.size(); ++i) old.emplace(tasks_[i].line(), i);
+  const int year = ctx.clock->LocalTime().year;
+  std::vector<cron::Schedule> tasks;
+  tasks.reserve(lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (isNew[i]) {
+      ctx.console->Write(
+          accepted[i]
+              ? rt::JoinTexts("任务已添加", rt::PrintableText(lines[i]), "\r\n\r\n\r\n")
+              : rt::JoinTexts("任务添加失败(格式错误或任务名重复): ", rt::PrintableText(lines[i]),
+                              "\r\n"));
+    }
+    if (!accepted[i]) continue;
+    const auto kept = old.find(lines[i]);
+    if (kept != old.end()) {
+      tasks.push_back(tasks_[kept->second]);
+    } else if (auto schedule = cron::Schedule::Parse(lines[i], year)) {
+      tasks.push_back(std::move(*schedule));
+    }
+  }
+  tasks_ = std::move(tasks);
+  lines_ = lines;
+  if (tellNext) ctx.console->Write(NextReminderLine());
+}
+
+std::string LiveSchedule::NextReminderLine() const {
+  const rt::SystemTime now = Context().clock->LocalTime();
+  std::optional<std::int64_t> first;
+  for (const auto& task : tasks_) {
+    if (const auto next = task.NextAfter(now)) {
+      const std::int64_t at = cron::LocalSeconds(*next);
+      if (!first || at < *first) first = at;
+    }
+  }
+  if (!first) return {};
+  return rt::JoinTexts("下次提醒: ", rt::SystemTimeText(cron::TimeFromLocalSeconds(*first)),
+                       "\r\n");
+}
+
+void LiveSchedule::ReportMissed(std::int64_t first, std::int64_t last) {
+  const std::lock_guard lock(mutex_);
+  std::vector<const cron::Schedule*> schedules;
+  schedules.reserve(tasks_.size());
+  for (const auto& task : tasks_) schedules.push_back(&task);
+  bool more = false;
+  const auto missed = cron::FiringsBetween(schedules, first, last, kMaxMissedListed, &more);
+  // Times of day, with the date when it is not the day the jump ended on.
+  const rt::SystemTime end = cron::TimeFromLocalSeconds(last + 1);
+  rt::Console& console = *Context().console;
+  for (const cron::Firing& firing : missed) {
+    const rt::SystemTime at = cron::TimeFromLocalSeconds(firing.second);
+    const bool today = at.year == end.year && at.month == end.month && at.day == end.day;
+    const std::string name(schedules[firing.index]->name());
+    console.Write(rt::JoinTexts("错过的提醒: ", today ? TimeOfDay(at) : rt::SystemTimeText(at), " ",
+                                rt::PrintableText(name), " (计算机休眠或时钟跳变)\r\n"));
+    WriteHistory({.scheduled = rt::DateTimeFromSystemTime(at),
+                  .task = name,
+                  .verdict = "错过",
+                  .attempts = 0,
+                  .detail = "计算机休眠或时钟跳变"});
+  }
+  if (more) {
+    console.Write(
+        rt::JoinTexts("错过的提醒太多，只列出前 ", std::to_string(kMaxMissedListed), " 个\r\n"));
+  }
+}
+
+std::optional<std::int64_t> LiveSchedule::NextFiring(std::string_view task, std::int64_t after) {
+  const std::lock_guard lock(mutex_);
+  const auto found = std::find_if(tasks_.begin(), tasks_.end(),
+                                  [task](const cron::Schedule& s) { return s.name() == task; });
+  if (found == tasks_.end()) return std::nullopt;
+  const auto next = found->NextAfter(cron::TimeFromLocalSeconds(after));
+  if (!next) return std::nullopt;
+  return cron::LocalSeconds(*next);
+}
+
+bool LiveSchedule::ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
+                                 std::function<void()> job) {
+  const std::lock_guard lock(mutex_);
+  if (ended_ || !timers_) return false;
+  // The id is stored before the lock is released, so the call always finds it.
+  auto id = std::make_shared<rt::TimerId>(0);
+  *id = timers_->CreateTimer(
+      [this, id, job = std::move(job)](rt::TimerTick&) {
+        {
+          const std::lock_guard held(mutex_);
+          if (retries_.erase(*id) == 0) return;  // ended meanwhile
+        }
+        job();
+      },
+      delayMs, 0);
+  if (*id == 0) return false;
+  retries_.insert(*id);
+  Context().console->Write(announcement);
+  return true;
+}
+
+int LiveSchedule::TaskCount() {
+  const std::lock_guard lock(mutex_);
+  return static_cast<int>(tasks_.size());
+}
+
+}  // namespace app

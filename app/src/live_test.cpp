@@ -1,0 +1,452 @@
+// The running program over simulated time: a scheduler and timers driven by
+// hand, a scripted console, a schedule file edited while it runs, and a raw
+// local relay that answers as each test scripts it.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "app/history.h"
+#include "app/live.h"
+#include "app/reminder.h"
+#include "crontab_object.h"
+#include "fault_server.h"
+#include "runtime/codepage.h"
+#include "runtime/file.h"
+#include "scripted_console.h"
+#include "sim_time.h"
+
+namespace app {
+namespace {
+
+namespace fs = std::filesystem;
+using web::testing::Connection;
+using web::testing::FaultServer;
+
+const std::string kOk = R"({"code":0,"message":"","data":{}})";
+
+std::string Response(std::string_view status, std::string_view body) {
+  return "HTTP/1.1 " + std::string(status) +
+         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + std::string(body);
+}
+
+// A relay that plays its script, one entry per request, then accepts.
+// "close": the connection is closed without an answer.
+class ScriptedRelay {
+ public:
+  ScriptedRelay()
+      : server_([this](Connection& c) {
+          if (!c.ReadRequest()) return;
+          std::string answer = Response("200 OK", kOk);
+          {
+            const std::lock_guard lock(mutex_);
+            if (!script_.empty()) {
+              answer = std::move(script_.front());
+              script_.pop_front();
+            }
+          }
+          if (answer != "close") c.Send(answer);
+        }) {}
+  void Script(std::vector<std::string> answers) {
+    const std::lock_guard lock(mutex_);
+    script_.assign(answers.begin(), answers.end());
+  }
+  std::string Url() const { return server_.Url(); }
+  int Requests() const { return server_.Requests(); }
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::string> script_;
+  FaultServer server_;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int Count(const std::string& text, std::string_view part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class LiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("live_test_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "weskey.txt") << kKey;
+    context_.console = &console_;
+    context_.clock = &sim_;
+    context_.timers = &sim_;
+    context_.directory = rt::Path::FromText(dir_.string());
+    context_.settings = {relay_.Url(), "https://help.example/3.version", "https://site.example"};
+    context_.openEditor = [](const rt::Path&) { return true; };
+    context_.pause = [] {};
+    context_.timeoutSeconds = 2;
+    SetContext(&context_);
+    cron::SetObjectFactory([this] {
+      return std::make_unique<cron::crontab>(sim_,
+                                             [this] { return std::make_unique<SimQueue>(sim_); });
+    });
+    CreateAppScheduler();
+  }
+  void TearDown() override {
+    if (main_.joinable()) Quit();
+    WaitForDeliveries();
+    DestroyAppScheduler();
+    cron::SetObjectFactory(nullptr);
+    SetContext(nullptr);
+    fs::remove_all(dir_);
+  }
+
+  // Starts the program; returns once it waits for a console line.
+  void Start(const std::string& schedule) {
+    Edit(schedule);
+    main_ = std::thread([this] { result_ = ReminderMain(); });
+    console_.WaitForReads(1);
+  }
+  void Quit() {
+    console_.Type("q");
+    console_.Type("");
+    main_.join();
+    EXPECT_EQ(result_, 0);
+  }
+  // Replaces time.txt whole (UTF-8), as an editor saves it.
+  void Edit(const std::string& text) {
+    const std::string utf8 = rt::GbkToUtf8(text);
+    ASSERT_TRUE(rt::WriteFileBytes(rt::Path::FromText((dir_ / "time.txt").string()),
+                                   rt::Bytes(utf8.begin(), utf8.end())));
+  }
+  // Simulated time passes; deliveries it started end.
+  void Step(std::int64_t ms) {
+    sim_.Advance(ms);
+    WaitForDeliveries();
+  }
+  // The output written since the last call.
+  std::string Fresh() {
+    const std::string out = console_.Output();
+    std::string fresh = out.substr(seen_);
+    seen_ = out.size();
+    return fresh;
+  }
+  std::string Log() { return rt::Utf8ToGbk(ReadText(dir_ / "reminder.log")); }
+
+  static constexpr const char* kKey = "SCT1livesecret";
+  ScriptedRelay relay_;
+  ScriptedConsole console_;
+  SimTime sim_{{2026, 12, 0, 6, 9, 0, 0, 0}};
+  AppContext context_;
+  fs::path dir_;
+  std::thread main_;
+  int result_ = -1;
+  std::size_t seen_ = 0;
+};
+
+TEST_F(LiveTest, AnEditIsAppliedAndReported) {
+  Start("0 0 12 * * * * keep\n0 0 13 * * * * gone\n");
+  Step(0);
+  Fresh();
+  Edit("# 秒 分 时 日 月 星期 年 任务名\n0 0 12 * * * * keep\n* * * * * * * new\nbad line\n");
+  Step(1000);
+  EXPECT_EQ(Fresh(),
+            "任务已更新: +2 -1\r\n任务已添加* * * * * * * new\r\n\r\n\r\n"
+            "任务添加失败(格式错误或任务名重复): bad line\r\n下次提醒: 2026-12-06 09:00:02\r\n");
+  Step(1000);  // the new task fires from the next second on
+  EXPECT_EQ(Count(Fresh(), "  推送完成 [new]\r\n"), 1);
+
+  // A comment changed: nothing to say, nothing to do.
+  Edit("# fields: second minute hour ...\n0 0 12 * * * * keep\n* * * * * * * new\nbad line\n");
+  Step(1000);
+  EXPECT_EQ(Count(Fresh(), "任务已更新"), 0);
+}
+
+TEST_F(LiveTest, AFileWithoutTasksKeepsTheCurrentOnesAndSaysSoOnce) {
+  Start("* * * * * * * every\n0 0 12 * * * * noon\n");
+  Step(0);
+  Fresh();
+  const std::string kept = "time.txt 里没有任务(为空、无法读取或只有注释)，继续使用现有的任务\r\n";
+  Edit("");
+  Step(1000);
+  Edit("# all commented out\n");
+  Step(1000);
+  fs::remove(dir_ / "time.txt");
+  Step(1000);
+  std::string out = Fresh();
+  EXPECT_EQ(Count(out, kept), 1) << out;
+  EXPECT_EQ(Count(out, "任务已更新"), 0);
+  EXPECT_EQ(Count(out, "  推送完成 [every]"), 2);  // the old tasks go on, not the default
+  EXPECT_EQ(Count(out, "[定时提醒]"), 0);
+
+  Edit("* * * * * * * every\n");
+  Step(1000);
+  EXPECT_NE(Fresh().find("任务已更新: +0 -1\r\n下次提醒: "), std::string::npos);
+  // In the way of the file: a folder of its name cannot be read.
+  fs::remove(dir_ / "time.txt");
+  fs::create_directories(dir_ / "time.txt");
+  Step(1000);
+  out = Fresh();
+  EXPECT_EQ(Count(out, kept), 1) << out;
+  EXPECT_GE(Count(out, "  推送完成\r\n"), 1);  // one task: no name shown
+  fs::remove_all(dir_ / "time.txt");
+  Edit("* * * * * * * every\n");
+  Step(1000);
+  Edit(std::string(kMaxScheduleBytes + 1, '#'));
+  Step(1000);
+  EXPECT_NE(Fresh().find("time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n"),
+            std::string::npos);
+}
+
+// A line added, one removed and one kept, a hundred times at random moments:
+// each edit is applied within two simulated seconds, and the kept task fires
+// at every one of its seconds exactly once.
+TEST_F(LiveTest, RandomEditsNeverRepeatOrLoseAKeptFiring) {
+  const std::string kept = "*/5 * * * * * * kept";
+  Start(kept + "\n0 0 0 1 1 * 30000 v0\n");
+  std::mt19937 rng(613);
+  Step(0);
+  for (int edit = 1; edit <= 100; ++edit) {
+    std::string text;
+    std::vector<std::string> lines = {kept, "0 0 0 1 1 * 30000 v" + std::to_string(edit)};
+    for (int i = 0; i < 4; ++i) {
+      if (rng() % 2) lines.push_back("0 0 0 1 1 * 30000 r" + std::to_string(i));
+    }
+    std::shuffle(lines.begin(), lines.end(), rng);
+    for (const auto& line : lines) text += line + "\n";
+    // Some edits come in the middle of a second, some just before one.
+    Step(std::uniform_int_distribution(0, 999)(rng));
+    const int updates = Count(console_.Output(), "任务已更新: +");
+    Edit(text);
+    const std::int64_t editedAt = sim_.ElapsedMs();
+    while (Count(console_.Output(), "任务已更新: +") == updates) {
+      ASSERT_LE(sim_.ElapsedMs() - editedAt, 2000) << "edit " << edit << " not applied";
+      Step(100);
+    }
+    Step(std::uniform_int_distribution(0, 3000)(rng));
+  }
+  // Just past the tick of a second, so that every second up to now is done.
+  Step(1100 - sim_.LocalTime().milliseconds);
+  const rt::SystemTime end = sim_.LocalTime();
+  const int seconds = end.hour * 3600 + end.minute * 60 + end.second - 9 * 3600 + 1;
+  const int expected = (seconds + 4) / 5;  // 09:00:00, :05, ... up to now
+  const std::string out = console_.Output();
+  EXPECT_EQ(Count(out, "  推送完成 [kept]\r\n"), expected);
+  EXPECT_EQ(relay_.Requests(), expected + 1);  // and the test reminder
+  EXPECT_EQ(Count(Log(), "\tkept\t推送完成\t1\t200\t"), expected);
+}
+
+TEST_F(LiveTest, RetriesAfterNoAnswerBusyAndTooManyRequests) {
+  const std::string busy = Response("503 Service Unavailable", "busy");
+  const std::string tooMany = Response("429 Too Many Requests", R"({"code":429})");
+  struct Case {
+    const char* name;
+    std::vector<std::string> script;
+    std::string first, second;  // the reasons the retry lines give
+  } cases[] = {
+      {"no answer", {"close", "close"}, "未收到回复: 连接被关闭", "未收到回复: 连接被关闭"},
+      {"503", {busy, busy}, "HTTP 503 busy", "HTTP 503 busy"},
+      {"429", {tooMany, "close"}, R"(HTTP 429 {"code":429})", "未收到回复: 连接被关闭"},
+  };
+  Start("0 0 10 * * * * 早\n0 0 12 * * * * 午\n");
+  Step(0);
+  Fresh();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    relay_.Script(c.script);
+    const int before = relay_.Requests();
+    OnReminderTrigger(rt::NowLocal(sim_), "早");
+    WaitForDeliveries();
+    const std::string stamp = LogStamp(rt::NowLocal(sim_));
+    EXPECT_EQ(Fresh(), stamp + " [早] " + c.first + "，10 秒后第 1 次重试\r\n");
+    Step(9999);
+    EXPECT_EQ(relay_.Requests(), before + 1);  // not before its time
+    Step(1);
+    EXPECT_EQ(Fresh(),
+              LogStamp(rt::NowLocal(sim_)) + " [早] " + c.second + "，30 秒后第 2 次重试\r\n");
+    Step(30000);
+    const std::string now = LogStamp(rt::NowLocal(sim_));
+    EXPECT_EQ(Fresh(), now + "  推送完成 [早]\r\n" + now + " [早] " + kOk + "\r\n\r\n");
+    EXPECT_EQ(relay_.Requests(), before + 3);
+    Step(60000);
+    EXPECT_EQ(relay_.Requests(), before + 3);
+    EXPECT_NE(Log().find(stamp + "\t早\t推送完成\t3\t200\t" + kOk + "\n"), std::string::npos);
+  }
+}
+
+TEST_F(LiveTest, RefusalsAreNeverRetriedAndThreeFailuresEndIt) {
+  const std::string echo = std::string("HTTP 400 /") + kKey + ".send";
+  struct Case {
+    const char* name;
+    std::vector<std::string> script;
+    int requests;
+    std::string verdict;  // the second verdict line
+    std::string status;
+  } cases[] = {
+      {"quota",
+       {Response("200 OK", rt::GbkToUtf8(R"({"code":40001,"message":"超过当天的发送次数限制"})"))},
+       1,
+       "超过当天的发送次数限制",
+       "200"},
+      {"400",
+       {Response("400 Bad Request", std::string("/") + kKey + ".send")},
+       1,
+       "HTTP 400 /***.send",
+       "400"},
+      {"503 three times",
+       {Response("503 No", "x"), Response("503 No", "x"), Response("503 No", "x")},
+       3,
+       "HTTP 503 x",
+       "503"},
+  };
+  Start("0 0 10 * * * * 早\n");
+  Step(0);
+  Fresh();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    relay_.Script(c.script);
+    const int before = relay_.Requests();
+    OnReminderTrigger(rt::NowLocal(sim_), "早");
+    WaitForDeliveries();
+    Step(10000);
+    Step(30000);
+    Step(60000);
+    const std::string out = Fresh();
+    EXPECT_EQ(relay_.Requests(), before + c.requests);
+    EXPECT_EQ(Count(out, "次重试\r\n"), c.requests - 1) << out;
+    EXPECT_EQ(Count(out, "  推送失败\r\n"), 1) << out;  // the verdict, once
+    EXPECT_NE(out.find(" " + c.verdict + "\r\n\r\n"), std::string::npos) << out;
+    EXPECT_NE(Log().find("\t早\t推送失败\t" + std::to_string(c.requests) + "\t" + c.status + "\t" +
+                         c.verdict + "\n"),
+              std::string::npos)
+        << Log();
+  }
+  EXPECT_EQ(Log().find(kKey), std::string::npos);
+}
+
+TEST_F(LiveTest, NoRetryWhenTheTasksNextFiringComesFirst) {
+  // Fired (by hand) at 09:00:00; its own next reminder is at 09:00:25.
+  Start("25 0 9 * * * * soon\n");
+  Step(0);
+  Fresh();
+  relay_.Script({"close", "close", "close"});
+  OnReminderTrigger(rt::NowLocal(sim_), "soon");
+  WaitForDeliveries();
+  EXPECT_NE(Fresh().find("，10 秒后第 1 次重试\r\n"), std::string::npos);
+  Step(10000);  // a try at 09:00:10; the next would come after 09:00:25
+  const std::string out = Fresh();
+  EXPECT_EQ(Count(out, "次重试"), 0) << out;
+  EXPECT_NE(out.find("  推送失败\r\n"), std::string::npos) << out;
+  EXPECT_NE(Log().find("\tsoon\t推送失败\t2\t-\t未收到回复: 连接被关闭\n"), std::string::npos);
+}
+
+TEST_F(LiveTest, QuitDropsPendingRetries) {
+  Start("0 0 10 * * * * 早\n");
+  Step(0);
+  relay_.Script({"close"});
+  OnReminderTrigger(rt::NowLocal(sim_), "早");
+  WaitForDeliveries();
+  const int requests = relay_.Requests();
+  console_.Type("q");
+  ASSERT_TRUE(console_.WaitForOutput("再按一次回车退出\r\n"));
+  Step(60000);  // the retry's time comes and goes
+  EXPECT_EQ(relay_.Requests(), requests);
+  console_.Type("");
+  main_.join();
+  EXPECT_EQ(result_, 0);
+}
+
+TEST_F(LiveTest, AForwardJumpNamesTheRemindersItSkipped) {
+  Start(std::string(kDefaultScheduleLine) + "\n0 0 * * * * * 整点\n");
+  Step(2000);
+  Fresh();
+  const int requests = relay_.Requests();
+  sim_.Jump(std::int64_t{3} * 3600 * 1000);  // three hours asleep
+  Step(1000);
+  EXPECT_EQ(Fresh(),
+            "错过的提醒: 10:00:00 整点 (计算机休眠或时钟跳变)\r\n"
+            "错过的提醒: 10:01:01 定时提醒 (计算机休眠或时钟跳变)\r\n"
+            "错过的提醒: 11:00:00 整点 (计算机休眠或时钟跳变)\r\n"
+            "错过的提醒: 11:01:01 定时提醒 (计算机休眠或时钟跳变)\r\n"
+            "错过的提醒: 12:00:00 整点 (计算机休眠或时钟跳变)\r\n");
+  EXPECT_EQ(relay_.Requests(), requests);  // not sent late
+  const std::string log = Log();
+  EXPECT_NE(log.find("2026-12-06 10:01:01\t定时提醒\t错过\t0\t-\t计算机休眠或时钟跳变\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(Count(log, "\t错过\t"), 5);
+  Step(60000);  // and the schedule goes on: 12:01:01
+  EXPECT_NE(Fresh().find("  推送完成 [定时提醒]\r\n"), std::string::npos);
+}
+
+TEST_F(LiveTest, ALongSleepListsABoundedNumber) {
+  Start("* * * * * * * every\n");
+  Step(1000);
+  Fresh();
+  sim_.Jump(std::int64_t{7} * 86400 * 1000);
+  Step(1000);
+  const std::string out = Fresh();
+  EXPECT_EQ(Count(out, "错过的提醒: "), static_cast<int>(kMaxMissedListed));
+  // From another day, so with its date.
+  EXPECT_NE(out.find("错过的提醒: 2026-12-06 09:00:01 every"), std::string::npos) << out;
+  EXPECT_NE(out.find("错过的提醒太多，只列出前 50 个\r\n"), std::string::npos);
+}
+
+TEST(HistoryLine, FieldsTabSeparatedInUtf8) {
+  const HistoryRecord r{.scheduled = rt::MakeDateTime(2026, 12, 6, 9, 1, 1),
+                        .task = "定时\t提醒",
+                        .verdict = "推送失败",
+                        .attempts = 3,
+                        .status = 0,
+                        .detail = "line\r\nbreak\x1b[2J"};
+  EXPECT_EQ(HistoryLine(r),
+            rt::GbkToUtf8("2026-12-06 09:01:01\t定时 提醒\t推送失败\t3\t-\tline  break?[2J\n"));
+}
+
+class HistoryTest : public LiveTest {};
+
+TEST_F(HistoryTest, RotatesAtOneMebibyteKeepingOneOldFile) {
+  const fs::path log = dir_ / "reminder.log";
+  const fs::path old = dir_ / "reminder.log.1";
+  const HistoryRecord r{.scheduled = rt::MakeDateTime(2026, 12, 6, 9, 1, 1),
+                        .task = "t",
+                        .verdict = "推送完成",
+                        .attempts = 1,
+                        .status = 200,
+                        .detail = "{}"};
+  const std::string line = HistoryLine(r);
+  std::ofstream(old) << "oldest";
+  std::ofstream(log) << std::string(kHistoryMaxBytes - line.size(), 'x');
+  WriteHistory(r);  // fits exactly
+  EXPECT_EQ(fs::file_size(log), kHistoryMaxBytes);
+  WriteHistory(r);  // would not fit: the log moves aside
+  EXPECT_EQ(ReadText(log), line);
+  EXPECT_EQ(fs::file_size(old), kHistoryMaxBytes);
+  WriteHistory(r);
+  EXPECT_EQ(ReadText(log), line + line);
+  EXPECT_EQ(console_.Output(), "");
+}
+
+TEST_F(HistoryTest, AnUnwritableLogIsReportedOnceAndTheProgramGoesOn) {
+  fs::create_directories(dir_ / "reminder.log");  // in the way
+  Start("0 0 10 * * * * 早\n");                   // the test reminder's line cannot be written
+  OnReminderTrigger(rt::NowLocal(sim_), "早");
+  WaitForDeliveries();
+  const std::string out = console_.Output();
+  EXPECT_EQ(Count(out, "发送记录无法写入 "), 1) << out;
+  EXPECT_EQ(Count(out, "  推送完成\r\n"), 2) << out;
+  fs::remove_all(dir_ / "reminder.log");
+  OnReminderTrigger(rt::NowLocal(sim_), "早");
+  WaitForDeliveries();
+  EXPECT_EQ(Count(Log(), "\t早\t推送完成\t"), 1);
+}
+
+}  // namespace
+}  // namespace app

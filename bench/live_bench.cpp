@@ -1,0 +1,106 @@
+// A reload of a 1,000-line time.txt as the running program does it: read,
+// decode (UTF-8 with Chinese names), diff against the lines in force, one
+// scheduler replace, the schedules of the new lines, "下次提醒". The file
+// alternates between two versions: one line changed, or every line new.
+//   live_bench --benchmark_filter=Reload
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/live.h"
+#include "app/reminder.h"
+#include "crontab_object.h"
+#include "runtime/codepage.h"
+#include "runtime/file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class QuietConsole final : public rt::Console {
+ public:
+  void Write(std::string_view, rt::Stream) override {}
+  std::string ReadLine() override { return {}; }
+  void SetTitle(std::string_view) override {}
+};
+
+// Timers that never fire: the bench calls Reload itself.
+class StillTimers final : public rt::TimerQueue {
+ public:
+  rt::TimerId CreateTimer(rt::TimerCallback, std::uint32_t, std::uint32_t) override {
+    return ++last_;
+  }
+  bool DeleteTimer(rt::TimerId, rt::TimerWait) override { return true; }
+  void Close(rt::TimerWait) override {}
+
+ private:
+  rt::TimerId last_ = 0;
+};
+
+class StillClock final : public rt::Clock {
+ public:
+  rt::SystemTime LocalTime() override { return {2026, 12, 0, 6, 9, 1, 1, 0}; }
+};
+
+std::string Line(int i, int version) {
+  return std::to_string(i % 60) + " " + std::to_string(i / 60 % 60) + " " +
+         std::to_string(8 + i % 14) + " * * 1-5 * 任务" + std::to_string(i) + "v" +
+         std::to_string(version) + "\n";
+}
+
+// lines lines; `changed` of them carry the version in their name.
+std::string FileOf(int lines, int changed, int version) {
+  std::string text = "# 计划\n";
+  for (int i = 0; i < lines; ++i) text += Line(i, i < changed ? version : 0);
+  return rt::GbkToUtf8(text);
+}
+
+void Reload(benchmark::State& state) {
+  const int lines = static_cast<int>(state.range(0));
+  const int changed = static_cast<int>(state.range(1));
+  const fs::path dir = fs::temp_directory_path() / "live_bench";
+  fs::create_directories(dir);
+  QuietConsole console;
+  StillClock clock;
+  StillTimers timers;
+  app::AppContext context;
+  context.console = &console;
+  context.clock = &clock;
+  context.directory = rt::Path::FromText(dir.string());
+  context.timers = &timers;
+  app::SetContext(&context);
+  cron::SetObjectFactory([&clock] {
+    return std::make_unique<cron::crontab>(clock, [] { return std::make_unique<StillTimers>(); });
+  });
+  crontab_handle scheduler{};
+  crontab_Intialize(&scheduler);
+  const rt::Path path = app::ProgramFile(app::kScheduleFile);
+  const std::string versions[2] = {FileOf(lines, changed, 1), FileOf(lines, changed, 2)};
+  app::LiveSchedule live;
+  live.Begin(&scheduler, {}, rt::Utf8ToGbk(versions[0]));
+  int next = 1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    rt::WriteFileBytes(path, rt::Bytes(versions[next].begin(), versions[next].end()));
+    const rt::FileStamp stamp = rt::StatFile(path);
+    state.ResumeTiming();
+    live.Reload(stamp);
+    next ^= 1;
+  }
+  state.counters["tasks"] = crontab_Tasks(&scheduler);
+  live.End();
+  crontab_Destroy(&scheduler);
+  cron::SetObjectFactory(nullptr);
+  app::SetContext(nullptr);
+  fs::remove_all(dir);
+}
+BENCHMARK(Reload)
+    ->ArgNames({"lines", "changed"})
+    ->Args({1000, 1})
+    ->Args({1000, 1000})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
