@@ -7,6 +7,7 @@
 
 #include "crontab/crontab.h"
 #include "runtime/codepage.h"
+#include "scripted_console.h"
 
 namespace app {
 namespace {
@@ -165,13 +166,7 @@ TEST(CheckSchedule, AgreesWithTheScheduler) {
 
 class RunCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("command_line_test_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = FreshTestFolder("command_line_test_"); }
   void TearDown() override { fs::remove_all(dir_); }
   int Run(std::vector<std::string> args) {
     console_.out.clear();

@@ -39,11 +39,7 @@ long PeakResidentKiB() {
 class DeliveryFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("delivery_faults_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = FreshTestFolder("delivery_faults_");
     context_.console = &console_;
     context_.clock = &clock_;
     context_.directory = rt::Path::FromText(dir_.string());

@@ -78,11 +78,7 @@ int Count(const std::string& text, std::string_view part) {
 class LiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("live_test_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = FreshTestFolder("live_test_");
     std::ofstream(dir_ / "weskey.txt") << kKey;
     context_.console = &console_;
     context_.clock = &sim_;

@@ -85,11 +85,7 @@ class Relay {
 class ReminderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("reminder_test_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = FreshTestFolder("reminder_test_");
     context_.console = &console_;
     context_.clock = &clock_;
     context_.directory = rt::Path(dir_.native());

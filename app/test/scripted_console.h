@@ -2,8 +2,11 @@
 // clock that stands still: the application's routines run deterministically.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -70,5 +73,16 @@ class FixedClock final : public rt::Clock {
   rt::SystemTime LocalTime() override { return now; }
   rt::SystemTime now{2026, 12, 0, 6, 9, 1, 1, 0};
 };
+
+// A fresh folder in the system's temporary folder, named after the running
+// test, for the program's files.
+inline std::filesystem::path FreshTestFolder(std::string_view prefix) {
+  const auto dir =
+      std::filesystem::temp_directory_path() /
+      (std::string(prefix) + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
 
 }  // namespace app
