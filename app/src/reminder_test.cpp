@@ -278,7 +278,16 @@ TEST_F(ReminderTest, TriggerRunsWhileMainThreadReadsTheConsole) {
   EXPECT_NE(rt::Utf8ToGbk(requests[1].body).find("/#1796522400)"), std::string::npos);
 }
 
-using ReminderDeathTest = ReminderTest;
+// The relay's threads run while the death tests start their child: the child
+// is a fresh run of the test program, not a fork that could inherit a lock
+// another thread held.
+class ReminderDeathTest : public ReminderTest {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ReminderTest::SetUp();
+  }
+};
 
 // The whole process, frame included: "q" and one more line end it with code 0
 // while a scheduled delivery still waits for its answer.
