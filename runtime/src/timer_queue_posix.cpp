@@ -38,6 +38,7 @@ struct QueueState {
   std::vector<std::thread> threads;
   TimerId lastId = 0;
   int idleWorkers = 0;
+  int startingWorkers = 0;  // made, but not yet waiting for a job
   bool closed = false;
 };
 
@@ -61,6 +62,7 @@ class Tick final : public TimerTick {
 
 void WorkerLoop(std::shared_ptr<QueueState> state) {
   std::unique_lock lock(state->mutex);
+  --state->startingWorkers;
   for (;;) {
     ++state->idleWorkers;
     state->workCv.wait(lock, [&] { return state->closed || !state->jobs.empty(); });
@@ -98,7 +100,10 @@ void DispatchLoop(std::shared_ptr<QueueState> state) {
       continue;  // due times may have changed meanwhile
     }
     state->jobs.push_back(next);
-    if (state->idleWorkers == 0) {
+    // A worker already starting counts: a slow thread start must not make
+    // one more thread per tick.
+    if (state->idleWorkers + state->startingWorkers < static_cast<int>(state->jobs.size())) {
+      ++state->startingWorkers;
       state->threads.emplace_back(WorkerLoop, state);
     } else {
       state->workCv.notify_one();
