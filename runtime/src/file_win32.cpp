@@ -148,64 +148,65 @@ bool OpenTextEditor(const Path& path) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   return Start(editor.c_str(), L"\"" + editor + L"\" \"" + file + L"\"", FALSE, false, 2);
+}
 
-  bool AppendFileBytes(const Path& path, const Bytes& bytes) {
-    HANDLE h = CreateFileW(WidePath(path), FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const bool ok = WriteAll(h, bytes);
-    return CloseHandle(h) && ok;
-  }
+bool AppendFileBytes(const Path& path, const Bytes& bytes) {
+  HANDLE h = CreateFileW(WidePath(path), FILE_APPEND_DATA,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = WriteAll(h, bytes);
+  return CloseHandle(h) && ok;
+}
 
-  bool RenameFile(const Path& from, const Path& to) {
-    return MoveFileExW(WidePath(from), WidePath(to), MOVEFILE_REPLACE_EXISTING) != 0;
-  }
+bool RenameFile(const Path& from, const Path& to) {
+  return MoveFileExW(WidePath(from), WidePath(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
-  FileStamp StatFile(const Path& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(WidePath(path), GetFileExInfoStandard, &data)) return {};
-    const auto join = [](DWORD high, DWORD low) {
-      return (static_cast<std::uint64_t>(high) << 32) | low;
-    };
-    return {.exists = true,
-            .size = join(data.nFileSizeHigh, data.nFileSizeLow),
-            .modified = static_cast<std::int64_t>(
-                join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)),
-            // Creation time and attributes change when an editor saves by renaming
-            // a new file over the old one, or when the file is made read-only.
-            .changed = static_cast<std::int64_t>(
-                join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime)),
-            .id = data.dwFileAttributes};
-  }
+FileStamp StatFile(const Path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(WidePath(path), GetFileExInfoStandard, &data)) return {};
+  const auto join = [](DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+  };
+  return {.exists = true,
+          .size = join(data.nFileSizeHigh, data.nFileSizeLow),
+          .modified = static_cast<std::int64_t>(
+              join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)),
+          // Creation time and attributes change when an editor saves by renaming
+          // a new file over the old one, or when the file is made read-only.
+          .changed = static_cast<std::int64_t>(
+              join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime)),
+          .id = data.dwFileAttributes};
+}
 
-  bool DelayWithMessages(int interval, int unit) {
-    const double ms = DelayMilliseconds(interval, unit);
-    if (!(ms > 0)) return true;
-    HANDLE timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
-    LARGE_INTEGER due;
-    due.QuadPart = static_cast<LONGLONG>(ms * -10000.0);  // relative, 100 ns units
-    if (timer == nullptr || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
-      if (timer) CloseHandle(timer);
-      Sleep(static_cast<DWORD>(std::min(ms, 4294967294.0)));  // below INFINITE
-      return true;
-    }
-    for (;;) {
-      const DWORD r = MsgWaitForMultipleObjects(1, &timer, FALSE, INFINITE, 0xFF);
-      if (r != WAIT_OBJECT_0 + 1) break;  // the timer fired, or the wait failed: never spin
-      ProcessPendingMessages();
-    }
-    CloseHandle(timer);
+bool DelayWithMessages(int interval, int unit) {
+  const double ms = DelayMilliseconds(interval, unit);
+  if (!(ms > 0)) return true;
+  HANDLE timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+  LARGE_INTEGER due;
+  due.QuadPart = static_cast<LONGLONG>(ms * -10000.0);  // relative, 100 ns units
+  if (timer == nullptr || !SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+    if (timer) CloseHandle(timer);
+    Sleep(static_cast<DWORD>(std::min(ms, 4294967294.0)));  // below INFINITE
     return true;
   }
-
-  void ProcessPendingMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT) {
-      if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
+  for (;;) {
+    const DWORD r = MsgWaitForMultipleObjects(1, &timer, FALSE, INFINITE, 0xFF);
+    if (r != WAIT_OBJECT_0 + 1) break;  // the timer fired, or the wait failed: never spin
+    ProcessPendingMessages();
   }
+  CloseHandle(timer);
+  return true;
+}
+
+void ProcessPendingMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT) {
+    if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
 
 }  // namespace rt
