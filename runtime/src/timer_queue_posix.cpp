@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@ struct Timer {
   SteadyClock::time_point due;
   std::chrono::milliseconds period{0};
   bool deleted = false;
+  bool queued = false;  // a call waits for a worker
   int running = 0;
 };
 
@@ -37,6 +39,7 @@ struct QueueState {
   std::deque<std::shared_ptr<Timer>> jobs;
   std::vector<std::thread> threads;
   TimerId lastId = 0;
+  int workers = 0;
   int idleWorkers = 0;
   int startingWorkers = 0;  // made, but not yet waiting for a job
   bool closed = false;
@@ -70,6 +73,7 @@ void WorkerLoop(std::shared_ptr<QueueState> state) {
     if (state->closed) return;
     std::shared_ptr<Timer> timer = std::move(state->jobs.front());
     state->jobs.pop_front();
+    timer->queued = false;
     if (timer->deleted) continue;
     ++timer->running;
     lock.unlock();
@@ -81,6 +85,24 @@ void WorkerLoop(std::shared_ptr<QueueState> state) {
     --timer->running;
     state->doneCv.notify_all();
   }
+}
+
+// Called with the lock held. A worker already starting counts, and past the
+// cap jobs wait for a running call to end.
+void StartWorkerIfNeeded(const std::shared_ptr<QueueState>& state) {
+  const int waiting = static_cast<int>(state->jobs.size());
+  if (state->idleWorkers + state->startingWorkers >= waiting ||
+      state->workers >= kMaxRunningCalls) {
+    state->workCv.notify_one();
+    return;
+  }
+  try {
+    state->threads.emplace_back(WorkerLoop, state);
+  } catch (const std::system_error&) {
+    return;  // the job waits for a worker; the next tick tries again
+  }
+  ++state->workers;
+  ++state->startingWorkers;
 }
 
 void DispatchLoop(std::shared_ptr<QueueState> state) {
@@ -99,15 +121,13 @@ void DispatchLoop(std::shared_ptr<QueueState> state) {
       state->dispatchCv.wait_until(lock, next->due);
       continue;  // due times may have changed meanwhile
     }
-    state->jobs.push_back(next);
-    // A worker already starting counts: a slow thread start must not make
-    // one more thread per tick.
-    if (state->idleWorkers + state->startingWorkers < static_cast<int>(state->jobs.size())) {
-      ++state->startingWorkers;
-      state->threads.emplace_back(WorkerLoop, state);
-    } else {
-      state->workCv.notify_one();
+    // A tick that finds the timer's last call still waiting for a worker is
+    // dropped: ticks never pile up, however slowly threads start.
+    if (!next->queued) {
+      next->queued = true;
+      state->jobs.push_back(next);
     }
+    StartWorkerIfNeeded(state);
     if (next->period.count() == 0) {
       next->deleted = true;
       state->timers.erase(next->id);

@@ -23,9 +23,9 @@ class Counter {
     ++count_;
     cv_.notify_all();
   }
-  bool WaitFor(int n) {
+  bool WaitFor(int n, std::chrono::milliseconds deadline = kDeadline) {
     std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, kDeadline, [&] { return count_ >= n; });
+    return cv_.wait_for(lock, deadline, [&] { return count_ >= n; });
   }
   int Get() {
     std::lock_guard lock(mutex_);
@@ -87,6 +87,24 @@ TEST(TimerQueueTest, LongCallDoesNotHoldUpTheNext) {
       0, 5);
   // Later calls arrive while the first is still blocked.
   EXPECT_TRUE(calls.WaitFor(3));
+  gate.Open();
+  queue->DeleteTimer(id, TimerWait::kWait);
+}
+
+// Ticks of calls that never end: a thread per tick would grow without end.
+TEST(TimerQueueTest, CallsThatNeverEndHoldABoundedNumberOfThreads) {
+  auto queue = CreateTimerQueue();
+  Gate gate;
+  Counter entered;
+  const TimerId id = queue->CreateTimer(
+      [&](TimerTick&) {
+        entered.Add();
+        gate.Wait();
+      },
+      0, 1);
+  ASSERT_TRUE(entered.WaitFor(kMaxRunningCalls));
+  // Hundreds more ticks come due meanwhile; none may start a call.
+  EXPECT_FALSE(entered.WaitFor(kMaxRunningCalls + 1, 300ms));
   gate.Open();
   queue->DeleteTimer(id, TimerWait::kWait);
 }

@@ -1,6 +1,6 @@
 // Timer queue over the platform's timer queues. Timers run with
 // WT_EXECUTELONGFUNCTION, so a long call gets a thread of its own and does not
-// hold up the next tick.
+// hold up the next tick; past the cap of running calls a tick returns at once.
 #include <windows.h>
 
 #include <atomic>
@@ -22,6 +22,9 @@ struct Timer {
   // Set before the platform timer is deleted: a call the platform had
   // already queued then starts nothing.
   std::atomic<bool> deleted{false};
+  // Calls of the whole queue running now; shared, since calls may outlive a
+  // queue closed without waiting.
+  std::shared_ptr<std::atomic<int>> running;
 };
 
 // The timer whose call runs on this thread, if any.
@@ -41,11 +44,16 @@ class Tick final : public TimerTick {
 VOID CALLBACK Fire(PVOID parameter, BOOLEAN) {
   auto& timer = *static_cast<Timer*>(parameter);
   if (timer.deleted.load(std::memory_order_acquire)) return;
+  if (timer.running->fetch_add(1) >= kMaxRunningCalls) {
+    timer.running->fetch_sub(1);
+    return;
+  }
   const Timer* outer = currentTimer;
   currentTimer = &timer;
   Tick tick(timer);
   timer.callback(tick);
   currentTimer = outer;
+  timer.running->fetch_sub(1);
 }
 
 class Win32TimerQueue final : public TimerQueue {
@@ -63,6 +71,7 @@ class Win32TimerQueue final : public TimerQueue {
     timer->callback = std::move(callback);
     timer->queue = queue_;
     timer->period = periodMs;
+    timer->running = running_;
     // Made idle and armed once its handle is stored, since a call may move
     // its own next due time through that handle.
     if (!CreateTimerQueueTimer(&timer->handle, queue_, Fire, timer.get(), INFINITE, 0,
@@ -117,6 +126,7 @@ class Win32TimerQueue final : public TimerQueue {
  private:
   std::mutex mutex_;
   HANDLE queue_;
+  std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
   std::map<TimerId, std::unique_ptr<Timer>> timers_;
   std::vector<std::unique_ptr<Timer>> retired_;
   TimerId lastId_ = 0;

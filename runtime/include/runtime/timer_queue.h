@@ -2,8 +2,11 @@
 //
 // A callback that outlasts its period does not hold up the next call: calls
 // of one timer, and of different timers, may run at the same time on
-// different threads. The queue is an interface so that schedulers can be
-// driven by a fake timer in tests.
+// different threads, up to kMaxRunningCalls in one queue. Ticks are not
+// saved up: a tick that finds no room for its call is dropped (one call per
+// timer may wait for a thread), so calls that never end cost a bounded
+// number of threads. The queue is an interface so that
+// schedulers can be driven by a fake timer in tests.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +14,9 @@
 #include <memory>
 
 namespace rt {
+
+// Calls of one queue that run at the same time, at most.
+inline constexpr int kMaxRunningCalls = 64;
 
 // Identifies a timer within its queue; 0 is no timer. Ids are not reused.
 using TimerId = std::uint64_t;
