@@ -20,9 +20,7 @@ echo "== tsan build (threaded code)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j"$jobs"
 # Death tests fork, which ThreadSanitizer does not follow well; they run above.
-# ThreadSanitizer here sometimes cannot map a new thread's trace and the
-# thread is not created (EAGAIN): such a test gets up to two more tries.
-TSAN_OPTIONS="halt_on_error=1" ctest --preset tsan -j"$jobs" -E 'DeathTest' --repeat until-pass:3
+TSAN_OPTIONS="halt_on_error=1" ctest --preset tsan -j"$jobs" -E 'DeathTest'
 
 if command -v clang++ >/dev/null; then
   echo "== fuzz targets (short runs)"
