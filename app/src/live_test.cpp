@@ -135,6 +135,15 @@ class LiveTest : public ::testing::Test {
     return fresh;
   }
   std::string Log() { return rt::Utf8ToGbk(ReadText(dir_ / "reminder.log")); }
+  // Fires a task by hand, against a relay that answers with the script;
+  // returns the relay's request count from before.
+  int FireAgainst(const std::vector<std::string>& script, const char* task) {
+    relay_.Script(script);
+    const int before = relay_.Requests();
+    OnReminderTrigger(rt::NowLocal(sim_), task);
+    WaitForDeliveries();
+    return before;
+  }
 
   static constexpr const char* kKey = "SCT1livesecret";
   ScriptedRelay relay_;
@@ -256,10 +265,7 @@ TEST_F(LiveTest, RetriesAfterNoAnswerBusyAndTooManyRequests) {
   Fresh();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    relay_.Script(c.script);
-    const int before = relay_.Requests();
-    OnReminderTrigger(rt::NowLocal(sim_), "早");
-    WaitForDeliveries();
+    const int before = FireAgainst(c.script, "早");
     const std::string stamp = LogStamp(rt::NowLocal(sim_));
     EXPECT_EQ(Fresh(), stamp + " [早] " + c.first + "，10 秒后第 1 次重试\r\n");
     Step(9999);
@@ -307,10 +313,7 @@ TEST_F(LiveTest, RefusalsAreNeverRetriedAndThreeFailuresEndIt) {
   Fresh();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    relay_.Script(c.script);
-    const int before = relay_.Requests();
-    OnReminderTrigger(rt::NowLocal(sim_), "早");
-    WaitForDeliveries();
+    const int before = FireAgainst(c.script, "早");
     Step(10000);
     Step(30000);
     Step(60000);
@@ -332,9 +335,7 @@ TEST_F(LiveTest, NoRetryWhenTheTasksNextFiringComesFirst) {
   Start("25 0 9 * * * * soon\n");
   Step(0);
   Fresh();
-  relay_.Script({"close", "close", "close"});
-  OnReminderTrigger(rt::NowLocal(sim_), "soon");
-  WaitForDeliveries();
+  FireAgainst({"close", "close", "close"}, "soon");
   EXPECT_NE(Fresh().find("，10 秒后第 1 次重试\r\n"), std::string::npos);
   Step(10000);  // a try at 09:00:10; the next would come after 09:00:25
   const std::string out = Fresh();
@@ -346,9 +347,7 @@ TEST_F(LiveTest, NoRetryWhenTheTasksNextFiringComesFirst) {
 TEST_F(LiveTest, QuitDropsPendingRetries) {
   Start("0 0 10 * * * * 早\n");
   Step(0);
-  relay_.Script({"close"});
-  OnReminderTrigger(rt::NowLocal(sim_), "早");
-  WaitForDeliveries();
+  FireAgainst({"close"}, "早");
   const int requests = relay_.Requests();
   console_.Type("q");
   ASSERT_TRUE(console_.WaitForOutput("再按一次回车退出\r\n"));
