@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,6 +12,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "test_socket.h"
 
 namespace web::testing {
 
@@ -33,9 +34,9 @@ class Connection {
 
  private:
   friend class FaultServer;
-  Connection(FaultServer& server, std::uintptr_t socket) : server_(server), socket_(socket) {}
+  Connection(FaultServer& server, net::Socket socket) : server_(server), socket_(socket) {}
   FaultServer& server_;
-  std::uintptr_t socket_;
+  net::Socket socket_;
 };
 
 class FaultServer {
@@ -67,14 +68,14 @@ class FaultServer {
   void Serve();
 
   Behaviour behaviour_;
-  std::uintptr_t listener_;
+  net::Socket listener_;
   int port_ = 0;
   std::atomic<int> connections_{0};
   std::atomic<int> requests_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
-  std::vector<std::uintptr_t> clients_;
+  std::vector<net::Socket> clients_;
   std::vector<std::thread> threads_;
   std::thread acceptor_;
 };

@@ -1,6 +1,5 @@
 #include "local_http_server.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "runtime/text.h"
@@ -10,34 +9,16 @@ namespace web::testing {
 namespace {
 
 constexpr int kIdleMs = 10000;
-constexpr std::size_t kMaxHead = 64 * 1024;
-constexpr std::size_t kMaxBody = 1024 * 1024;
-
 bool ReadRequest(net::Socket s, ReceivedRequest& request) {
-  std::string data;
-  char buffer[4096];
-  std::size_t headEnd = std::string::npos;
-  while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
-    if (data.size() > kMaxHead) return false;
-    const std::size_t n = net::Receive(s, buffer, sizeof buffer, kIdleMs);
-    if (n == 0) return false;
-    data.append(buffer, n);
-  }
-  const std::string head = data.substr(0, headEnd);
-  const auto firstLine = head.find("\r\n");
-  const std::string requestLine = head.substr(0, firstLine);
+  net::RequestBytes bytes;
+  if (!net::ReadRequest(s, kIdleMs, bytes)) return false;
+  const auto firstLine = bytes.head.find("\r\n");
+  const std::string requestLine = bytes.head.substr(0, firstLine);
   const auto sp1 = requestLine.find(' '), sp2 = requestLine.rfind(' ');
   request.method = requestLine.substr(0, sp1);
   request.target = sp1 == sp2 ? std::string() : requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
-  request.head = firstLine == std::string::npos ? "" : head.substr(firstLine + 2);
-  const std::size_t length = std::min<std::size_t>(
-      std::strtoul(request.Header("Content-Length").c_str(), nullptr, 10), kMaxBody);
-  request.body = data.substr(headEnd + 4);
-  while (request.body.size() < length) {
-    const std::size_t n = net::Receive(s, buffer, sizeof buffer, kIdleMs);
-    if (n == 0) return true;  // what came is what the client sent
-    request.body.append(buffer, n);
-  }
+  request.head = firstLine == std::string::npos ? "" : bytes.head.substr(firstLine + 2);
+  request.body = std::move(bytes.body);  // what came is what the client sent
   return true;
 }
 

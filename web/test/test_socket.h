@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace web::testing::net {
@@ -25,6 +26,18 @@ std::size_t Receive(Socket s, char* buffer, std::size_t size, int timeoutMs);
 bool SendAll(Socket s, std::string_view data);
 // Bit 1: a has data (or has ended), bit 2: b; 0 after timeoutMs.
 int WaitReadable(Socket a, Socket b, int timeoutMs);
+// Wakes calls blocked on s in other threads; the peer sees the end.
+void Shutdown(Socket s);
 void Close(Socket s);
+
+// A request as it came: the head up to its blank line, and as much of its
+// Content-Length body (at most 1 MiB) as came before the peer ended or
+// stayed idle for idleMs.
+struct RequestBytes {
+  std::string head, body;
+  bool whole = false;  // the whole body came
+};
+// False when no whole head (at most 64 KiB) came.
+bool ReadRequest(Socket s, int idleMs, RequestBytes& request);
 
 }  // namespace web::testing::net

@@ -27,7 +27,7 @@ Socket ListenLoopback(int& port) {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(s, 16);
+  listen(s, 64);
   socklen_t size = sizeof address;
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
   port = ntohs(address.sin_port);
@@ -42,7 +42,7 @@ Socket Accept(Socket listener) {
 // Shutting a listening socket down ends a pending accept; closing it would
 // not, and would free its number while the accept still holds it.
 void StopListening(Socket listener) {
-  shutdown(Raw(listener), SHUT_RDWR);
+  Shutdown(listener);
 }
 void CloseListener(Socket listener) {
   close(Raw(listener));
@@ -80,8 +80,12 @@ int WaitReadable(Socket a, Socket b, int timeoutMs) {
   return (p[0].revents ? 1 : 0) | (p[1].revents ? 2 : 0);
 }
 
-void Close(Socket s) {
+void Shutdown(Socket s) {
   shutdown(Raw(s), SHUT_RDWR);
+}
+
+void Close(Socket s) {
+  Shutdown(s);
   close(Raw(s));
 }
 

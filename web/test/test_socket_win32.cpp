@@ -37,7 +37,7 @@ Socket ListenLoopback(int& port) {
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = Loopback(0);
   bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(s, 16);
+  listen(s, 64);
   int size = sizeof address;
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
   port = ntohs(address.sin_port);
@@ -95,8 +95,12 @@ int WaitReadable(Socket a, Socket b, int timeoutMs) {
   return (FD_ISSET(Raw(a), &readable) ? 1 : 0) | (FD_ISSET(Raw(b), &readable) ? 2 : 0);
 }
 
-void Close(Socket s) {
+void Shutdown(Socket s) {
   shutdown(Raw(s), SD_BOTH);
+}
+
+void Close(Socket s) {
+  Shutdown(s);
   closesocket(Raw(s));
 }
 
