@@ -99,7 +99,7 @@ void StartWorkerIfNeeded(const std::shared_ptr<QueueState>& state) {
   try {
     state->threads.emplace_back(WorkerLoop, state);
   } catch (const std::system_error&) {
-    return;  // the job waits for a worker; the next tick tries again
+    return;  // the job waits for a worker that ends its call, or the next tick's try
   }
   ++state->workers;
   ++state->startingWorkers;
