@@ -13,6 +13,7 @@
 #include "crontab_object.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -59,8 +60,8 @@ std::string FileOf(int lines, int changed, int version) {
 void Reload(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   const int changed = static_cast<int>(state.range(1));
-  const fs::path dir = fs::temp_directory_path() / "live_bench";
-  fs::create_directories(dir);
+  const rt::testing::TempFolder folder("live_bench_");
+  const fs::path& dir = folder.path();
   QuietConsole console;
   StillClock clock;
   StillTimers timers;
@@ -93,7 +94,6 @@ void Reload(benchmark::State& state) {
   crontab_Destroy(&scheduler);
   cron::SetObjectFactory(nullptr);
   app::SetContext(nullptr);
-  fs::remove_all(dir);
 }
 BENCHMARK(Reload)
     ->ArgNames({"lines", "changed"})

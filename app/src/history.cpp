@@ -33,12 +33,14 @@ std::string Field(std::string_view text) {
 bool Append(const std::string& line) {
   const rt::Path path = ProgramFile(kHistoryFile);
   const rt::FileStamp stamp = rt::StatFile(path);
+  bool fresh = !stamp.exists || stamp.size == 0;
   // One old file is kept; a log that cannot be moved is not let grow.
-  if (stamp.exists && stamp.size + line.size() > kHistoryMaxBytes &&
-      !rt::RenameFile(path, ProgramFile(kOldHistoryFile))) {
-    return false;
+  if (!fresh && stamp.size + line.size() > kHistoryMaxBytes) {
+    if (!rt::RenameFile(path, ProgramFile(kOldHistoryFile))) return false;
+    fresh = true;
   }
-  return rt::AppendFileBytes(path, rt::Bytes(line.begin(), line.end()));
+  const std::string text = fresh ? rt::JoinTexts(rt::kUtf8FileMark, line) : line;
+  return rt::AppendFileBytes(path, rt::Bytes(text.begin(), text.end()));
 }
 
 }  // namespace
@@ -47,7 +49,7 @@ std::string HistoryLine(const HistoryRecord& r) {
   const std::string line = rt::JoinTexts(
       LogStamp(r.scheduled), "\t", Field(r.task), "\t", Field(r.verdict), "\t",
       std::to_string(r.attempts), "\t", r.status == 0 ? std::string("-") : std::to_string(r.status),
-      "\t", Field(r.detail), "\n");
+      "\t", Field(r.detail), rt::kTextLineEnd);
   return rt::GbkToUtf8(line);
 }
 

@@ -401,8 +401,9 @@ TEST(HistoryLine, FieldsTabSeparatedInUtf8) {
                         .attempts = 3,
                         .status = 0,
                         .detail = "line\r\nbreak\x1b[2J"};
-  EXPECT_EQ(HistoryLine(r),
-            rt::GbkToUtf8("2026-12-06 09:01:01\t定时 提醒\t推送失败\t3\t-\tline  break?[2J\n"));
+  EXPECT_EQ(HistoryLine(r), rt::GbkToUtf8(rt::JoinTexts(
+                                "2026-12-06 09:01:01\t定时 提醒\t推送失败\t3\t-\tline  break?[2J",
+                                rt::kTextLineEnd)));
 }
 
 class HistoryTest : public LiveTest {};
@@ -422,10 +423,11 @@ TEST_F(HistoryTest, RotatesAtOneMebibyteKeepingOneOldFile) {
   WriteHistory(r);  // fits exactly
   EXPECT_EQ(fs::file_size(log), kHistoryMaxBytes);
   WriteHistory(r);  // would not fit: the log moves aside
-  EXPECT_EQ(ReadText(log), line);
+  const std::string mark(rt::kUtf8FileMark);
+  EXPECT_EQ(ReadText(log), mark + line);  // a new log starts with the system's mark
   EXPECT_EQ(fs::file_size(old), kHistoryMaxBytes);
   WriteHistory(r);
-  EXPECT_EQ(ReadText(log), line + line);
+  EXPECT_EQ(ReadText(log), mark + line + line);
   EXPECT_EQ(console_.Output(), "");
 }
 

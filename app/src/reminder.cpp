@@ -7,7 +7,7 @@
 #include "app/live.h"
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
-#include "delivery_queue.h"
+#include "deliveries.h"
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
@@ -23,10 +23,14 @@ constexpr std::string_view kExitCommand = "q";
 crontab_handle* gScheduler = nullptr;
 std::atomic<AppContext*> gContext{nullptr};
 
+// How long the end of the program waits for tries still running before it
+// settles them; within the stop steps' own grace.
+constexpr int kEndGraceMs = 500;
+
 // Never destroyed: its workers may outlive the main routine.
-DeliveryQueue& Deliveries() {
-  static auto* queue = new DeliveryQueue(kMaxDeliveriesInFlight);
-  return *queue;
+Deliveries& Open() {
+  static auto* deliveries = new Deliveries(kMaxDeliveriesInFlight);
+  return *deliveries;
 }
 
 AppContext& ProcessContext() {
@@ -41,52 +45,40 @@ AppContext& ProcessContext() {
   return context;
 }
 
+std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task) {
+  AppContext& ctx = Context();
+  auto d = std::make_shared<Delivery>();
+  d->fireTime = fireTime;
+  d->task = std::move(task);
+  d->message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
+  return d;
+}
+
+}  // namespace
+
 std::string ReadKey() {
   return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile("weskey.txt"))));
 }
 
-// One scheduled reminder, composed once and tried up to three times.
-struct Delivery {
-  rt::DateTime fireTime = 0;
-  std::string task;
-  Composition message;
-  int attempts = 0;
-};
-
-void Deliver(const std::shared_ptr<Delivery>& delivery);
-
-// Arranges another try after a failure worth retrying; false when none is
-// left, or when the task's own next reminder would come first anyway.
-bool TryAgainLater(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
-                   bool showTask) {
-  const auto delay = RetryDelaySeconds(d->attempts);
+bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                  int attempts) {
+  const auto delay = RetryDelaySeconds(attempts);
   if (!delay) return false;
   AppContext& ctx = Context();
+  // No retry once the task's own next reminder would come first anyway.
   const std::int64_t now = cron::LocalSeconds(ctx.clock->LocalTime());
   if (const auto fired = rt::SystemTimeFromDateTime(d->fireTime)) {
     const auto next = Live().NextFiring(d->task, cron::LocalSeconds(*fired));
     if (next && *next <= now + *delay) return false;
   }
+  const bool showTask = Live().TaskCount() > 1;
   const std::string announcement =
       rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
                     showTask ? ShownTaskName(d->task) : std::string(), " ", outcome.detail, "，",
-                    std::to_string(*delay), " 秒后第 ", std::to_string(d->attempts), " 次重试\r\n");
+                    std::to_string(*delay), " 秒后第 ", std::to_string(attempts), " 次重试\r\n");
   return Live().ScheduleRetry(static_cast<std::uint32_t>(*delay) * 1000, announcement,
-                              [d] { Deliveries().Post([d] { Deliver(d); }); });
+                              [d] { Open().Retry(d); });
 }
-
-void Deliver(const std::shared_ptr<Delivery>& d) {
-  // The key is read for every try: a key fixed meanwhile counts.
-  const DeliveryOutcome outcome = Exchange(ReadKey(), d->message.title, d->message.body);
-  ++d->attempts;
-  const bool showTask = Live().TaskCount() > 1;
-  if (!outcome.accepted && outcome.retry && TryAgainLater(d, outcome, showTask)) return;
-  ReportDelivery(
-      outcome,
-      {.scheduled = d->fireTime, .task = d->task, .showTask = showTask, .attempts = d->attempts});
-}
-
-}  // namespace
 
 rt::Path ProgramFile(std::string_view name) {
   const AppContext& ctx = Context();
@@ -113,6 +105,8 @@ void DestroyAppScheduler() {
   crontab_Destroy(gScheduler);
   delete gScheduler;
   gScheduler = nullptr;
+  // No tick comes any more: what is still open gets its verdict now.
+  Open().EndAll(kEndGraceMs);
 }
 
 std::string Banner(const Settings& settings) {
@@ -141,17 +135,23 @@ int ReminderMain() {
   crontab_OnSkip(gScheduler, OnScheduleSkip);
   Live().Begin(gScheduler, scheduleStamp, scheduleText);
   ctx.console->Write("下面开始测试发送一次\r\n");
-  SendReminder(rt::NowLocal(*ctx.clock), "");
-  ctx.console->Write("测试完成\r\n");
+  // Off this thread, so that "q" is answered while the relay takes its time;
+  // its verdict and "测试完成" follow when it ends.
+  const auto test = NewDelivery(rt::NowLocal(*ctx.clock), "");
+  test->maxAttempts = 1;
+  Open().Start(test);
 
   while (ctx.console->ReadLine() != kExitCommand) {
     if (ctx.console->InputEnded()) rt::WaitForStop();  // deliveries go on until a stop request
     if (ctx.pause) ctx.pause();
   }
-  // Pending retries and the file's watch end here; the process ends soon.
+  // Pending retries and the file's watch end here, each retry with its
+  // verdict; the process ends soon.
   Live().End();
+  Open().EndRetries();
   ctx.console->Write("再按一次回车退出\r\n");
   ctx.console->ReadLine();  // one more Enter ends the program
+  Open().EndAll(kEndGraceMs);
   ctx.console->Release();
   return 0;
 }
@@ -159,11 +159,7 @@ int ReminderMain() {
 void OnReminderTrigger(double fireTime, const char* taskName) {
   // The tick goes on at once: a slow relay must not hold back the next
   // reminder.
-  Deliveries().Post([fireTime, name = std::string(taskName ? taskName : "")] {
-    AppContext& ctx = Context();
-    Deliver(std::make_shared<Delivery>(
-        Delivery{fireTime, name, ComposeReminder(*ctx.clock, ctx.settings.siteUrl)}));
-  });
+  Open().Start(NewDelivery(fireTime, taskName ? taskName : ""));
 }
 
 void OnScheduleSkip(double firstSkipped, double lastSkipped) {
@@ -173,7 +169,7 @@ void OnScheduleSkip(double firstSkipped, double lastSkipped) {
 }
 
 void WaitForDeliveries() {
-  Deliveries().WaitIdle();
+  Open().WaitIdle();
 }
 
 void SendReminder(double /*fireTime*/, const std::string& taskName) {

@@ -108,10 +108,19 @@ class ReminderTest : public ::testing::Test {
   void WriteFile(const std::string& name, const std::string& bytes) {
     std::ofstream(dir_ / name, std::ios::binary) << bytes;
   }
-  // Runs ReminderMain with the lines typed in advance.
+  // Runs ReminderMain with the lines typed in advance, except that "q" is
+  // typed, as a person would, once the test reminder has its verdict.
   int Run(std::initializer_list<std::string> typed) {
-    for (const auto& line : typed) console_.Type(line);
-    return ReminderMain();
+    int result = -1;
+    std::thread main([&] { result = ReminderMain(); });
+    for (const auto& line : typed) {
+      if (line == "q") {
+        EXPECT_TRUE(console_.WaitForOutput("测试完成\r\n"));
+      }
+      console_.Type(line);
+    }
+    main.join();
+    return result;
   }
   std::string Stamp() const { return "2026-12-06 09:01:01"; }
 
@@ -265,6 +274,7 @@ TEST_F(ReminderTest, TriggerRunsWhileMainThreadReadsTheConsole) {
   int result = -1;
   std::thread main([&] { result = ReminderMain(); });
   console_.WaitForReads(1);  // the loop waits for a line
+  WaitForDeliveries();       // the test reminder's
   clock_.now.hour = 10;      // a trigger an hour later, on the scheduler's side
   OnReminderTrigger(rt::NowLocal(clock_), "never");
   WaitForDeliveries();

@@ -13,6 +13,7 @@
 
 #include "runtime/clock.h"
 #include "runtime/console.h"
+#include "temp_folder.h"
 
 namespace app {
 
@@ -74,15 +75,11 @@ class FixedClock final : public rt::Clock {
   rt::SystemTime now{2026, 12, 0, 6, 9, 1, 1, 0};
 };
 
-// A fresh folder in the system's temporary folder, named after the running
-// test, for the program's files.
+// A new folder of the running test's own, for the program's files; the
+// test removes it.
 inline std::filesystem::path FreshTestFolder(std::string_view prefix) {
-  const auto dir =
-      std::filesystem::temp_directory_path() /
-      (std::string(prefix) + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
+  return rt::testing::UniqueTempFolder(
+      std::string(prefix) + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_");
 }
 
 }  // namespace app

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "runtime/value.h"
+#include "temp_folder.h"
 
 namespace rt {
 namespace {
@@ -50,10 +51,9 @@ constexpr char kSeparator = '/';
 class TempDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("rt_file_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
+    dir_ = rt::testing::UniqueTempFolder(
+        std::string("rt_file_test_") +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_");
   }
   void TearDown() override { fs::remove_all(dir_); }
   Path Write(const std::string& name, const std::string& content) {

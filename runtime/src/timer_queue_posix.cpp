@@ -1,17 +1,15 @@
 // Timer queue on std::thread: one dispatcher thread keeps the due times and
-// hands calls to worker threads; a new worker is started whenever none is
-// idle, so a long call never delays another.
-#include <algorithm>
+// hands calls to a worker pool, which starts a worker whenever none is free,
+// so a long call never delays another.
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "runtime/timer_queue.h"
+#include "runtime/worker_pool.h"
 
 namespace rt {
 namespace {
@@ -23,26 +21,23 @@ struct Timer {
   TimerCallback callback;
   SteadyClock::time_point due;
   std::chrono::milliseconds period{0};
+  bool armed = true;  // a one-shot timer is disarmed once its call is handed on
   bool deleted = false;
   bool queued = false;  // a call waits for a worker
   int running = 0;
 };
 
-// Shared by the queue object and its threads, so that threads may outlive a
-// queue closed without waiting.
+// Shared by the queue object, its dispatcher and its calls, so that calls
+// may outlive a queue closed without waiting.
 struct QueueState {
   std::mutex mutex;
   std::condition_variable dispatchCv;  // due times changed, or closed
-  std::condition_variable workCv;      // a job is waiting, or closed
   std::condition_variable doneCv;      // a call finished
+  // Every timer not deleted; a spent one-shot timer leaves once its call ends.
   std::map<TimerId, std::shared_ptr<Timer>> timers;
-  std::deque<std::shared_ptr<Timer>> jobs;
-  std::vector<std::thread> threads;
   TimerId lastId = 0;
-  int workers = 0;
-  int idleWorkers = 0;
-  int startingWorkers = 0;  // made, but not yet waiting for a job
   bool closed = false;
+  WorkerPool pool{kMaxRunningCalls};
 };
 
 // The timer whose call runs on this thread, if any.
@@ -55,6 +50,7 @@ class Tick final : public TimerTick {
     std::lock_guard lock(state_.mutex);
     if (timer_.deleted) return;
     timer_.due = SteadyClock::now() + std::chrono::milliseconds(dueMs);
+    timer_.armed = true;
     state_.dispatchCv.notify_one();
   }
 
@@ -63,60 +59,45 @@ class Tick final : public TimerTick {
   Timer& timer_;
 };
 
-void WorkerLoop(std::shared_ptr<QueueState> state) {
-  std::unique_lock lock(state->mutex);
-  --state->startingWorkers;
-  for (;;) {
-    ++state->idleWorkers;
-    state->workCv.wait(lock, [&] { return state->closed || !state->jobs.empty(); });
-    --state->idleWorkers;
-    if (state->closed) return;
-    std::shared_ptr<Timer> timer = std::move(state->jobs.front());
-    state->jobs.pop_front();
+void RunCall(const std::shared_ptr<QueueState>& state, const std::shared_ptr<Timer>& timer) {
+  {
+    std::lock_guard lock(state->mutex);
     timer->queued = false;
-    if (timer->deleted) continue;
+    if (timer->deleted) return;
     ++timer->running;
-    lock.unlock();
-    currentTimer = timer.get();
-    Tick tick(*state, *timer);
-    timer->callback(tick);
-    currentTimer = nullptr;
-    lock.lock();
-    --timer->running;
-    state->doneCv.notify_all();
   }
+  currentTimer = timer.get();
+  Tick tick(*state, *timer);
+  timer->callback(tick);
+  currentTimer = nullptr;
+  std::lock_guard lock(state->mutex);
+  --timer->running;
+  if (!timer->armed && !timer->deleted) {
+    timer->deleted = true;  // spent: unknown from now on
+    state->timers.erase(timer->id);
+  }
+  state->doneCv.notify_all();
 }
 
-// Called with the lock held. A worker already starting counts, and past the
-// cap jobs wait for a running call to end.
-void StartWorkerIfNeeded(const std::shared_ptr<QueueState>& state) {
-  const int waiting = static_cast<int>(state->jobs.size());
-  if (state->idleWorkers + state->startingWorkers >= waiting ||
-      state->workers >= kMaxRunningCalls) {
-    state->workCv.notify_one();
-    return;
+// The armed timer due first.
+std::shared_ptr<Timer> NextDue(const QueueState& state) {
+  std::shared_ptr<Timer> next;
+  for (const auto& entry : state.timers) {
+    const auto& timer = entry.second;
+    if (timer->armed && (!next || timer->due < next->due)) next = timer;
   }
-  try {
-    state->threads.emplace_back(WorkerLoop, state);
-  } catch (const std::system_error&) {
-    return;  // the job waits for a worker that ends its call, or the next tick's try
-  }
-  ++state->workers;
-  ++state->startingWorkers;
+  return next;
 }
 
-void DispatchLoop(std::shared_ptr<QueueState> state) {
+void DispatchLoop(const std::shared_ptr<QueueState>& state) {
   std::unique_lock lock(state->mutex);
   while (!state->closed) {
-    std::shared_ptr<Timer> next;
-    for (auto& entry : state->timers) {
-      if (!next || entry.second->due < next->due) next = entry.second;
-    }
+    const std::shared_ptr<Timer> next = NextDue(*state);
     if (!next) {
       state->dispatchCv.wait(lock);
       continue;
     }
-    auto now = SteadyClock::now();
+    const auto now = SteadyClock::now();
     if (now < next->due) {
       state->dispatchCv.wait_until(lock, next->due);
       continue;  // due times may have changed meanwhile
@@ -125,12 +106,10 @@ void DispatchLoop(std::shared_ptr<QueueState> state) {
     // dropped: ticks never pile up, however slowly threads start.
     if (!next->queued) {
       next->queued = true;
-      state->jobs.push_back(next);
+      if (!state->pool.Post([state, next] { RunCall(state, next); })) next->queued = false;
     }
-    StartWorkerIfNeeded(state);
     if (next->period.count() == 0) {
-      next->deleted = true;
-      state->timers.erase(next->id);
+      next->armed = false;
       continue;
     }
     // A late dispatcher does not make up for lost periods.
@@ -142,7 +121,7 @@ void DispatchLoop(std::shared_ptr<QueueState> state) {
 class PosixTimerQueue final : public TimerQueue {
  public:
   PosixTimerQueue() : state_(std::make_shared<QueueState>()) {
-    state_->threads.emplace_back(DispatchLoop, state_);
+    dispatcher_ = std::thread(DispatchLoop, state_);
   }
   ~PosixTimerQueue() override {
     if (!closed_) Close(TimerWait::kWait);
@@ -178,7 +157,6 @@ class PosixTimerQueue final : public TimerQueue {
   }
 
   void Close(TimerWait wait) override {
-    std::vector<std::thread> threads;
     {
       std::lock_guard lock(state_->mutex);
       if (closed_) return;
@@ -186,23 +164,16 @@ class PosixTimerQueue final : public TimerQueue {
       state_->closed = true;
       for (auto& entry : state_->timers) entry.second->deleted = true;
       state_->timers.clear();
-      state_->jobs.clear();
-      threads.swap(state_->threads);
       state_->dispatchCv.notify_all();
-      state_->workCv.notify_all();
     }
-    for (auto& thread : threads) {
-      // A queue closed from one of its own calls cannot wait for that call.
-      if (wait == TimerWait::kWait && thread.get_id() != std::this_thread::get_id()) {
-        thread.join();
-      } else {
-        thread.detach();
-      }
-    }
+    dispatcher_.join();  // it runs no calls: never long
+    // A queue closed from one of its own calls cannot wait for that call.
+    state_->pool.Close(wait == TimerWait::kWait);
   }
 
  private:
   std::shared_ptr<QueueState> state_;
+  std::thread dispatcher_;
   bool closed_ = false;
 };
 

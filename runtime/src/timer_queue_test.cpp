@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace rt {
 namespace {
@@ -107,6 +108,53 @@ TEST(TimerQueueTest, CallsThatNeverEndHoldABoundedNumberOfThreads) {
   EXPECT_FALSE(entered.WaitFor(kMaxRunningCalls + 1, 300ms));
   gate.Open();
   queue->DeleteTimer(id, TimerWait::kWait);
+}
+
+// One-shot timers: each runs once, in the order of its due time, and one
+// deleted before it is due never runs.
+TEST(TimerQueueTest, OneShotTimersRunOnceInDueOrderUnlessDeleted) {
+  auto queue = CreateTimerQueue();
+  std::mutex mutex;
+  std::vector<int> order;
+  Counter calls;
+  const auto record = [&](int n) {
+    return [&, n](TimerTick&) {
+      {
+        std::lock_guard lock(mutex);
+        order.push_back(n);
+      }
+      calls.Add();
+    };
+  };
+  const TimerId last = queue->CreateTimer(record(3), 300, 0);
+  const TimerId first = queue->CreateTimer(record(1), 50, 0);
+  const TimerId cancelled = queue->CreateTimer(record(9), 150, 0);
+  const TimerId far = queue->CreateTimer(record(8), 3'600'000, 0);
+  queue->CreateTimer(record(2), 200, 0);
+  ASSERT_NE(last, 0u);
+  EXPECT_TRUE(queue->DeleteTimer(cancelled, TimerWait::kWait));
+  EXPECT_TRUE(queue->DeleteTimer(far, TimerWait::kNoWait));
+  ASSERT_TRUE(calls.WaitFor(3));
+  EXPECT_FALSE(calls.WaitFor(4, 300ms));  // nothing runs twice
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  }
+  EXPECT_FALSE(queue->DeleteTimer(first, TimerWait::kWait));  // spent
+}
+
+// A one-shot call may set its own timer again, as a periodic one may.
+TEST(TimerQueueTest, OneShotCallMayArmItselfAgain) {
+  auto queue = CreateTimerQueue();
+  Counter calls;
+  queue->CreateTimer(
+      [&](TimerTick& tick) {
+        calls.Add();
+        if (calls.Get() < 3) tick.SetNextDue(1);
+      },
+      0, 0);
+  EXPECT_TRUE(calls.WaitFor(3));
+  EXPECT_FALSE(calls.WaitFor(4, 200ms));
 }
 
 TEST(TimerQueueTest, DeleteWaitsForRunningCallOrNot) {

@@ -23,6 +23,17 @@ Bytes ReadFileBytes(const Path& path);
 // any step fails.
 bool WriteFileBytes(const Path& path, const Bytes& bytes);
 
+// What the system's own editors expect of a text file the program writes:
+// its line end, and the mark a new UTF-8 file starts with (Notepad before
+// 2019 takes a file without it for the ANSI code page).
+#ifdef _WIN32
+inline constexpr std::string_view kTextLineEnd = "\r\n";
+inline constexpr std::string_view kUtf8FileMark = "\xEF\xBB\xBF";
+#else
+inline constexpr std::string_view kTextLineEnd = "\n";
+inline constexpr std::string_view kUtf8FileMark = "";
+#endif
+
 // Appends the bytes to the file, creating it when missing. False when the
 // file cannot be opened or not all bytes were written.
 bool AppendFileBytes(const Path& path, const Bytes& bytes);

@@ -1,0 +1,100 @@
+#include "deliveries.h"
+
+#include <vector>
+
+#include "app/live.h"
+#include "runtime/text.h"
+
+namespace app {
+namespace {
+
+// The verdict of a firing the end of the program cut short.
+DeliveryOutcome CutShort(const Delivery& d) {
+  if (d.retryPending) {
+    DeliveryOutcome outcome = d.last;
+    outcome.detail = rt::JoinTexts(d.last.detail, "，程序结束，不再重试");
+    return outcome;
+  }
+  return {.detail = "程序结束时仍未收到回复"};
+}
+
+}  // namespace
+
+void Deliveries::Start(const std::shared_ptr<Delivery>& d) {
+  {
+    const std::lock_guard lock(mutex_);
+    open_.insert(d);
+  }
+  Post(d);
+}
+
+void Deliveries::Retry(const std::shared_ptr<Delivery>& d) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (!open_.contains(d) || !d->retryPending) return;
+    d->retryPending = false;
+  }
+  Post(d);
+}
+
+void Deliveries::Post(const std::shared_ptr<Delivery>& d) {
+  if (!pool_.Post([this, d] { Run(d); })) {
+    Settle(d, {.detail = "无法启动发送线程，没有发送"});
+  }
+}
+
+void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
+  // The key is read for every try: a key fixed meanwhile counts.
+  const DeliveryOutcome outcome = Exchange(ReadKey(), d->message.title, d->message.body);
+  int attempts = 0;
+  bool retry = false;
+  {
+    const std::lock_guard lock(mutex_);
+    if (!open_.contains(d)) return;  // settled by the end of the program
+    attempts = ++d->attempts;
+    d->last = outcome;
+    // Pending before the retry's timer exists, so that its call finds it.
+    retry = d->retryPending = !outcome.accepted && outcome.retry && attempts < d->maxAttempts;
+  }
+  if (retry && ArrangeRetry(d, outcome, attempts)) return;
+  Settle(d, outcome);
+}
+
+void Deliveries::Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome) {
+  int attempts = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    if (open_.erase(d) == 0) return;
+    d->retryPending = false;
+    attempts = d->attempts;
+  }
+  const bool test = d->task.empty();
+  ReportDelivery(outcome, {.scheduled = d->fireTime,
+                           .task = d->task,
+                           .showTask = !test && Live().TaskCount() > 1,
+                           .attempts = attempts});
+  if (test) Context().console->Write("测试完成\r\n");
+}
+
+void Deliveries::EndRetries() {
+  std::vector<std::pair<std::shared_ptr<Delivery>, DeliveryOutcome>> ended;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& d : open_) {
+      if (d->retryPending) ended.emplace_back(d, CutShort(*d));
+    }
+  }
+  for (const auto& [d, outcome] : ended) Settle(d, outcome);
+}
+
+void Deliveries::EndAll(int graceMs) {
+  pool_.WaitIdle(graceMs);
+  std::vector<std::pair<std::shared_ptr<Delivery>, DeliveryOutcome>> ended;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const auto& d : open_) ended.emplace_back(d, CutShort(*d));
+  }
+  for (const auto& [d, outcome] : ended) Settle(d, outcome);
+}
+
+}  // namespace app

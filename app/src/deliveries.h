@@ -1,0 +1,65 @@
+// Every reminder from its tick to its one verdict: deliveries run on a pool
+// of workers, so that one slow relay answer delays no other reminder, and
+// each firing is settled exactly once, however it ends (answered, given up
+// after its tries, cut short by the end of the program, or never started).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "app/reminder.h"
+#include "runtime/worker_pool.h"
+
+namespace app {
+
+// One firing, composed once and tried up to its allowance.
+struct Delivery {
+  rt::DateTime fireTime = 0;
+  std::string task;  // "": the test reminder at start
+  Composition message;
+  int maxAttempts = 3;
+  // Guarded by the owner's lock.
+  int attempts = 0;
+  bool retryPending = false;
+  DeliveryOutcome last;  // of the latest try
+};
+
+class Deliveries {
+ public:
+  explicit Deliveries(int maxInFlight) : pool_(maxInFlight) {}
+
+  // Opens the firing and runs its first try on a worker.
+  void Start(const std::shared_ptr<Delivery>& d);
+  // Runs another try on a worker (a retry's timer calls it); nothing when
+  // the firing was settled meanwhile.
+  void Retry(const std::shared_ptr<Delivery>& d);
+
+  // Settles every firing that waits for a retry: its last failure is final.
+  void EndRetries();
+  // Waits up to graceMs for running tries, then settles every open firing.
+  void EndAll(int graceMs);
+  // Blocks until no try is queued or running.
+  void WaitIdle() { pool_.WaitIdle(); }
+
+ private:
+  void Run(const std::shared_ptr<Delivery>& d);
+  void Post(const std::shared_ptr<Delivery>& d);
+  // Reports the verdict unless the firing was settled already.
+  void Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome);
+
+  std::mutex mutex_;
+  std::set<std::shared_ptr<Delivery>> open_;
+  rt::WorkerPool pool_;
+};
+
+// Supplied by the program around the deliveries.
+// The key as weskey.txt holds it now.
+std::string ReadKey();
+// Arranges another try of d after its attempts-th try failed with outcome,
+// and announces it; false when none is made (no tries left before the
+// task's own next reminder, or the program ends).
+bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome, int attempts);
+
+}  // namespace app
