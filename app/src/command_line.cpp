@@ -119,6 +119,25 @@ std::string RefusalText(const cron::Refusal& r) {
   return rt::JoinTexts(head, Quoted(r.part), " 写法不对，可用 *、5、1-5、1,3,5、*/15、10-40/15");
 }
 
+std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, int currentYear) {
+  std::vector<std::string> reasons;
+  reasons.reserve(lines.size());
+  std::set<std::string> names;
+  for (const std::string& line : lines) {
+    const auto schedule = cron::Schedule::Parse(line, currentYear);
+    if (!schedule) {
+      const auto refusal = cron::ExplainRefusal(line, currentYear);
+      reasons.push_back(refusal ? RefusalText(*refusal) : "格式错误");
+    } else if (!names.insert(FoldedName(schedule->name())).second) {
+      reasons.push_back(
+          rt::JoinTexts("任务名 ", Quoted(schedule->name()), " 与前面的任务重复 (不分大小写)"));
+    } else {
+      reasons.emplace_back();
+    }
+  }
+  return reasons;
+}
+
 ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now) {
   ScheduleCheck check;
   std::string& out = check.report;
@@ -128,27 +147,21 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
     out += "文件里只有注释或空行，程序会使用默认计划:\r\n";
   }
   const std::vector<std::string> lines = ScheduleLines(fileText);
-  std::set<std::string> names;
+  const std::vector<std::string> reasons = RefusalReasons(lines, now.year);
   int refused = 0;
-  for (const std::string& line : lines) {
-    const auto schedule = cron::Schedule::Parse(line, now.year);
-    std::string reason;
-    if (!schedule) {
-      const auto refusal = cron::ExplainRefusal(line, now.year);
-      reason = refusal ? RefusalText(*refusal) : "格式错误";
-    } else if (!names.insert(FoldedName(schedule->name())).second) {
-      reason = rt::JoinTexts("任务名 ", Quoted(schedule->name()), " 与前面的任务重复 (不分大小写)");
-    }
-    if (!reason.empty()) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (!reasons[i].empty()) {
       ++refused;
-      out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reason, "\r\n");
+      out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reasons[i], "\r\n");
       continue;
     }
+    const auto schedule = cron::Schedule::Parse(line, now.year);
     out += rt::JoinTexts("OK   ", ShownText(line), "\r\n     ");
     const auto times = schedule->NextFirings(now, 3);
     if (times.empty()) out += "以后不会再触发";
-    for (std::size_t i = 0; i < times.size(); ++i) {
-      out += rt::JoinTexts(i ? "  " : "", rt::SystemTimeText(times[i]));
+    for (std::size_t t = 0; t < times.size(); ++t) {
+      out += rt::JoinTexts(t ? "  " : "", rt::SystemTimeText(times[t]));
     }
     out += "\r\n";
   }

@@ -44,14 +44,18 @@ void Deliveries::Post(const std::shared_ptr<Delivery>& d) {
 }
 
 void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
-  // The key is read for every try: a key fixed meanwhile counts.
-  const DeliveryOutcome outcome = Exchange(ReadKey(), d->message.title, d->message.body);
   int attempts = 0;
-  bool retry = false;
   {
     const std::lock_guard lock(mutex_);
     if (!open_.contains(d)) return;  // settled by the end of the program
-    attempts = ++d->attempts;
+    attempts = ++d->attempts;        // a try counts once it is made
+  }
+  // The key is read for every try: a key fixed meanwhile counts.
+  const DeliveryOutcome outcome = Exchange(ReadKey(), d->message.title, d->message.body);
+  bool retry = false;
+  {
+    const std::lock_guard lock(mutex_);
+    if (!open_.contains(d)) return;
     d->last = outcome;
     // Pending before the retry's timer exists, so that its call finds it.
     retry = d->retryPending = !outcome.accepted && outcome.retry && attempts < d->maxAttempts;

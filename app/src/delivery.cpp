@@ -265,11 +265,17 @@ std::optional<int> RetryDelaySeconds(int attempts) {
 }
 
 std::string SafeReply(std::string_view reply, std::string_view key, std::size_t maxBytes) {
-  std::string_view shown = rt::TextPrefix(reply, maxBytes);
+  // The relay may echo the request address, plain or percent-encoded, in
+  // any case. Masked before the cut, so that no piece of it stays at the cut.
+  std::string masked(reply);
+  if (key.size() >= 4) {
+    for (const std::string& form : {std::string(key), EncodePathSegment(key)}) {
+      masked = rt::ReplaceText(masked, form, "***", 1, std::nullopt, false);
+    }
+  }
+  const std::string_view shown = rt::TextPrefix(masked, maxBytes);
   std::string out = rt::PrintableText(shown);
-  // The relay may echo the request address; the key stays off the screen.
-  if (key.size() >= 4) out = rt::ReplaceText(out, key, "***");
-  if (shown.size() < reply.size()) out += kTruncatedMark;
+  if (shown.size() < masked.size()) out += kTruncatedMark;
   return out;
 }
 

@@ -197,6 +197,31 @@ TEST(SafeReply, ControlsAndKeyNeverReachTheScreen) {
   EXPECT_EQ(SafeReply("中文", ""), "中文");
 }
 
+// Wherever the key stands against the cut, no piece of it is shown; its
+// percent-encoded form and other cases of it are masked too.
+TEST(SafeReply, NoPieceOfTheKeyAtTheCut) {
+  const std::string key = "SCTfakeKEY1234567";
+  for (std::size_t at = kShownReplyBytes - key.size() - 2; at <= kShownReplyBytes + 2; ++at) {
+    const std::string reply = std::string(at, 'x') + "/" + key + ".send" + std::string(3000, 'y');
+    const std::string out = SafeReply(reply, key);
+    EXPECT_EQ(out.find("SCT"), std::string::npos) << "key at " << at;
+  }
+  const struct {
+    std::string reply, key, shown;
+  } cases[] = {
+      {"GET /sctfakekey1234567.send", "SCTfakeKEY1234567", "GET /***.send"},
+      {"path=/SCT1%E9%94%AEab.send", "SCT1键ab", "path=/***.send"},
+      {"path=/SCT1%e9%94%aeab.send", "SCT1键ab", "path=/***.send"},
+      {"a SCT1键ab b", "SCT1键ab", "a *** b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SafeReply(c.reply, c.key), c.shown) << c.reply;
+  // Inside the relay's own message, after its escapes are undone.
+  const DeliveryOutcome o =
+      JudgeDelivery(200, 0, B(R"({"code":40001,"message":"bad key \u0053CTfakeKEY1234567"})"),
+                    "SCTfakeKEY1234567");
+  EXPECT_EQ(o.detail, "bad key ***");
+}
+
 TEST(Banner, ExactBytes) {
   const std::string rule(74, '-');
   const std::string expected =

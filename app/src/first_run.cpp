@@ -10,6 +10,9 @@ std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
   rt::Console& console = *ctx.console;
   console.Write("请输入Server酱微信key\r\n");
   console.Write(rt::JoinTexts("key 文件: ", ShownText(keyPath.Display(), 400), "\r\n"));
+  // The key is a secret: its file is made for the owner alone before an
+  // editor gets to make it for everyone.
+  if (!rt::StatFile(keyPath).exists) rt::WriteFileBytes(keyPath, {}, rt::FileAccess::kOwnerOnly);
   const bool opened = ctx.openEditor && ctx.openEditor(keyPath);
   console.Write(opened ? "已用编辑器打开这个文件，填好 key 保存后重新运行；"
                          "也可以直接在这里粘贴 key 回车\r\n"
@@ -18,7 +21,8 @@ std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
   const std::string key = KeyFromFileText(console.ReadLine());
   if (key.empty()) return {};
   const std::string utf8 = rt::GbkToUtf8(key);
-  if (!rt::WriteFileBytes(keyPath, rt::Bytes(utf8.begin(), utf8.end()))) {
+  if (!rt::WriteFileBytes(keyPath, rt::Bytes(utf8.begin(), utf8.end()),
+                          rt::FileAccess::kOwnerOnly)) {
     console.Write("key 没能保存到这个文件，请自己编辑后重新运行\r\n");
     return {};
   }

@@ -4,12 +4,41 @@
 #include <unordered_map>
 #include <utility>
 
+#include "app/command_line.h"
 #include "app/history.h"
 #include "app/reminder.h"
 #include "runtime/datetime_text.h"
 
 namespace app {
 namespace {
+
+constexpr std::string_view kNoUsableTaskAtStart = "time.txt 里没有可用的任务，不会发送任何提醒\r\n";
+
+// The lines of `a` not matched by one of `b`, each line as often as it is
+// there more often.
+std::vector<std::string> Without(const std::vector<std::string>& a,
+                                 const std::vector<std::string>& b) {
+  std::unordered_map<std::string_view, int> left;
+  for (const auto& line : b) ++left[line];
+  std::vector<std::string> out;
+  for (const auto& line : a) {
+    const auto it = left.find(line);
+    if (it != left.end() && it->second > 0) {
+      --it->second;
+    } else {
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+bool Contains(const std::vector<std::string>& lines, std::string_view line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string RefusalLine(std::string_view line, std::string_view reason) {
+  return rt::JoinTexts("任务添加失败: ", ShownText(line), "\r\n     ", reason, "\r\n");
+}
 
 std::string TimeOfDay(const rt::SystemTime& t) {
   return rt::FormatText("%02d:%02d:%02d", t.hour, t.minute, t.second);
@@ -31,17 +60,23 @@ LiveSchedule& Live() {
 }
 
 void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
-                         std::string_view fileText) {
+                         std::optional<std::string_view> fileText) {
   AppContext& ctx = Context();
   const std::lock_guard lock(mutex_);
   scheduler_ = scheduler;
   lines_.clear();
+  inForce_.clear();
+  refused_.clear();
   tasks_.clear();
   said_ = false;
   ended_ = false;
   watch_ = FileWatch(stamp);
-  const std::vector<std::string> lines = ScheduleLines(fileText);
-  Apply(lines, std::vector<bool>(lines.size(), true), true);
+  if (!fileText) {
+    ctx.console->Write("time.txt 超过 1 MiB，没有读取\r\n");
+    ctx.console->Write(kNoUsableTaskAtStart);
+  } else {
+    Apply(ScheduleLines(*fileText), true);
+  }
   if (ctx.timers) {
     timers_ = ctx.timers;
   } else {
@@ -103,34 +138,19 @@ void LiveSchedule::Reload(const rt::FileStamp& stamp) {
     SayOnce("time.txt 里没有任务(为空、无法读取或只有注释)，继续使用现有的任务\r\n");
     return;
   }
+  const std::vector<std::string> reasons = RefusalReasons(lines, Context().clock->LocalTime().year);
+  if (std::all_of(reasons.begin(), reasons.end(), [](const auto& r) { return !r.empty(); })) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) text += RefusalLine(lines[i], reasons[i]);
+    SayOnce(text + "time.txt 里没有可用的任务，继续使用现有的任务\r\n");
+    return;
+  }
   said_ = false;
   if (lines == lines_) return;  // comments or blank lines changed
-  // A line is kept as often as it was there before; the rest are new.
-  std::unordered_map<std::string_view, int> before;
-  for (const auto& line : lines_) ++before[line];
-  std::vector<bool> isNew(lines.size(), false);
-  int added = 0;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const auto it = before.find(lines[i]);
-    if (it != before.end() && it->second > 0) {
-      --it->second;
-    } else {
-      isNew[i] = true;
-      ++added;
-    }
-  }
-  int removed = 0;
-  for (const auto& [line, count] : before) removed += count;
-  const bool changed = added > 0 || removed > 0;  // else only the order changed
-  if (changed) {
-    Context().console->Write(rt::JoinTexts("任务已更新: +", std::to_string(added), " -",
-                                           std::to_string(removed), "\r\n"));
-  }
-  Apply(lines, isNew, changed);
+  Apply(lines, false);
 }
 
-void LiveSchedule::Apply(const std::vector<std::string>& lines, const std::vector<bool>& isNew,
-                         bool tellNext) {
+void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
   AppContext& ctx = Context();
   std::vector<const char*> texts;
   texts.reserve(lines.size());
@@ -141,31 +161,52 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, const std::vecto
   // A scheduler that had no task at start has no timer yet.
   crontab_Start(scheduler_);
 
+  const int year = ctx.clock->LocalTime().year;
+  // What the scheduler runs now, against what it ran before: each change is
+  // told, and nothing else (a reordering, a comment).
+  std::vector<std::string> inForce, refused;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    (accepted[i] ? inForce : refused).push_back(lines[i]);
+  const std::vector<std::string> started = Without(inForce, inForce_);
+  const std::vector<std::string> stopped = Without(inForce_, inForce);
+  const std::vector<std::string> newlyRefused = Without(refused, refused_);
+  const std::vector<std::string> reasons =
+      newlyRefused.empty() ? std::vector<std::string>() : RefusalReasons(lines, year);
+  std::string report;
+  if (!atStart && (!started.empty() || !stopped.empty())) {
+    report += rt::JoinTexts("任务已更新: +", std::to_string(started.size()), " -",
+                            std::to_string(stopped.size()), "\r\n");
+  }
+  for (const auto& line : stopped) report += rt::JoinTexts("任务已停止: ", ShownText(line), "\r\n");
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (accepted[i] && Contains(started, lines[i])) {
+      report += rt::JoinTexts("任务已添加", rt::PrintableText(lines[i]), "\r\n\r\n\r\n");
+    } else if (!accepted[i] && Contains(newlyRefused, lines[i])) {
+      report += RefusalLine(lines[i], reasons[i]);
+    }
+  }
+  const bool changed = atStart || !started.empty() || !stopped.empty();
+  if (atStart && inForce.empty()) report += kNoUsableTaskAtStart;
+
   // The schedules of kept tasks are kept too; new ones are parsed once more.
   std::unordered_map<std::string_view, std::size_t> old;
   for (std::size_t i = 0; i < tasks_.size(); ++i) old.emplace(tasks_[i].line(), i);
-  const int year = ctx.clock->LocalTime().year;
   std::vector<cron::Schedule> tasks;
-  tasks.reserve(lines.size());
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (isNew[i]) {
-      ctx.console->Write(
-          accepted[i]
-              ? rt::JoinTexts("任务已添加", rt::PrintableText(lines[i]), "\r\n\r\n\r\n")
-              : rt::JoinTexts("任务添加失败(格式错误或任务名重复): ", rt::PrintableText(lines[i]),
-                              "\r\n"));
-    }
-    if (!accepted[i]) continue;
-    const auto kept = old.find(lines[i]);
+  tasks.reserve(inForce.size());
+  for (const auto& line : inForce) {
+    const auto kept = old.find(line);
     if (kept != old.end()) {
       tasks.push_back(tasks_[kept->second]);
-    } else if (auto schedule = cron::Schedule::Parse(lines[i], year)) {
+    } else if (auto schedule = cron::Schedule::Parse(line, year)) {
       tasks.push_back(std::move(*schedule));
     }
   }
   tasks_ = std::move(tasks);
   lines_ = lines;
-  if (tellNext) ctx.console->Write(NextReminderLine());
+  inForce_ = std::move(inForce);
+  refused_ = std::move(refused);
+  if (changed) report += NextReminderLine();
+  ctx.console->Write(report);
 }
 
 std::string LiveSchedule::NextReminderLine() const {

@@ -107,8 +107,9 @@ class LiveTest : public ::testing::Test {
   // Starts the program; returns once it waits for a console line.
   void Start(const std::string& schedule) {
     Edit(schedule);
+    const int reads = console_.Reads();
     main_ = std::thread([this] { result_ = ReminderMain(); });
-    console_.WaitForReads(1);
+    console_.WaitForReads(reads + 1);
   }
   void Quit() {
     console_.Type("q");
@@ -163,8 +164,11 @@ TEST_F(LiveTest, AnEditIsAppliedAndReported) {
   Edit("# 秒 分 时 日 月 星期 年 任务名\n0 0 12 * * * * keep\n* * * * * * * new\nbad line\n");
   Step(1000);
   EXPECT_EQ(Fresh(),
-            "任务已更新: +2 -1\r\n任务已添加* * * * * * * new\r\n\r\n\r\n"
-            "任务添加失败(格式错误或任务名重复): bad line\r\n下次提醒: 2026-12-06 09:00:02\r\n");
+            "任务已更新: +1 -1\r\n任务已停止: 0 0 13 * * * * gone\r\n"
+            "任务已添加* * * * * * * new\r\n\r\n\r\n"
+            "任务添加失败: bad line\r\n"
+            "     应有 7 个时间项和 1 个任务名，各用一个空格隔开；这一行分出 2 项\r\n"
+            "下次提醒: 2026-12-06 09:00:02\r\n");
   Step(1000);  // the new task fires from the next second on
   EXPECT_EQ(Count(Fresh(), "  推送完成 [new]\r\n"), 1);
 
@@ -193,7 +197,8 @@ TEST_F(LiveTest, AFileWithoutTasksKeepsTheCurrentOnesAndSaysSoOnce) {
 
   Edit("* * * * * * * every\n");
   Step(1000);
-  EXPECT_NE(Fresh().find("任务已更新: +0 -1\r\n下次提醒: "), std::string::npos);
+  EXPECT_NE(Fresh().find("任务已更新: +0 -1\r\n任务已停止: 0 0 12 * * * * noon\r\n下次提醒: "),
+            std::string::npos);
   // In the way of the file: a folder of its name cannot be read.
   fs::remove(dir_ / "time.txt");
   fs::create_directories(dir_ / "time.txt");
@@ -208,6 +213,105 @@ TEST_F(LiveTest, AFileWithoutTasksKeepsTheCurrentOnesAndSaysSoOnce) {
   Step(1000);
   EXPECT_NE(Fresh().find("time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n"),
             std::string::npos);
+}
+
+// After a reload the tasks in force are those a fresh start on the file would
+// install (the first line of a name wins, names folded), and the console says
+// what stopped, what started and which line was refused.
+TEST_F(LiveTest, AReloadWithDuplicateNamesMatchesAFreshStart) {
+  const std::string dup = "     任务名 \"A\" 与前面的任务重复 (不分大小写)\r\n";
+  const struct Case {
+    const char* name;
+    std::string start, edit, report;
+    int firingsIn6s;  // of the one task in force afterwards
+  } cases[] = {
+      {"a new line above takes the name", "* * * * * * * A\n",
+       "*/3 * * * * * * A\n* * * * * * * A\n",
+       "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加*/3 * * * * * * A\r\n\r\n\r\n"
+       "任务添加失败: * * * * * * * A\r\n" +
+           dup,
+       2},
+      {"two lines of one name swapped", "*/3 * * * * * * A\n* * * * * * * A\n",
+       "* * * * * * * A\n*/3 * * * * * * A\n",
+       "任务已更新: +1 -1\r\n任务已停止: */3 * * * * * * A\r\n任务已添加* * * * * * * A\r\n\r\n\r\n"
+       "任务添加失败: */3 * * * * * * A\r\n" +
+           dup,
+       6},
+      {"a name in another case above", "* * * * * * * A\n", "*/3 * * * * * * a\n* * * * * * * A\n",
+       "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加*/3 * * * * * * a\r\n\r\n\r\n"
+       "任务添加失败: * * * * * * * A\r\n" +
+           dup,
+       2},
+      {"a refused line moved: nothing changes", "* * * * * * * A\n*/3 * * * * * * a\n",
+       "*/3 * * * * * * x\n* * * * * * * A\n*/3 * * * * * * a\n",
+       "任务已更新: +1 -0\r\n任务已添加*/3 * * * * * * x\r\n\r\n\r\n", -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(c.start);
+    Step(0);
+    Fresh();
+    Edit(c.edit);
+    Step(1000);
+    const std::string report = Fresh();
+    EXPECT_EQ(report.substr(0, report.find("下次提醒")), c.report);
+    if (c.firingsIn6s >= 0) {
+      sim_.Advance(0);
+      Step(6000);
+      EXPECT_EQ(Count(Fresh(), "  推送完成\r\n"), c.firingsIn6s);
+    }
+    Quit();
+    WaitForDeliveries();
+    DestroyAppScheduler();
+    CreateAppScheduler();
+  }
+}
+
+// A schedule whose every line is refused: at start the refusals and a clear
+// word that nothing will be sent (not the default schedule); on a reload, the
+// tasks in force go on and the trouble is said once.
+TEST_F(LiveTest, AScheduleWithoutAUsableLineIsSaid) {
+  Start("0 60 9 * * * * 坏\n");
+  Step(0);
+  std::string out = Fresh();
+  EXPECT_NE(
+      out.find("任务添加失败: 0 60 9 * * * * 坏\r\n     第 2 项(分) \"60\": 60 超出范围 0-59\r\n"
+               "time.txt 里没有可用的任务，不会发送任何提醒\r\n"),
+      std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("定时提醒"), std::string::npos);
+  EXPECT_EQ(out.find("下次提醒"), std::string::npos);
+  Quit();
+  WaitForDeliveries();
+  DestroyAppScheduler();
+  CreateAppScheduler();
+
+  Start("* * * * * * * every\n");
+  Step(0);
+  Fresh();
+  Edit("0 60 9 * * * * 坏\n");
+  Step(1000);
+  Edit("0 60 9 * * * * 坏\n5/15 * * * * * * 又坏\n");
+  Step(1000);
+  out = Fresh();
+  EXPECT_EQ(Count(out, "time.txt 里没有可用的任务，继续使用现有的任务\r\n"), 1) << out;
+  EXPECT_EQ(Count(out, "任务添加失败: 0 60 9 * * * * 坏\r\n"), 1) << out;
+  EXPECT_EQ(Count(out, "任务已停止"), 0);
+  Step(1000);
+  Step(1000);
+  EXPECT_EQ(Count(Fresh(), "  推送完成\r\n"), 2);  // every second, as before
+}
+
+// A time.txt over 1 MiB is not read at start either: no task, said so.
+TEST_F(LiveTest, AnOversizedScheduleIsRefusedAtStart) {
+  Start(std::string(kMaxScheduleBytes, '#') + "\n* * * * * * * x\n");
+  Step(0);
+  const std::string out = Fresh();
+  EXPECT_NE(
+      out.find("time.txt 超过 1 MiB，没有读取\r\ntime.txt 里没有可用的任务，不会发送任何提醒\r\n"),
+      std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("任务已添加"), std::string::npos);
 }
 
 // A line added, one removed and one kept, a hundred times at random moments:

@@ -123,7 +123,11 @@ int ReminderMain() {
   const std::string key = ReadKey();
   // The stamp first: a change made while the file is read is seen later.
   const rt::FileStamp scheduleStamp = rt::StatFile(ProgramFile(kScheduleFile));
-  const std::string scheduleText = FileText(rt::ReadFileBytes(ProgramFile(kScheduleFile)));
+  // A file too big is not read, at start as on a reload.
+  std::optional<std::string> scheduleText;
+  if (scheduleStamp.size <= kMaxScheduleBytes) {
+    scheduleText = FileText(rt::ReadFileBytes(ProgramFile(kScheduleFile)));
+  }
   ResetHistoryReport();
 
   ctx.console->SetTitle(kTitle);

@@ -93,6 +93,7 @@ class ReminderTest : public ::testing::Test {
                          "https://site.example"};
     context_.openEditor = [this](const rt::Path& path) {
       editorPath_ = path.Display();
+      editorMode_ = fs::status(dir_ / "weskey.txt").permissions() & fs::perms::all;
       return true;
     };
     context_.pause = [this] { ++pauses_; };
@@ -130,6 +131,7 @@ class ReminderTest : public ::testing::Test {
   AppContext context_;
   fs::path dir_;
   std::string editorPath_;
+  fs::perms editorMode_ = fs::perms::unknown;
   int pauses_ = 0;
 };
 
@@ -170,6 +172,10 @@ TEST_F(ReminderTest, KeyTypedAtThePromptIsSavedAndUsed) {
   EXPECT_EQ(Run({" \tSCT1typed \t", "q", ""}), 0);
   EXPECT_EQ(ReadBack(dir_ / "weskey.txt"), "SCT1typed");
   EXPECT_FALSE(fs::exists(dir_ / "weskey.txt.tmp"));
+  // A secret: the owner's alone, from the moment the editor could see it.
+  EXPECT_EQ(editorMode_, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dir_ / "weskey.txt").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   const auto requests = relay_.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].path, "/SCT1typed.send");
@@ -229,9 +235,12 @@ TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {
                                       "0 30 9 * * * * 早\r\n0 0 12 * * * * 午\r\n"));
   EXPECT_EQ(Run({"q", ""}), 0);
   const std::string out = console_.Output();
-  EXPECT_NE(out.find("任务已添加0 30 9 * * * * 早\r\n\r\n\r\n任务添加失败(格式错误或任务名重复): "
-                     "5/15 * * * * * * bad\r\n任务添加失败(格式错误或任务名重复): "
-                     "0 30 9 * * * * 早\r\n任务已添加0 0 12 * * * * 午\r\n\r\n\r\n"
+  // Each refusal says why, as --check does.
+  EXPECT_NE(out.find("任务已添加0 30 9 * * * * 早\r\n\r\n\r\n任务添加失败: 5/15 * * * * * * bad\r\n"
+                     "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
+                     "任务添加失败: 0 30 9 * * * * 早\r\n"
+                     "     任务名 \"早\" 与前面的任务重复 (不分大小写)\r\n"
+                     "任务已添加0 0 12 * * * * 午\r\n\r\n\r\n"
                      "下次提醒: 2026-12-06 09:30:00\r\n"),
             std::string::npos)
       << out;

@@ -42,6 +42,10 @@ class ScriptedConsole final : public rt::Console {
     lines_.push_back(std::move(line));
     changed_.notify_all();
   }
+  int Reads() {
+    const std::lock_guard lock(mutex_);
+    return reads_;
+  }
   void WaitForReads(int n) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return reads_ >= n; });

@@ -130,15 +130,22 @@ bool WriteAll(int fd, const Bytes& bytes) {
 
 }  // namespace
 
-bool WriteFileBytes(const Path& path, const Bytes& bytes) {
+bool WriteFileBytes(const Path& path, const Bytes& bytes, FileAccess access) {
   const std::string& local = path.native();
   const std::string temp = local + ".tmp";
   // The replacement keeps the permissions of the file it replaces.
   struct stat old {};
-  const mode_t mode = ::stat(local.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  const bool replacing = ::stat(local.c_str(), &old) == 0;
+  mode_t mode = replacing ? (old.st_mode & 07777) : 0644;
+  const bool secret = access == FileAccess::kOwnerOnly;
+  if (secret) mode = (mode & 0700) | 0600;
+  // A stale temporary file would keep its own mode.
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes);
+  // The umask may have taken bits the old file had; a secret gets no more.
+  bool ok = !(replacing || secret) || ::fchmod(fd, mode) == 0;
+  ok = ok && WriteAll(fd, bytes);
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (ok && ::rename(temp.c_str(), local.c_str()) == 0) return true;

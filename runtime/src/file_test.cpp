@@ -165,6 +165,17 @@ TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
   EXPECT_TRUE(WriteFileBytes(path, some));
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+  // A secret is for its owner alone, new or replacing a file others could read.
+  constexpr auto kOwner = fs::perms::owner_read | fs::perms::owner_write;
+  for (const bool existed : {false, true}) {
+    fs::remove(file);
+    if (existed) {
+      Write("key.txt", "old");
+      fs::permissions(file, kOwner | fs::perms::group_read | fs::perms::others_read);
+    }
+    EXPECT_TRUE(WriteFileBytes(path, some, FileAccess::kOwnerOnly));
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, kOwner) << existed;
+  }
 #endif
 }
 

@@ -117,7 +117,7 @@ bool WriteAll(HANDLE h, const Bytes& bytes) {
 
 }  // namespace
 
-bool WriteFileBytes(const Path& path, const Bytes& bytes) {
+bool WriteFileBytes(const Path& path, const Bytes& bytes, FileAccess /*access*/) {
   const std::wstring file(WidePath(path));
   const std::wstring temp = file + L".tmp";
   HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -39,6 +39,11 @@ struct ScheduleCheck {
 // each line with "OK" and its next three firing times, or why it is refused.
 ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now);
 
+// Why each line of a schedule is refused at a fresh start, "" for a line that
+// is installed: its fault, or that its name repeats an earlier task's. The
+// --check report, the start and the reload all say it this way.
+std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, int currentYear);
+
 // Why a line is refused, in the console's words ("第 2 项(分) ...").
 std::string RefusalText(const cron::Refusal& refusal);
 

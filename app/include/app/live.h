@@ -43,17 +43,20 @@ class FileWatch {
 class LiveSchedule {
  public:
   // Applies the file's text read at start (the default line when it holds no
-  // task), confirming or reporting each line, starts the scheduler, and
-  // watches the file from `stamp` on.
-  void Begin(crontab_handle* scheduler, const rt::FileStamp& stamp, std::string_view fileText);
+  // task; nullopt: too big to read, no task), confirming or refusing each
+  // line, starts the scheduler, and watches the file from `stamp` on.
+  void Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
+             std::optional<std::string_view> fileText);
   // No look at the file and no retry starts after this returns.
   void End();
 
   // One look at time.txt; the watch's timer calls it.
   void LookAtFile();
-  // Reads time.txt and applies it: kept lines keep their tasks, removed ones
-  // stop, new ones start. A file without a task line (empty, unreadable,
-  // only comments) or too big changes nothing and is reported once.
+  // Reads time.txt and applies it: the tasks in force become those a fresh
+  // start on the file would install (the first line of a name wins); the
+  // console names what stopped, what started and each line newly refused.
+  // A file without a usable line (empty, unreadable, only comments or
+  // refused lines) or too big changes nothing and is reported once.
   void Reload(const rt::FileStamp& stamp);
 
   // Names the reminders due in the seconds first..last (LocalSeconds).
@@ -69,14 +72,16 @@ class LiveSchedule {
 
  private:
   // With the lock held.
-  void Apply(const std::vector<std::string>& lines, const std::vector<bool>& isNew, bool tellNext);
+  void Apply(const std::vector<std::string>& lines, bool atStart);
   void SayOnce(std::string_view text);
   std::string NextReminderLine() const;
 
   std::mutex mutex_;
   crontab_handle* scheduler_ = nullptr;
   std::vector<std::string> lines_;     // the task lines last applied, in file order
-  std::vector<cron::Schedule> tasks_;  // the accepted ones
+  std::vector<std::string> inForce_;   // the accepted ones
+  std::vector<std::string> refused_;   // the others
+  std::vector<cron::Schedule> tasks_;  // the accepted ones, parsed
   FileWatch watch_;
   bool said_ = false;  // the file's trouble was reported
   bool ended_ = true;

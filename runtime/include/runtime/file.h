@@ -21,7 +21,12 @@ Bytes ReadFileBytes(const Path& path);
 // beside it, which then takes the file's place, so a reader sees the old
 // content or the new one, never a part. False (and the file untouched) when
 // any step fails.
-bool WriteFileBytes(const Path& path, const Bytes& bytes);
+//   kOwnerOnly: readable by the owner alone (a secret): on POSIX a new file
+//   is made with mode 0600 and a replaced one loses its group and other
+//   bits; on Windows the folder's own permissions apply, as for any file.
+enum class FileAccess { kAsBefore, kOwnerOnly };
+bool WriteFileBytes(const Path& path, const Bytes& bytes,
+                    FileAccess access = FileAccess::kAsBefore);
 
 // What the system's own editors expect of a text file the program writes:
 // its line end, and the mark a new UTF-8 file starts with (Notepad before

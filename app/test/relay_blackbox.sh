@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The built program with real timers against a scripted local relay: the
+# test message, a scheduled delivery, a retry that succeeds and one that
+# gives up, no retry after a refusal, two tasks of one second against a
+# silent relay, a live edit of time.txt, and "q" with a retry pending. Each
+# case runs in a folder of its own, all at once, so the whole takes about as
+# long as the longest (the program's own 10 s and 30 s retry delays).
+#   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
+# EXE takes its relay address from REMINDER_TEST_RELAY.
+set -uo pipefail
+exe=$1
+shift
+runner=("$@")
+here=$(cd "$(dirname "$0")" && pwd)
+encoding=UTF-8
+lead=6  # seconds from start to a task's firing: room for the program to start
+if [[ "$exe" == *.exe ]]; then
+  encoding=GBK
+  lead=12
+fi
+work=$(mktemp -d)
+trap 'touch "$work"/*/stop 2>/dev/null; sleep 0.3; rm -rf "$work"' EXIT
+
+# --- helpers, used inside a case; $dir is the case's folder ---
+text() { iconv -f "$encoding" -t UTF-8 2>/dev/null < "$dir/out" | tr -d '\r'; }
+logText() { tr -d '\r' 2>/dev/null < "$dir/prog/reminder.log" | sed 's/^\xEF\xBB\xBF//'; }
+requests() { [[ -f "$dir/requests" ]] && wc -l < "$dir/requests" || echo 0; }
+waitUntil() {  # waitUntil SECONDS COMMAND...: true once the command is
+  local end=$((SECONDS + $1))
+  while ((SECONDS < end)); do
+    "${@:2}" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+outHas() { grep -qF -- "$1" <<< "$(text)"; }
+logHas() { grep -qF -- "$1" <<< "$(logText)"; }
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then
+    echo "ok" >> "$dir/result"
+  else
+    {
+      echo "FAILED: $name: $1"
+      echo "--- console ---"; text; echo "--- reminder.log ---"; logText
+      echo "--- relay ---"; cat "$dir/requests" 2>/dev/null; echo "---"
+    } >> "$dir/result"
+  fi
+}
+# A schedule line firing once at the epoch second: "S M H D M * Y NAME".
+lineAt() { echo "$(date -d "@$1" '+%-S %-M %-H %-d %-m') * $(date -d "@$1" +%Y) $2"; }
+lineIn() { lineAt $(($(date +%s) + $1)) "$2"; }
+# Arrival (ms) of request n (1-based).
+arrival() { sed -n "${1}p" "$dir/requests" | cut -f1; }
+
+# run NAME SCHEDULE FEEDER BEHAVIOUR...: starts the relay and the program in
+# $work/NAME, the program's input coming from the function FEEDER.
+run() {
+  name=$1 dir=$work/$1
+  local schedule=$2 feeder=$3
+  shift 3
+  mkdir -p "$dir/prog"
+  node "$here/script_relay.js" "$dir" "$@" 2> "$dir/relay.err" &
+  waitUntil 10 test -s "$dir/port" || { echo "FAILED: $name: relay did not start" >> "$dir/result"; return; }
+  cp "$exe" "$dir/prog/"
+  printf 'SCT1blackbox' > "$dir/prog/weskey.txt"
+  printf '%b' "$schedule" > "$dir/prog/time.txt"
+  local started=$(date +%s)
+  ("$feeder" | (cd "$dir/prog" && REMINDER_TEST_RELAY="http://127.0.0.1:$(cat "$dir/port")/" \
+      LC_ALL=C.UTF-8 timeout 150 "${runner[@]}" "./$(basename "$exe")" > "$dir/out" 2>&1))
+  code=$?
+  ended=$(date +%s)
+  touch "$dir/stop"
+  check "exit code 0 (was $code)" test "$code" -eq 0
+  check "never the key" bash -c "! grep -qF SCT1blackbox '$dir/out' '$dir/prog/reminder.log'"
+  [[ $((ended - started)) -lt 140 ]] || echo "FAILED: $name: ran into the time limit" >> "$dir/result"
+}
+quit() { printf 'q\n'; sleep 0.5; printf '\n'; }
+lines() { [[ $(logText | wc -l) -ge $1 ]]; }
+
+# --- the cases ---
+caseTestMessage() {
+  feed() { waitUntil 60 outHas "测试完成" && quit; }
+  run test-message '0 0 0 1 1 * 30000 never\r\n' feed ok
+  check "verdict" outHas "  推送完成"
+  check "one history line" test "$(logText | wc -l)" -eq 1
+  check "history line" logHas "	(测试)	推送完成	1	200	"
+  check "form as composed" grep -qF '"text":"鹤溪堂整点报时:' "$dir/requests"
+}
+
+caseScheduled() {
+  local at=$(($(date +%s) + lead))
+  feed() { waitUntil $((lead + 30)) lines 2 && quit; }
+  run scheduled "$(lineAt "$at" 到点)\r\n" feed ok
+  check "history line" logHas "$(date -d "@$at" '+%Y-%m-%d %H:%M:%S')	到点	推送完成	1	200	"
+  check "two lines in all" test "$(logText | wc -l)" -eq 2
+  local want=${at}000
+  check "arrives in its second" test $(( $(arrival 2) - want )) -lt 3000
+  check "not early" test "$(arrival 2)" -ge "$want"
+}
+
+caseRetrySucceeds() {
+  feed() { waitUntil $((lead + 45)) lines 2 && quit; }
+  run retry-succeeds "$(lineIn "$lead" 重试成功)\r\n" feed ok 503 ok
+  check "retry announced" outHas " HTTP 503 <html>busy</html>，10 秒后第 1 次重试"
+  check "history line" logHas "	重试成功	推送完成	2	200	"
+  check "three requests" test "$(requests)" -eq 3
+  check "retry after its delay" test $(( $(arrival 3) - $(arrival 2) )) -ge 9000
+}
+
+caseRetryGivesUp() {
+  feed() { waitUntil $((lead + 80)) lines 2 && quit; }
+  run retry-gives-up "$(lineIn "$lead" 放弃)\r\n" feed ok 503
+  check "first retry" outHas "，10 秒后第 1 次重试"
+  check "second retry" outHas "，30 秒后第 2 次重试"
+  check "one final verdict" test "$(text | grep -c '  推送失败')" -eq 1
+  check "history line" logHas "	放弃	推送失败	3	503	"
+  check "four requests" test "$(requests)" -eq 4
+}
+
+caseRefusal() {
+  feed() { waitUntil $((lead + 30)) lines 2 && sleep 12 && quit; }
+  run refusal "$(lineIn "$lead" 拒绝)\r\n" feed ok refuse
+  check "relay's reason" outHas " 今日额度已用完"
+  check "no retry" bash -c "! grep -q 重试 <<< \"\$(iconv -f $encoding -t UTF-8 < '$dir/out')\""
+  check "history line" logHas "	拒绝	推送失败	1	200	今日额度已用完"
+  check "two requests" test "$(requests)" -eq 2
+}
+
+caseSameSecondSilent() {
+  feed() { waitUntil $((lead + 30)) bash -c "[[ \$(wc -l 2>/dev/null < '$dir/requests') -ge 3 ]]" && quit; }
+  local at=$(($(date +%s) + lead))
+  run same-second "$(lineAt "$at" 甲)\r\n$(lineAt "$at" 乙)\r\n" feed ok silent
+  check "both reached the relay" test "$(requests)" -eq 3
+  check "within a second of each other" test $(( $(arrival 3) - $(arrival 2) )) -lt 1000
+  check "甲 settled at the end" logHas "	甲	推送失败	1	-	程序结束时仍未收到回复"
+  check "乙 settled at the end" logHas "	乙	推送失败	1	-	程序结束时仍未收到回复"
+  check "three lines in all" test "$(logText | wc -l)" -eq 3
+}
+
+caseLiveEdit() {
+  feed() {
+    waitUntil 60 outHas "测试完成" || return
+    printf '0 0 0 1 1 * 30000 never\r\n%s\r\n' "$(lineIn 4 新任务)" > "$dir/prog/time.txt"
+    waitUntil 40 lines 2 && quit
+  }
+  run live-edit '0 0 0 1 1 * 30000 never\r\n' feed ok
+  check "change announced" outHas "任务已更新: +1 -0"
+  check "history line" logHas "	新任务	推送完成	1	200	"
+}
+
+caseQuitWithRetryPending() {
+  feed() {
+    waitUntil $((lead + 30)) outHas "10 秒后第 1 次重试" && date +%s%3N > "$dir/quit-at" && quit
+  }
+  run quit-pending "$(lineIn "$lead" 待重试)\r\n" feed ok 503
+  check "verdict at q" outHas " HTTP 503 <html>busy</html>，程序结束，不再重试"
+  check "history line" logHas "	待重试	推送失败	1	503	"
+  check "no retry sent" test "$(requests)" -eq 2
+  check "quit hint last" test "$(text | tail -n 1)" = "再按一次回车退出"
+}
+
+cases=(caseTestMessage caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
+  caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending)
+for c in "${cases[@]}"; do "$c" & done
+wait
+passed=$(cat "$work"/*/result 2>/dev/null | grep -c '^ok$')
+failed=$(cat "$work"/*/result 2>/dev/null | grep -c '^FAILED')
+cat "$work"/*/result | grep -v '^ok$'
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 && $passed -gt 0 ]]

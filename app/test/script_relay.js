@@ -1,0 +1,82 @@
+// A push relay on 127.0.0.1 that answers as a script says, for tests of the
+// built program with real timers.
+// Usage: node script_relay.js DIR [BEHAVIOUR...]
+// Listens on an ephemeral port and writes it to DIR/port. Request n gets
+// BEHAVIOUR n; past the last one, the last one again ("cycle:a,b,c" goes
+// round a, b, c for ever). Each request is logged to DIR/requests as one
+// line: arrival in ms since the epoch, tab, behaviour, tab, path, tab, the
+// form's text and desp as JSON (parsed as servers parse forms). Ends when
+// DIR/stop appears, and after ten minutes (or RELAY_MINUTES) in any case.
+// Behaviours:
+//   ok       200 {"code":0}           refuse  200 {"code":40001,"message":"..."}
+//   503      503 with a page          429     429 with a page
+//   close    reads the request, closes the connection without a word
+//   silent   reads the request, never answers
+//   trickle  200 chunked, one byte every 500 ms, never ending
+'use strict';
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+
+const dir = process.argv[2];
+const script = process.argv.slice(3);
+if (!dir || script.length === 0) {
+  console.error('usage: node script_relay.js DIR BEHAVIOUR...');
+  process.exit(2);
+}
+const cycle = script.length === 1 && script[0].startsWith('cycle:') ?
+  script[0].slice(6).split(',') : null;
+let served = 0;
+const held = new Set();
+
+function behaviourFor(n) {
+  if (cycle) return cycle[n % cycle.length];
+  return script[Math.min(n, script.length - 1)];
+}
+
+function answer(res, status, body) {
+  const bytes = Buffer.from(body);
+  res.writeHead(status, {'Content-Type': 'application/json', 'Content-Length': bytes.length});
+  res.end(bytes);
+}
+
+const server = http.createServer((req, res) => {
+  const chunks = [];
+  req.on('data', (c) => chunks.push(c));
+  req.on('end', () => {
+    const behaviour = behaviourFor(served++);
+    const form = new URLSearchParams(Buffer.concat(chunks).toString('utf8'));
+    fs.appendFileSync(path.join(dir, 'requests'), [
+      Date.now(), behaviour, req.url,
+      JSON.stringify({text: form.get('text'), desp: form.get('desp')}),
+    ].join('\t') + '\n');
+    switch (behaviour) {
+      case 'ok': return answer(res, 200, '{"code":0,"message":"","data":{"pushid":"1"}}');
+      case 'refuse': return answer(res, 200, '{"code":40001,"message":"今日额度已用完"}');
+      case '503': return answer(res, 503, '<html>busy</html>');
+      case '429': return answer(res, 429, '<html>slow down</html>');
+      case 'close': return req.socket.destroy();
+      case 'silent': held.add(req.socket); return;
+      case 'trickle': {
+        res.writeHead(200, {'Content-Type': 'application/json'});
+        const timer = setInterval(() => res.write('x'), 500);
+        req.socket.on('close', () => clearInterval(timer));
+        held.add(req.socket);
+        return;
+      }
+      default: return answer(res, 500, 'unknown behaviour ' + behaviour);
+    }
+  });
+});
+server.keepAliveTimeout = 1000;
+server.listen(0, '127.0.0.1', () => {
+  const port = path.join(dir, 'port');
+  fs.writeFileSync(port + '.part', String(server.address().port));
+  fs.renameSync(port + '.part', port);
+});
+function end() {
+  for (const socket of held) socket.destroy();
+  process.exit(0);
+}
+setInterval(() => { if (fs.existsSync(path.join(dir, 'stop'))) end(); }, 200);
+setTimeout(end, Number(process.env.RELAY_MINUTES || 10) * 60000);

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Soak run of the built program against a local relay that cycles through
+# answering, 503, 429, closing, staying silent and trickling, with tasks
+# firing every few seconds and two slower ones whose failures are retried.
+# By hand, not in CI:
+#   bench/soak.sh [MINUTES] [EXE]    (default 10; build/default/app/reminder_local_relay)
+# It checks that every firing has exactly one history line (no gap, no
+# double, per task, between its first and last line) and reports resident
+# memory, threads and CPU after a minute's warm-up and at the end.
+set -euo pipefail
+minutes=${1:-10}
+top=$(cd "$(dirname "$0")/.." && pwd)
+exe=${2:-$top/build/default/app/reminder_local_relay}
+work=$(mktemp -d)
+trap 'touch "$work/stop"; sleep 0.3; rm -rf "$work"' EXIT
+mkdir -p "$work/prog"
+cp "$exe" "$work/prog/reminder"
+printf 'SCT1soak' > "$work/prog/weskey.txt"
+cat > "$work/prog/time.txt" <<'TASKS'
+*/3 * * * * * * 三秒
+*/5 * * * * * * 五秒
+*/7 * * * * * * 七秒
+0,30 * * * * * * 半分
+15 * * * * * * 每分
+TASKS
+RELAY_MINUTES=$((minutes + 2)) node "$top/app/test/script_relay.js" "$work" \
+  cycle:ok,503,429,close,silent,trickle 2> "$work/relay.err" &
+for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
+seconds=$((minutes * 60))
+(sleep "$seconds"; printf 'q\n'; sleep 1; printf '\n') |
+  (cd "$work/prog" && REMINDER_TEST_RELAY="http://127.0.0.1:$(cat "$work/port")/" \
+    ./reminder > "$work/out" 2>&1) &
+program=$!
+sleep 1
+pid=$(pgrep -n -f "$work/prog/reminder" || pgrep -n -x reminder)
+ticks=$(getconf CLK_TCK)
+sample() {  # resident KiB, threads, CPU seconds
+  local rss threads cpu
+  rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")
+  threads=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
+  cpu=$(awk -v t="$ticks" '{printf "%.2f", ($14 + $15) / t}' "/proc/$pid/stat")
+  echo "$rss $threads $cpu"
+}
+sleep 60
+read -r rss0 threads0 cpu0 <<< "$(sample)"
+peakThreads=$threads0
+for ((i = 60; i < seconds - 5; i += 5)); do
+  sleep 5
+  t=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
+  ((t > peakThreads)) && peakThreads=$t
+done
+read -r rss1 threads1 cpu1 <<< "$(sample)"
+wait "$program"
+log="$work/prog/reminder.log"
+lines=$(wc -l < "$log")
+requests=$(wc -l < "$work/requests")
+# Per task: its scheduled seconds in the log must be exactly the firings
+# between its first and last line.
+report=$(python3 - "$log" <<'PY'
+import sys, datetime, collections
+rows = [l.rstrip('\n').split('\t') for l in open(sys.argv[1], encoding='utf-8-sig')]
+steps = {'三秒': lambda s: s % 3 == 0, '五秒': lambda s: s % 5 == 0, '七秒': lambda s: s % 7 == 0,
+         '半分': lambda s: s in (0, 30), '每分': lambda s: s == 15}
+seen = collections.defaultdict(list)
+verdicts = collections.Counter()
+for r in rows:
+    if r[1] in steps:
+        seen[r[1]].append(datetime.datetime.strptime(r[0], '%Y-%m-%d %H:%M:%S'))
+    verdicts[(r[2], r[3])] += 1
+bad = 0
+for task, times in seen.items():
+    t, last, want = min(times), max(times), []
+    while t <= last:
+        if steps[task](t.second): want.append(t)
+        t += datetime.timedelta(seconds=1)
+    if sorted(times) != want:
+        bad += 1
+        print(f'{task}: {len(times)} lines for {len(want)} firings')
+print('firings accounted for' if bad == 0 else f'{bad} tasks with gaps or doubles')
+print('verdicts (verdict, attempts): ' + ', '.join(f'{k[0]}×{k[1]}: {v}' for k, v in sorted(verdicts.items())))
+PY
+)
+echo "soak: $minutes min, 5 tasks, relay cycling ok/503/429/close/silent/trickle"
+echo "history lines: $lines; requests at the relay: $requests"
+echo "$report"
+echo "resident memory: ${rss0} KiB after 1 min, ${rss1} KiB at the end"
+echo "threads: $threads0 after 1 min, $threads1 at the end, $peakThreads at most"
+echo "CPU: $(awk -v a="$cpu0" -v b="$cpu1" -v s="$((seconds - 60))" 'BEGIN {printf "%.2f s over the last %d s (%.2f %%)", b - a, s, 100 * (b - a) / s}')"
+grep -q "firings accounted for" <<< "$report"
