@@ -162,7 +162,8 @@ void OnReminderTrigger(double fireTime, const char* taskName) {
   Deliveries().Post([fireTime, name = std::string(taskName ? taskName : "")] {
     AppContext& ctx = Context();
     Deliver(std::make_shared<Delivery>(
-        Delivery{fireTime, name, ComposeReminder(*ctx.clock, ctx.settings.siteUrl)}));
+        Delivery{fireTime, name,
+                 ComposeReminder(*ctx.clock, ctx.settings.siteUrl, name, Live().MessageOf(name))}));
   });
 }
 
