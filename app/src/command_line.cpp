@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "app/message.h"
 #include "app/reminder.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
@@ -25,6 +26,38 @@ std::string FoldedName(std::string_view name) {
 
 std::string Quoted(std::string_view text) {
   return rt::JoinTexts("\"", ShownText(text, 60), "\"");
+}
+
+// Runs f with the application's context pointed at this console, clock and
+// folder (its settings kept).
+int WithContext(rt::Console& console, rt::Clock& clock, const rt::Path& directory, int (*f)()) {
+  AppContext& previous = Context();
+  AppContext local = previous;
+  local.console = &console;
+  local.clock = &clock;
+  local.directory = directory;
+  SetContext(&local);
+  const int code = f();
+  SetContext(&previous);
+  return code;
+}
+
+// The start-up test message, once: 0 when the relay took it.
+int SendTestMessage() {
+  AppContext& ctx = Context();
+  const rt::Path keyPath = ProgramFile("weskey.txt");
+  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(keyPath)));
+  if (key.empty()) {
+    ctx.console->Write(
+        rt::JoinTexts("没有 key: ", ShownText(keyPath.Display(), 400), " 为空或不存在\r\n"),
+        rt::Stream::kErr);
+    return 1;
+  }
+  const rt::DateTime now = rt::NowLocal(*ctx.clock);
+  const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
+  const DeliveryOutcome outcome = Exchange(key, message.title, message.body);
+  ReportDelivery(outcome, {.scheduled = now, .task = {}, .showTask = false, .attempts = 1});
+  return outcome.accepted ? 0 : 1;
 }
 
 }  // namespace
@@ -57,6 +90,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     c.action = Action::kHelp;
   } else if (first == "--version") {
     c.action = Action::kVersion;
+  } else if (first == "--test") {
+    c.action = Action::kTest;
   } else if (first == "--check") {
     c.action = Action::kCheck;
     // A word that starts with "-" is never taken for the file.
@@ -77,10 +112,12 @@ std::string HelpText() {
          "  (不带选项)      读取程序旁的 weskey.txt (key) 和 time.txt (计划)，开始运行\r\n"
          "  --check [文件]  检查计划文件 (默认: 程序旁的 time.txt)，每行显示 OK 和\r\n"
          "                  接下来三次触发时间，或者错在第几项、错在哪里\r\n"
+         "  --test          用 weskey.txt 的 key 发送一条测试消息 (不重试)，\r\n"
+         "                  推送成功退出码为 0，否则为 1\r\n"
          "  --help          显示本说明\r\n"
          "  --version       显示版本\r\n"
          "\r\n"
-         "计划每行: 秒 分 时 日 月 星期 年 任务名 (各用一个空格隔开)\r\n";
+         "计划每行: 秒 分 时 日 月 星期 年 任务名 [消息] (各用一个空格隔开)\r\n";
 }
 
 std::string VersionText() {
@@ -123,7 +160,9 @@ std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, i
   std::vector<std::string> reasons;
   reasons.reserve(lines.size());
   std::set<std::string> names;
-  for (const std::string& line : lines) {
+  for (const std::string& fullLine : lines) {
+    // The scheduler sees a line without its message.
+    const std::string line = SplitTaskLine(fullLine).schedule;
     const auto schedule = cron::Schedule::Parse(line, currentYear);
     if (!schedule) {
       const auto refusal = cron::ExplainRefusal(line, currentYear);
@@ -150,7 +189,8 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
   const std::vector<std::string> reasons = RefusalReasons(lines, now.year);
   int refused = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
+    const TaskLine task = SplitTaskLine(lines[i]);
+    const std::string& line = task.schedule;
     if (!reasons[i].empty()) {
       ++refused;
       out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reasons[i], "\r\n");
@@ -164,6 +204,7 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
       out += rt::JoinTexts(t ? "  " : "", rt::SystemTimeText(times[t]));
     }
     out += "\r\n";
+    if (!task.message.empty()) out += rt::JoinTexts("     消息: ", ShownText(task.message), "\r\n");
   }
   check.allAccepted = refused == 0;
   out += refused == 0 ? rt::JoinTexts("共 ", std::to_string(lines.size()), " 行，全部可用\r\n")
@@ -186,6 +227,8 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     case Action::kError:
       console.Write(rt::JoinTexts("reminder: ", command.error, "\r\n"), rt::Stream::kErr);
       return 2;
+    case Action::kTest:
+      return WithContext(console, clock, programDirectory, SendTestMessage);
     case Action::kCheck:
       break;
   }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/message.h"
 #include "crontab/crontab.h"
 #include "runtime/codepage.h"
 #include "scripted_console.h"
@@ -42,6 +43,8 @@ TEST(ParseCommandLine, Forms) {
       {{"-h"}, Action::kHelp, ""},
       {{"/?"}, Action::kHelp, ""},
       {{"--version"}, Action::kVersion, ""},
+      {{"--test"}, Action::kTest, ""},
+      {{"--test", "x"}, Action::kError, ""},
       {{"--check"}, Action::kCheck, ""},
       {{"--check", "计划.txt"}, Action::kCheck, "计划.txt"},
       {{"--check", "a", "b"}, Action::kError, ""},
@@ -115,6 +118,14 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
   EXPECT_EQ(commented.report.substr(0, commented.report.find("\r\n") + 2),
             "OK   0 0 9 * * * * 早\r\n");
   EXPECT_NE(commented.report.find("共 1 行，全部可用\r\n"), std::string::npos);
+  // A task's own message is shown under its times.
+  const ScheduleCheck withMessage =
+      CheckSchedule("0 0 12 * * * * 午饭 吃饭了 & 休息\x1b[2J  \r\n", now);
+  EXPECT_EQ(withMessage.report,
+            "OK   0 0 12 * * * * 午饭\r\n"
+            "     2026-12-07 12:00:00  2026-12-08 12:00:00  2026-12-09 12:00:00\r\n"
+            "     消息: 吃饭了 & 休息?[2J\r\n"
+            "共 1 行，全部可用\r\n");
   const ScheduleCheck onlyComments = CheckSchedule("# nothing yet\r\n", now);
   EXPECT_EQ(onlyComments.report.substr(0, onlyComments.report.find("OK")),
             "文件里只有注释或空行，程序会使用默认计划:\r\n");
@@ -151,7 +162,9 @@ TEST(CheckSchedule, AgreesWithTheScheduler) {
   int refusedByScheduler = 0;
   std::string text;
   for (const char* line : lines) {
-    refusedByScheduler += crontab_Add(&handle, line, [](double, const char*) {}) == 0;
+    // The program hands the scheduler a line without its message.
+    refusedByScheduler +=
+        crontab_Add(&handle, SplitTaskLine(line).schedule.c_str(), [](double, const char*) {}) == 0;
     text += std::string(line) + "\r\n";
   }
   crontab_Destroy(&handle);

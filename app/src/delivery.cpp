@@ -8,6 +8,7 @@
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
 #include "runtime/value.h"
+#include "web/percent_encoding.h"
 #include "web/reply_text.h"
 #include "web/web_request.h"
 
@@ -36,20 +37,7 @@ std::optional<std::string> KeyHost(std::string_view key, std::string_view pushBa
 
 // Percent-encodes a path segment (of the UTF-8 form of the text).
 std::string EncodePathSegment(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : rt::GbkToUtf8(text)) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || IsAsciiDigit(c) ||
-                            c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    }
-  }
-  return out;
+  return web::PercentEncode(rt::GbkToUtf8(text));
 }
 
 // Why the exchange ended without an answer, from its failure code.
@@ -203,25 +191,6 @@ std::string RequestAddress(const Settings& settings, std::string_view key) {
 
 std::string LogStamp(rt::DateTime when) {
   return rt::FormatDateTime(when, "yyyy-MM-dd", " hh:mm:ss", true);
-}
-
-std::string FormBody(std::string_view title, std::string_view body) {
-  return rt::JoinTexts("text=", title, "&desp=", body);
-}
-
-Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl) {
-  const auto stamp = [&clock] {
-    return rt::FormatDateTime(rt::NowLocal(clock), "dd", " hh:mm", true);
-  };
-  Composition c;
-  c.title = rt::JoinTexts("鹤溪堂整点报时:", stamp());
-  const std::string bodyStamp = stamp();
-  const std::string hourStart =
-      rt::FormatDateTime(rt::NowLocal(clock), "yyyy-MM-dd ", "hh:", true) + "00:00";
-  const std::string hourLink = rt::ToUnixTimestamp(rt::TextToDateTime(hourStart), true, true);
-  c.body = rt::JoinTexts("整点抢购已完成,请注意查看  \r\n", bodyStamp,
-                         "\r\n  [立即前往星河速览网](", siteUrl, "/#", hourLink, ")           ");
-  return c;
 }
 
 DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,

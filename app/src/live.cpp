@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/history.h"
+#include "app/message.h"
 #include "app/reminder.h"
 #include "runtime/datetime_text.h"
 
@@ -152,9 +153,13 @@ void LiveSchedule::Reload(const rt::FileStamp& stamp) {
 
 void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
   AppContext& ctx = Context();
+  // The scheduler gets the time fields and the name; the message stays here.
+  std::vector<TaskLine> parts;
+  parts.reserve(lines.size());
+  for (const auto& line : lines) parts.push_back(SplitTaskLine(line));
   std::vector<const char*> texts;
   texts.reserve(lines.size());
-  for (const auto& line : lines) texts.push_back(line.c_str());
+  for (const auto& part : parts) texts.push_back(part.schedule.c_str());
   std::vector<int> accepted(lines.size(), 0);
   crontab_Replace(scheduler_, texts.data(), static_cast<std::int32_t>(texts.size()),
                   OnReminderTrigger, accepted.data());
@@ -193,11 +198,14 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
   for (std::size_t i = 0; i < tasks_.size(); ++i) old.emplace(tasks_[i].line(), i);
   std::vector<cron::Schedule> tasks;
   tasks.reserve(inForce.size());
-  for (const auto& line : inForce) {
-    const auto kept = old.find(line);
+  messages_.clear();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!accepted[i]) continue;
+    messages_[parts[i].name] = parts[i].message;
+    const auto kept = old.find(parts[i].schedule);
     if (kept != old.end()) {
       tasks.push_back(tasks_[kept->second]);
-    } else if (auto schedule = cron::Schedule::Parse(line, year)) {
+    } else if (auto schedule = cron::Schedule::Parse(parts[i].schedule, year)) {
       tasks.push_back(std::move(*schedule));
     }
   }
@@ -280,6 +288,12 @@ bool LiveSchedule::ScheduleRetry(std::uint32_t delayMs, std::string_view announc
   retries_.insert(*id);
   Context().console->Write(announcement);
   return true;
+}
+
+std::string LiveSchedule::MessageOf(std::string_view task) {
+  const std::lock_guard lock(mutex_);
+  const auto found = messages_.find(std::string(task));
+  return found == messages_.end() ? std::string() : found->second;
 }
 
 int LiveSchedule::TaskCount() {

@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "app/reminder.h"
 #include "crontab_object.h"
 #include "fault_server.h"
+#include "form_fields.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
 #include "scripted_console.h"
@@ -40,10 +42,12 @@ class ScriptedRelay {
  public:
   ScriptedRelay()
       : server_([this](Connection& c) {
-          if (!c.ReadRequest()) return;
+          std::string body;
+          if (!c.ReadRequest(nullptr, &body)) return;
           std::string answer = Response("200 OK", kOk);
           {
             const std::lock_guard lock(mutex_);
+            bodies_.push_back(std::move(body));
             if (!script_.empty()) {
               answer = std::move(script_.front());
               script_.pop_front();
@@ -57,10 +61,21 @@ class ScriptedRelay {
   }
   std::string Url() const { return server_.Url(); }
   int Requests() const { return server_.Requests(); }
+  // The form fields of every request, in order, as code page 936 texts.
+  std::vector<std::map<std::string, std::string>> Forms() {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::map<std::string, std::string>> forms;
+    for (const auto& body : bodies_) {
+      auto& fields = forms.emplace_back(FormFields(body));
+      for (auto& [name, value] : fields) value = rt::Utf8ToGbk(value);
+    }
+    return forms;
+  }
 
  private:
   std::mutex mutex_;
   std::deque<std::string> script_;
+  std::vector<std::string> bodies_;
   FaultServer server_;
 };
 
@@ -547,6 +562,30 @@ TEST_F(HistoryTest, AnUnwritableLogIsReportedOnceAndTheProgramGoesOn) {
   OnReminderTrigger(rt::NowLocal(sim_), "早");
   WaitForDeliveries();
   EXPECT_EQ(Count(Log(), "\t早\t推送完成\t"), 1);
+}
+
+// A task's own message goes out with its name and time; a retry sends the
+// very same texts; an edit of the message alone reaches the next reminder.
+TEST_F(LiveTest, ATasksMessageIsSentAndResentAsComposed) {
+  const std::string busy = Response("503 Service Unavailable", "busy");
+  Start("0 0 12 * * * * 午饭 吃饭了 & 休息 100% a+b=c #1 [x]\n0 0 13 * * * * 午休\n");
+  Step(55'000);
+  FireAgainst({busy}, "午饭");  // at 09:00:55
+  Step(10'000);                 // the retry leaves at 09:01:05
+  FireAgainst({}, "午休");
+  Edit("0 0 12 * * * * 午饭 换了  \n0 0 13 * * * * 午休\n");
+  Step(1000);
+  FireAgainst({}, "午饭");
+  const auto forms = relay_.Forms();
+  ASSERT_EQ(forms.size(), 5u);  // the test reminder, a try and its retry, two more
+  const std::map<std::string, std::string> lunch = {
+      {"text", "午饭 09:00"}, {"desp", "吃饭了 & 休息 100% a+b=c #1 [x]\r\n\r\n 09:00"}};
+  EXPECT_EQ(forms[1], lunch);
+  EXPECT_EQ(forms[2], lunch);
+  EXPECT_EQ(forms[0].at("text"), "鹤溪堂整点报时: 09:00");
+  EXPECT_EQ(forms[3].at("text"), "鹤溪堂整点报时: 09:01 午休");
+  EXPECT_TRUE(forms[3].at("desp").starts_with("整点抢购已完成")) << forms[3].at("desp");
+  EXPECT_EQ(forms[4].at("desp"), "换了\r\n\r\n 09:01");
 }
 
 }  // namespace

@@ -50,7 +50,10 @@ std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task) {
   auto d = std::make_shared<Delivery>();
   d->fireTime = fireTime;
   d->task = std::move(task);
-  d->message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
+  // The test reminder (no name) says what every reminder said before tasks
+  // had messages of their own.
+  d->message =
+      ComposeReminder(*ctx.clock, ctx.settings.siteUrl, d->task, Live().MessageOf(d->task));
   return d;
 }
 

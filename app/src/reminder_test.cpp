@@ -25,6 +25,12 @@ namespace fs = std::filesystem;
 struct Received {
   std::string path, body;
   httplib::Headers headers;
+  httplib::Params params;  // the form, as the server's parser reads it
+  // A form field as code page 936 text; "(none)" when it is missing.
+  std::string Field(const std::string& name) const {
+    const auto it = params.find(name);
+    return it == params.end() ? "(none)" : rt::Utf8ToGbk(it->second);
+  }
 };
 
 // A relay on 127.0.0.1 that answers every push with a set status and body.
@@ -34,7 +40,7 @@ class Relay {
     server_.Post(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
       {
         std::unique_lock lock(mutex_);
-        received_.push_back({req.path, req.body, req.headers});
+        received_.push_back({req.path, req.body, req.headers, req.params});
         const bool hangs = !hangPath_.empty() && req.path.find(hangPath_) != std::string::npos;
         released_.wait(lock, [&] { return !hang_ && !(hangs && !hangPath_.empty()); });
       }
@@ -210,8 +216,10 @@ TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
   const auto requests = relay_.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].path, "/SCT1test.send");
-  // The form body is sent as it is composed, not percent-encoded, as UTF-8.
-  EXPECT_EQ(rt::Utf8ToGbk(requests[0].body), "text=鹤溪堂整点报时: 09:01&desp=" + kBody);
+  // UTF-8, percent-encoded: the relay's form parser reads the composed texts.
+  EXPECT_EQ(requests[0].params.size(), 2u);
+  EXPECT_EQ(requests[0].Field("text"), "鹤溪堂整点报时: 09:01");
+  EXPECT_EQ(requests[0].Field("desp"), kBody);
   const auto header = [&](const char* name) {
     const auto it = requests[0].headers.find(name);
     return it == requests[0].headers.end() ? std::string("(none)") : it->second;
@@ -293,8 +301,8 @@ TEST_F(ReminderTest, TriggerRunsWhileMainThreadReadsTheConsole) {
   EXPECT_EQ(result, 0);
   const auto requests = relay_.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_NE(rt::Utf8ToGbk(requests[1].body).find(" 10:01&desp="), std::string::npos);
-  EXPECT_NE(rt::Utf8ToGbk(requests[1].body).find("/#1796522400)"), std::string::npos);
+  EXPECT_EQ(requests[1].Field("text"), "鹤溪堂整点报时: 10:01 never");
+  EXPECT_NE(requests[1].Field("desp").find("/#1796522400)"), std::string::npos);
 }
 
 // The relay's threads run while the death tests start their child: the child
@@ -360,6 +368,30 @@ TEST_F(ReminderDeathTest, EndOfInputWaitsForAStopRequest) {
             {.start = CreateAppScheduler, .exitHook = DestroyAppScheduler, .main = ReminderMain});
       },
       ::testing::ExitedWithCode(0), "\\[stopped\\]$");
+}
+
+// A task's own message, whatever it holds, reaches the relay's form parser
+// exactly as composed, beside the start-up test message.
+TEST_F(ReminderTest, ATasksMessageReachesTheFormParserIntact) {
+  const std::string message = "吃饭 & 休息=100% a+b %41 #1 [链接](https://x.example/?a=1&b=2)";
+  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("time.txt", rt::GbkToUtf8("0 0 12 * * * * 午饭 " + message + "  \r\n"));
+  int result = -1;
+  std::thread main([&] { result = ReminderMain(); });
+  console_.WaitForReads(1);
+  OnReminderTrigger(rt::NowLocal(clock_), "午饭");
+  WaitForDeliveries();
+  console_.Type("q");
+  console_.Type("");
+  main.join();
+  EXPECT_EQ(result, 0);
+  const auto requests = relay_.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].Field("text"), "鹤溪堂整点报时: 09:01");
+  EXPECT_EQ(requests[0].Field("desp"), kBody);
+  EXPECT_EQ(requests[1].params.size(), 2u);
+  EXPECT_EQ(requests[1].Field("text"), "午饭 09:01");
+  EXPECT_EQ(requests[1].Field("desp"), message + "\r\n\r\n 09:01");
 }
 
 TEST_F(ReminderTest, HourAfterMidnightLinksToThatDaysMidnight) {

@@ -3,7 +3,7 @@
 # input: the key-missing road, a key typed at the prompt, the key road with an
 # unreachable relay, "p" keeping it running, "q" and two Enters ending it,
 # schedule files, time.txt edited while the program runs, the delivery
-# history, and the command line (--check, --help, --version).
+# history, and the command line (--check, --test, --help, --version).
 #   blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh for reminder.exe)
 # Output is read as UTF-8 unless the program is a Windows one, whose
 # redirected output is code page 936 bytes.
@@ -149,6 +149,20 @@ run help '' --help
 [[ $code -eq 0 ]]; expect "--help: exit code 0 (was $code)"
 has "--check [文件]"; expect "--help: the options"
 [[ ! -e "$dirOf/weskey.txt" ]]; expect "--help: nothing else happens"
+
+# --test: one try at the closed relay port, the verdict in the exit code.
+key='SCT1blackbox' schedule='0 0 9 * * * * 午饭 吃饭了 & 休息\r\n'
+run test-key '' --test
+[[ $code -eq 1 ]]; expect "--test: exit code 1 at a closed relay (was $code)"
+has "推送失败" && has "未收到回复: 无法连接"; expect "--test: the two verdict lines"
+! has "欢迎使用铃兰小闹钟" && ! has "任务已添加"; expect "--test: no banner, no schedule"
+grep -qF "推送失败" "$dirOf/reminder.log"; expect "--test: the history line"
+run check-message '' --check
+has "     消息: 吃饭了 & 休息"; expect "--check: the line's message"
+key="" schedule=""
+run test-no-key '' --test
+[[ $code -eq 1 ]]; expect "--test without a key: exit code 1 (was $code)"
+[[ ! -e "$dirOf/reminder.log" ]]; expect "--test without a key: nothing sent"
 
 run version '' --version
 [[ $code -eq 0 ]]; expect "--version: exit code 0 (was $code)"

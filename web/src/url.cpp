@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "web/percent_encoding.h"
+
 namespace web {
 namespace {
 
@@ -200,22 +202,10 @@ bool IsHttpProxyAddress(std::string_view proxy) {
 }
 
 std::string EncodeRequestBytes(std::string_view url) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::size_t start = SchemeLength(url);
   if (url.substr(start).starts_with("//")) start = AuthorityEnd(url, start + 2);
-  std::string out(url.substr(0, start));
-  out.reserve(url.size());
-  for (const char c : url.substr(start)) {
-    const auto b = static_cast<unsigned char>(c);
-    if (NeedsEncoding(b)) {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return std::string(url.substr(0, start)) +
+         PercentEncode(url.substr(start), [](unsigned char b) { return !NeedsEncoding(b); });
 }
 
 std::string WithoutFragment(std::string_view url) {

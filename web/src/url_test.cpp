@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "web/percent_encoding.h"
+
 namespace web {
 namespace {
 
@@ -146,6 +148,24 @@ TEST(Url, EncodesWhatARequestLineCannotCarry) {
   };
   for (const auto& c : cases) EXPECT_EQ(EncodeRequestBytes(c.url), c.expected) << c.url;
   EXPECT_EQ(WithoutFragment("http://h/a?b#c#d"), "http://h/a?b");
+}
+
+TEST(PercentEncoding, PathSegmentsAndFormValues) {
+  struct Case {
+    std::string bytes, segment, form;
+  } cases[] = {
+      {"AZaz09-._~", "AZaz09-._~", "AZaz09-._~"},
+      {"a b+c", "a%20b%2Bc", "a+b%2Bc"},
+      {"&=%#?/[]", "%26%3D%25%23%3F%2F%5B%5D", "%26%3D%25%23%3F%2F%5B%5D"},
+      {"\r\n\t", "%0D%0A%09", "%0D%0A%09"},
+      {"\xE5\x8D\x88", "%E5%8D%88", "%E5%8D%88"},
+      {std::string("\0\xFF", 2), "%00%FF", "%00%FF"},
+      {"", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PercentEncode(c.bytes), c.segment) << c.bytes;
+    EXPECT_EQ(FormEncode(c.bytes), c.form) << c.bytes;
+  }
 }
 
 }  // namespace

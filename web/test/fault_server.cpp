@@ -10,10 +10,11 @@ constexpr int kIdleMs = 30000;
 
 }  // namespace
 
-bool Connection::ReadRequest(std::string* head) {
+bool Connection::ReadRequest(std::string* head, std::string* body) {
   net::RequestBytes request;
   if (!net::ReadRequest(socket_, kIdleMs, request) || !request.whole) return false;
   if (head) *head = std::move(request.head);
+  if (body) *body = std::move(request.body);
   ++server_.requests_;
   server_.changed_.notify_all();
   return true;

@@ -23,8 +23,9 @@ class FaultServer;
 class Connection {
  public:
   // Reads up to the end of the request (head and Content-Length body);
-  // false when the peer went away first. Returns the head in *head.
-  bool ReadRequest(std::string* head = nullptr);
+  // false when the peer went away first. Returns the head in *head and the
+  // body in *body.
+  bool ReadRequest(std::string* head = nullptr, std::string* body = nullptr);
   // Sends all bytes; false when the peer is gone or the server stops.
   bool Send(std::string_view bytes);
   // Waits up to ms milliseconds; false when the server stops meanwhile.

@@ -1,5 +1,6 @@
-// The program's command line: --help, --version and --check [FILE]. Without
-// arguments the program runs as usual; it reads nothing but its two files.
+// The program's command line: --help, --version, --check [FILE] and --test.
+// Without arguments the program runs as usual; it reads nothing but its two
+// files.
 #pragma once
 
 #include <string>
@@ -14,7 +15,7 @@
 namespace app {
 
 struct CommandLine {
-  enum class Action { kRun, kHelp, kVersion, kCheck, kError };
+  enum class Action { kRun, kHelp, kVersion, kCheck, kTest, kError };
   Action action = Action::kRun;
   std::string file;   // kCheck: the schedule file; "" = time.txt beside the program
   std::string error;  // kError: one line saying what is wrong
@@ -24,7 +25,8 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Carries out any action but kRun; returns the process's exit code: 0 done,
-// 1 a schedule with refused lines, 2 a command line that makes no sense.
+// 1 a schedule with refused lines or a test message the relay did not take,
+// 2 a command line that makes no sense.
 int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
                const rt::Path& programDirectory);
 
@@ -36,7 +38,8 @@ struct ScheduleCheck {
   bool allAccepted = true;
 };
 // The --check report on a schedule file's text, read as the program reads it:
-// each line with "OK" and its next three firing times, or why it is refused.
+// each line with "OK", its next three firing times and its message, or why
+// it is refused.
 ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now);
 
 // Why each line of a schedule is refused at a fresh start, "" for a line that

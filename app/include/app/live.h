@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +70,8 @@ class LiveSchedule {
   bool ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
                      std::function<void()> job);
   int TaskCount();
+  // The message of the task line that added the task; "" for none.
+  std::string MessageOf(std::string_view task);
 
  private:
   // With the lock held.
@@ -89,6 +92,8 @@ class LiveSchedule {
   std::unique_ptr<rt::TimerQueue> ownTimers_;
   rt::TimerId watchTimer_ = 0;
   std::set<rt::TimerId> retries_;
+  // Task name -> the message its line carries.
+  std::map<std::string, std::string> messages_;
 };
 
 // The program's own.

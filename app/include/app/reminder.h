@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/message.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
 #include "runtime/path.h"
@@ -100,14 +101,6 @@ std::string Banner(const Settings& settings);
 std::string RequestAddress(const Settings& settings, std::string_view key);
 // "yyyy-MM-dd hh:mm:ss", the form of the console's time stamps.
 std::string LogStamp(rt::DateTime when);
-std::string FormBody(std::string_view title, std::string_view body);
-
-struct Composition {
-  std::string title;
-  std::string body;
-};
-// Title and body, each stamp from its own reading of the clock.
-Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl);
 
 struct DeliveryOutcome {
   bool accepted = false;
