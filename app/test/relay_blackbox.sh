@@ -90,8 +90,12 @@ caseTestMessage() {
 caseScheduled() {
   local at=$(($(date +%s) + lead))
   feed() { waitUntil $((lead + 30)) lines 2 && quit; }
-  run scheduled "$(lineAt "$at" 到点)\r\n" feed ok
+  run scheduled "$(lineAt "$at" 到点) 吃饭 & 休息=100% a+b #1\r\n" feed ok
   check "history line" logHas "$(date -d "@$at" '+%Y-%m-%d %H:%M:%S')	到点	推送完成	1	200	"
+  # The relay's form parser reads back the task's own message as written.
+  check "the message as parsed" grep -qF \
+    "{\"text\":\"到点 $(date -d "@$at" '+%H:%M')\",\"desp\":\"吃饭 & 休息=100% a+b #1\r\n\r\n" \
+    "$dir/requests"
   check "two lines in all" test "$(logText | wc -l)" -eq 2
   local want=${at}000
   check "arrives in its second" test $(( $(arrival 2) - want )) -lt 3000
