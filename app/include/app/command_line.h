@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crontab/explain.h"
 #include "crontab/schedule.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
@@ -24,7 +25,8 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Carries out any action but kRun; returns the process's exit code: 0 done,
-// 1 a schedule with refused lines, 2 a command line that makes no sense.
+// 1 a schedule with refused lines or lines that never fire again, or a
+// FILE that cannot be read; 2 a command line that makes no sense.
 int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
                const rt::Path& programDirectory);
 
@@ -36,11 +38,13 @@ struct ScheduleCheck {
   bool allAccepted = true;
 };
 // The --check report on a schedule file's text, read as the program reads it:
-// each line with "OK" and its next three firing times, or why it is refused.
-ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now);
+// each line with "OK" and its next three firing times (none in a zone's
+// daylight-saving gap), or why it is refused or never fires again.
+ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now,
+                            const cron::LocalZone& zone = cron::LocalZone());
 
 // Why a line is refused, in the console's words ("第 2 项(分) ...").
-std::string RefusalText(const cron::Refusal& refusal);
+using cron::RefusalText;
 
 // A text from outside made fit for the console: control characters become
 // "?", and a text longer than maxBytes is cut on a character boundary.
