@@ -161,8 +161,18 @@ std::optional<std::int32_t> LocalZone::OffsetAt(std::int64_t instant) const {
 std::optional<LocalGap> LocalZone::GapAt(std::int64_t local) const {
   // Offsets stay within a day of UTC: these instants lie before and after
   // the local second's own.
+  if (!clock_ || (local - kDay >= steadyFrom_ && local + kDay <= steadyTo_)) return std::nullopt;
   const auto before = OffsetAt(local - kDay);
   const auto after = OffsetAt(local + kDay);
+  if (before && before == after) {
+    // Days ahead that keep the offset too: a search going forward asks the
+    // zone again a month later.
+    std::int64_t to = local + kDay;
+    for (int i = 0; i < 30 && OffsetAt(to + kDay) == before; ++i) to += kDay;
+    steadyFrom_ = local - kDay;
+    steadyTo_ = to;
+    return std::nullopt;
+  }
   if (!before || !after || *after <= *before) return std::nullopt;
   if (OffsetAt(local - *before) == *before || OffsetAt(local - *after) == *after) {
     return std::nullopt;

@@ -92,7 +92,8 @@ struct LocalGap {
 // The local time zone as a clock knows it. Instants are seconds since
 // 1899-12-30 00:00:00 UTC, on the scale of LocalSeconds: local = instant +
 // offset. Without a zone (a default LocalZone, or a clock that knows none)
-// every local second exists once.
+// every local second exists once. It remembers the span it last found
+// steady, so keep one to a thread.
 class LocalZone {
  public:
   LocalZone() = default;
@@ -107,6 +108,10 @@ class LocalZone {
 
  private:
   rt::Clock* clock_ = nullptr;
+  // Instants steadyFrom_..steadyTo_ were found to share one offset (from
+  // checks a day apart): a search second by second asks the zone once a month.
+  mutable std::int64_t steadyFrom_ = 0;
+  mutable std::int64_t steadyTo_ = -1;
 };
 
 // A line that passed validation and expansion.
