@@ -143,7 +143,10 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     return 1;
   }
   const rt::Bytes bytes = rt::ReadFileBytes(path);
-  if (!command.file.empty() && (!stamp.exists || (bytes.empty() && stamp.size > 0))) {
+  // A folder reads as empty; only it has a "." inside.
+  const bool unreadable = !stamp.exists || (bytes.empty() && stamp.size > 0) ||
+                          (bytes.empty() && rt::StatFile(path / ".").exists);
+  if (!command.file.empty() && unreadable) {
     console.Write("错误: 无法读取这个文件 (不存在、是文件夹或没有权限)\r\n");
     return 1;
   }
