@@ -147,4 +147,28 @@ BENCHMARK(BM_AddWorstLine)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
+// The missed-reminder summary after a sleep of state.range(0) hours: an
+// every-second task and an hourly one, in the machine's zone.
+void BM_MissedAfterSleep(benchmark::State& state) {
+  const auto every = *cron::Schedule::Parse("* * * * * * * every", 2026);
+  const auto hourly = *cron::Schedule::Parse("0 0 * * * * * hourly", 2026);
+  const cron::Schedule* list[] = {&every, &hourly};
+  const cron::LocalZone zone(rt::SystemClock());
+  const std::int64_t first = cron::LocalSeconds({2026, 3, 1, 0, 10, 0, 0, 0});
+  const std::int64_t last = first + state.range(0) * 3600 - 1;
+  for (auto _ : state) benchmark::DoNotOptimize(cron::MissedBetween(list, first, last, zone));
+}
+BENCHMARK(BM_MissedAfterSleep)->Arg(2)->Arg(48)->Arg(24 * 365)->Unit(benchmark::kMicrosecond);
+
+// Next firing times of an every-second task, in the machine's zone (gaps
+// looked up) and without one.
+void BM_NextFiringsZoned(benchmark::State& state) {
+  const auto every = *cron::Schedule::Parse("* * * * * * * every", 2026);
+  const cron::LocalZone zone =
+      state.range(0) ? cron::LocalZone(rt::SystemClock()) : cron::LocalZone();
+  const rt::SystemTime from{2026, 3, 0, 1, 10, 0, 0, 0};
+  for (auto _ : state) benchmark::DoNotOptimize(every.NextFirings(from, 1000, zone));
+}
+BENCHMARK(BM_NextFiringsZoned)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK_MAIN();

@@ -2,8 +2,10 @@
 
 #include <set>
 
+#include "app/live.h"
 #include "app/message.h"
 #include "app/reminder.h"
+#include "crontab/explain.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
 #include "runtime/text.h"
@@ -12,17 +14,6 @@ namespace app {
 namespace {
 
 using Action = CommandLine::Action;
-
-constexpr const char* kFieldNames[] = {"秒", "分", "时", "日", "月", "星期", "年"};
-
-// Task names are told apart as the scheduler does: ASCII letters without case.
-std::string FoldedName(std::string_view name) {
-  std::string out(name);
-  for (std::size_t i = 0; i < out.size(); i += rt::CharLength(out, i)) {
-    if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] - 'A' + 'a');
-  }
-  return out;
-}
 
 std::string Quoted(std::string_view text) {
   return rt::JoinTexts("\"", ShownText(text, 60), "\"");
@@ -124,60 +115,21 @@ std::string VersionText() {
   return rt::JoinTexts("铃兰小闹钟 reminder ", REMINDER_VERSION, "\r\n");
 }
 
-std::string RefusalText(const cron::Refusal& r) {
-  using K = cron::Refusal::Kind;
-  if (r.kind == K::kItemCount || r.field < 1 || r.field > cron::kFieldCount) {
-    return rt::JoinTexts("应有 7 个时间项和 1 个任务名，各用一个空格隔开；这一行分出 ",
-                         std::to_string(r.items), " 项");
-  }
-  const std::string head = rt::JoinTexts("第 ", std::to_string(r.field), " 项(",
-                                         kFieldNames[r.field - 1], ") ", Quoted(r.text), ": ");
-  const std::string range = rt::JoinTexts(std::to_string(r.low), "-", std::to_string(r.high));
-  const std::string part = ShownText(r.part, 60);
-  switch (r.kind) {
-    case K::kEmpty:
-      return head + "缺少数字 (多了空格或符号?)";
-    case K::kNotANumber:
-      return rt::JoinTexts(head, Quoted(r.part), " 不是数字，只能写不带正负号、不以 0 开头的整数");
-    case K::kOutOfRange:
-      return rt::JoinTexts(head, part, " 超出范围 ", range);
-    case K::kStepOutOfRange:
-      return rt::JoinTexts(head, "步长 ", part, " 超出范围 ", range);
-    case K::kRangeNotAscending:
-      return rt::JoinTexts(head, "范围 ", part, " 的后一个数要大于前一个数");
-    case K::kRepeated:
-      return rt::JoinTexts(head, part, " 在列表里出现了两次");
-    case K::kNoValue:
-      return rt::JoinTexts(head, "范围里没有步长 ", part, " 的倍数，这一项永远不会触发");
-    case K::kBadForm:
-    case K::kItemCount:
-      break;
-  }
-  return rt::JoinTexts(head, Quoted(r.part), " 写法不对，可用 *、5、1-5、1,3,5、*/15、10-40/15");
-}
-
 std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, int currentYear) {
+  // The scheduler sees each line without its message.
+  std::vector<std::string> schedules;
+  schedules.reserve(lines.size());
+  for (const std::string& line : lines) schedules.push_back(SplitTaskLine(line).schedule);
   std::vector<std::string> reasons;
   reasons.reserve(lines.size());
-  std::set<std::string> names;
-  for (const std::string& fullLine : lines) {
-    // The scheduler sees a line without its message.
-    const std::string line = SplitTaskLine(fullLine).schedule;
-    const auto schedule = cron::Schedule::Parse(line, currentYear);
-    if (!schedule) {
-      const auto refusal = cron::ExplainRefusal(line, currentYear);
-      reasons.push_back(refusal ? RefusalText(*refusal) : "格式错误");
-    } else if (!names.insert(FoldedName(schedule->name())).second) {
-      reasons.push_back(
-          rt::JoinTexts("任务名 ", Quoted(schedule->name()), " 与前面的任务重复 (不分大小写)"));
-    } else {
-      reasons.emplace_back();
-    }
+  for (auto& verdict : cron::JudgeLines(schedules, currentYear)) {
+    reasons.push_back(std::move(verdict.reason));
   }
   return reasons;
 }
 
-ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now) {
+ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now,
+                            const cron::LocalZone& zone) {
   ScheduleCheck check;
   std::string& out = check.report;
   if (fileText.find_first_not_of("\r\n") == std::string_view::npos) {
@@ -186,22 +138,27 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
     out += "文件里只有注释或空行，程序会使用默认计划:\r\n";
   }
   const std::vector<std::string> lines = ScheduleLines(fileText);
+  // The same verdicts the scheduler reaches; a line it takes that never
+  // fires again is a mistake all the same.
   const std::vector<std::string> reasons = RefusalReasons(lines, now.year);
   int refused = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const TaskLine task = SplitTaskLine(lines[i]);
     const std::string& line = task.schedule;
-    if (!reasons[i].empty()) {
+    std::string reason = reasons[i];
+    std::vector<rt::SystemTime> times;
+    if (reason.empty()) {
+      times = cron::Schedule::Parse(line, now.year)->NextFirings(now, 3, zone);
+      if (times.empty()) reason = "以后不会再触发 (日期不存在或年份已过)，这一行没有用";
+    }
+    if (!reason.empty()) {
       ++refused;
-      out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reasons[i], "\r\n");
+      out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reason, "\r\n");
       continue;
     }
-    const auto schedule = cron::Schedule::Parse(line, now.year);
     out += rt::JoinTexts("OK   ", ShownText(line), "\r\n     ");
-    const auto times = schedule->NextFirings(now, 3);
-    if (times.empty()) out += "以后不会再触发";
-    for (std::size_t t = 0; t < times.size(); ++t) {
-      out += rt::JoinTexts(t ? "  " : "", rt::SystemTimeText(times[t]));
+    for (std::size_t k = 0; k < times.size(); ++k) {
+      out += rt::JoinTexts(k ? "  " : "", rt::SystemTimeText(times[k]));
     }
     out += "\r\n";
     if (!task.message.empty()) out += rt::JoinTexts("     消息: ", ShownText(task.message), "\r\n");
@@ -235,7 +192,23 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
   const rt::Path path =
       command.file.empty() ? programDirectory / "time.txt" : rt::Path::FromText(command.file);
   console.Write(rt::JoinTexts("检查计划文件: ", ShownText(path.Display(), 400), "\r\n"));
-  const ScheduleCheck check = CheckSchedule(FileText(rt::ReadFileBytes(path)), clock.LocalTime());
+  // A file named on the command line must be there: a slip of the pen is
+  // not the default schedule. Beside the program a missing time.txt is.
+  const rt::FileStamp stamp = rt::StatFile(path);
+  if (stamp.size > kMaxScheduleBytes) {
+    console.Write("错误: 文件超过 1 MiB，程序不会读取它\r\n");
+    return 1;
+  }
+  const rt::Bytes bytes = rt::ReadFileBytes(path);
+  // A folder reads as empty; only it has a "." inside.
+  const bool unreadable = !stamp.exists || (bytes.empty() && stamp.size > 0) ||
+                          (bytes.empty() && rt::StatFile(path / ".").exists);
+  if (!command.file.empty() && unreadable) {
+    console.Write("错误: 无法读取这个文件 (不存在、是文件夹或没有权限)\r\n");
+    return 1;
+  }
+  const ScheduleCheck check =
+      CheckSchedule(FileText(bytes), clock.LocalTime(), cron::LocalZone(clock));
   console.Write(check.report);
   return check.allAccepted ? 0 : 1;
 }

@@ -92,9 +92,9 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
             "错误 0 60 9 * * * * 坏\r\n"
             "     第 2 项(分) \"60\": 60 超出范围 0-59\r\n"
             "错误 0 0 12 * * * * 工作日\r\n"
-            "     任务名 \"工作日\" 与前面的任务重复 (不分大小写)\r\n"
-            "OK   0 0 0 31 2 * * never\r\n"
-            "     以后不会再触发\r\n"
+            "     任务名 \"工作日\" 与前面的任务 \"工作日\" 重复 (不分大小写，先写的一行有效)\r\n"
+            "错误 0 0 0 31 2 * * never\r\n"
+            "     以后不会再触发 (日期不存在或年份已过)，这一行没有用\r\n"
             "错误 5/15 * * * * * * x\r\n"
             "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
             "错误 1 2 3\r\n"
@@ -102,8 +102,8 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
             "OK   * * * * * * * A\r\n"
             "     2026-12-07 09:00:01  2026-12-07 09:00:02  2026-12-07 09:00:03\r\n"
             "错误 * * * * * * * a\r\n"
-            "     任务名 \"a\" 与前面的任务重复 (不分大小写)\r\n"
-            "共 8 行，5 行有错误，运行时会跳过\r\n");
+            "     任务名 \"a\" 与前面的任务 \"A\" 重复 (不分大小写，先写的一行有效)\r\n"
+            "共 8 行，6 行有错误，运行时会跳过\r\n");
 
   const ScheduleCheck empty = CheckSchedule("\r\n", now);
   EXPECT_TRUE(empty.allAccepted);
@@ -218,6 +218,29 @@ TEST_F(RunCommandTest, ExitCodesAndStreams) {
   std::ofstream(bad, std::ios::binary) << "0 0 9 * * * * ok\n0 0 24 * * * * late\n";
   EXPECT_EQ(Run({"--check", bad}), 1);
   EXPECT_NE(console_.out.find("第 3 项(时) \"24\": 24 超出范围 0-23"), std::string::npos);
+}
+
+// A FILE named on the command line that cannot be read, and a line that
+// never fires again, are errors; the default schedule is no answer to a typo.
+TEST_F(RunCommandTest, UnreadableFilesAndDeadLinesFail) {
+  const std::string never = (dir_ / "never.txt").string();
+  std::ofstream(never, std::ios::binary) << "0 0 12 31 2 * * x\n";
+  const std::string big = (dir_ / "big.txt").string();
+  std::ofstream(big, std::ios::binary) << std::string((1 << 20) + 1, '#');
+  struct Case {
+    std::string file;
+    std::string says;
+  } cases[] = {
+      {(dir_ / "no-such-file.txt").string(), "错误: 无法读取这个文件"},
+      {dir_.string(), "错误: 无法读取这个文件"},
+      {big, "错误: 文件超过 1 MiB"},
+      {never, "以后不会再触发"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run({"--check", c.file}), 1) << c.file;
+    EXPECT_NE(console_.out.find(c.says), std::string::npos) << console_.out;
+    EXPECT_EQ(console_.out.find("默认计划"), std::string::npos) << console_.out;
+  }
 }
 
 }  // namespace

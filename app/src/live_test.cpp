@@ -234,7 +234,10 @@ TEST_F(LiveTest, AFileWithoutTasksKeepsTheCurrentOnesAndSaysSoOnce) {
 // install (the first line of a name wins, names folded), and the console says
 // what stopped, what started and which line was refused.
 TEST_F(LiveTest, AReloadWithDuplicateNamesMatchesAFreshStart) {
-  const std::string dup = "     任务名 \"A\" 与前面的任务重复 (不分大小写)\r\n";
+  const auto dup = [](const char* earlier) {
+    return rt::JoinTexts("     任务名 \"A\" 与前面的任务 \"", earlier,
+                         "\" 重复 (不分大小写，先写的一行有效)\r\n");
+  };
   const struct Case {
     const char* name;
     std::string start, edit, report;
@@ -244,18 +247,18 @@ TEST_F(LiveTest, AReloadWithDuplicateNamesMatchesAFreshStart) {
        "*/3 * * * * * * A\n* * * * * * * A\n",
        "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加*/3 * * * * * * A\r\n\r\n\r\n"
        "任务添加失败: * * * * * * * A\r\n" +
-           dup,
+           dup("A"),
        2},
       {"two lines of one name swapped", "*/3 * * * * * * A\n* * * * * * * A\n",
        "* * * * * * * A\n*/3 * * * * * * A\n",
        "任务已更新: +1 -1\r\n任务已停止: */3 * * * * * * A\r\n任务已添加* * * * * * * A\r\n\r\n\r\n"
        "任务添加失败: */3 * * * * * * A\r\n" +
-           dup,
+           dup("A"),
        6},
       {"a name in another case above", "* * * * * * * A\n", "*/3 * * * * * * a\n* * * * * * * A\n",
        "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加*/3 * * * * * * a\r\n\r\n\r\n"
        "任务添加失败: * * * * * * * A\r\n" +
-           dup,
+           dup("a"),
        2},
       {"a refused line moved: nothing changes", "* * * * * * * A\n*/3 * * * * * * a\n",
        "*/3 * * * * * * x\n* * * * * * * A\n*/3 * * * * * * a\n",

@@ -247,7 +247,7 @@ TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {
   EXPECT_NE(out.find("任务已添加0 30 9 * * * * 早\r\n\r\n\r\n任务添加失败: 5/15 * * * * * * bad\r\n"
                      "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
                      "任务添加失败: 0 30 9 * * * * 早\r\n"
-                     "     任务名 \"早\" 与前面的任务重复 (不分大小写)\r\n"
+                     "     任务名 \"早\" 与前面的任务 \"早\" 重复 (不分大小写，先写的一行有效)\r\n"
                      "任务已添加0 0 12 * * * * 午\r\n\r\n\r\n"
                      "下次提醒: 2026-12-06 09:30:00\r\n"),
             std::string::npos)
@@ -379,6 +379,7 @@ TEST_F(ReminderTest, ATasksMessageReachesTheFormParserIntact) {
   int result = -1;
   std::thread main([&] { result = ReminderMain(); });
   console_.WaitForReads(1);
+  WaitForDeliveries();  // the test reminder's
   OnReminderTrigger(rt::NowLocal(clock_), "午饭");
   WaitForDeliveries();
   console_.Type("q");

@@ -143,7 +143,15 @@ run check-file '' --check mine.txt
 [[ $code -eq 1 ]]; expect "--check FILE: exit code 1 (was $code)"
 has "OK   0 0 9 * * * * ok"; expect "--check FILE: good line"
 has '第 3 项(时) "24": 24 超出范围 0-23'; expect "--check FILE: the reason"
+cwdFile='0 0 12 31 2 * * x\n'
+run check-never '' --check mine.txt
+[[ $code -eq 1 ]]; expect "--check: a line that never fires is an error (exit $code)"
+has "以后不会再触发"; expect "--check: never fires, said"
 cwdFile=""
+run check-missing '' --check no-such-file.txt
+[[ $code -eq 1 ]]; expect "--check FILE: a missing FILE is an error (exit $code)"
+has "无法读取这个文件"; expect "--check FILE: a missing FILE, said"
+! has "默认计划"; expect "--check FILE: a missing FILE is not the default"
 
 run help '' --help
 [[ $code -eq 0 ]]; expect "--help: exit code 0 (was $code)"

@@ -124,6 +124,20 @@ void crontab_OnSkip(crontab_handle* self, crontab_skip_callback callback) {
   });
 }
 
+void crontab_OnClockBack(crontab_handle* self, crontab_back_callback callback) {
+  auto* object = Object(self);
+  if (!object) return;
+  if (!callback) {
+    object->SetBackObserver(nullptr);
+    return;
+  }
+  object->SetBackObserver([callback](const cron::BackStep& step) {
+    callback(step.seconds,
+             rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(step.lastEvaluated)),
+             step.takenAsNew ? 1 : 0);
+  });
+}
+
 void crontab_Free(char* text) {
   cron::FreeHostText(text);
 }

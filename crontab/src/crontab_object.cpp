@@ -217,49 +217,121 @@ void TickState::BeginAt(std::int64_t second) {
   // while stopped repeats nothing, as while running.
   if (!evaluated || lastSecond < second - 1) lastSecond = second - 1;
   evaluated = true;
+  // What happened while stopped is not measured: the next tick is one later.
+  lastReading = second - 1;
+  lastOffset.reset();
 }
 
+namespace {
+
+// A second to evaluate; gapFirst set when the local seconds gapFirst to
+// second - 1 do not exist (a daylight-saving change skipped them).
+struct Due {
+  std::int64_t second = 0;
+  std::optional<std::int64_t> gapFirst;
+};
+
+// What one tick does, decided under the state's lock.
+struct TickPlan {
+  std::array<Due, kMaxCatchUpSeconds + 1> due{};
+  int count = 0;
+  std::optional<std::pair<std::int64_t, std::int64_t>> skipped;
+  std::optional<BackStep> back;
+};
+
+// Time is measured between readings in instants (local minus offset) when
+// both offsets are known, else in local seconds; seconds are fired once
+// each, in local time, never twice after a step back or a fall back.
+TickPlan PlanTick(TickState& state, std::int64_t second, std::optional<std::int32_t> offset) {
+  TickPlan plan;
+  const bool zoned = offset && state.lastOffset;
+  const bool steady = !zoned || *offset == *state.lastOffset;
+  const LocalZone zone(*state.clock);
+  const auto localAt = [&](std::int64_t instant) {
+    if (steady) return instant + (zoned ? *offset : 0);
+    return instant + zone.OffsetAt(instant).value_or(*offset);
+  };
+  std::int64_t floor = state.lastSecond;
+  const auto add = [&](std::int64_t instant, std::int64_t local) {
+    if (local <= floor) return;
+    Due due{local, std::nullopt};
+    if (const std::int64_t before = localAt(instant - 1); !steady && local - before > 1) {
+      due.gapFirst = before + 1;
+    }
+    plan.due[static_cast<std::size_t>(plan.count++)] = due;
+    floor = local;
+  };
+  const std::int64_t now = zoned ? second - *offset : second;
+  const std::int64_t previous = zoned ? state.lastReading - *state.lastOffset : state.lastReading;
+  const std::int64_t elapsed = now - previous;
+  if (!state.evaluated || second < state.lastSecond - kMaxBackStepSeconds) {
+    // The first tick, or the clock was set far back: the time is taken as new.
+    if (state.evaluated && elapsed < 0) plan.back = BackStep{-elapsed, state.lastSecond, true};
+    floor = second - 1;
+    add(now, second);
+  } else if (elapsed < 0) {
+    // A short step back repeats nothing: seconds up to lastSecond are done.
+    plan.back = BackStep{-elapsed, state.lastSecond, false};
+  } else if (elapsed > kMaxCatchUpSeconds + 1) {
+    // A larger jump forward (sleep, clock change) is not replayed, only told.
+    if (second - 1 > floor) plan.skipped = {floor + 1, second - 1};
+    add(now, second);
+  } else {
+    for (std::int64_t instant = previous + 1; instant <= now; ++instant) {
+      add(instant, instant == now ? second : localAt(instant));
+    }
+  }
+  state.lastReading = second;
+  state.lastOffset = offset;
+  if (plan.count > 0) {
+    state.evaluated = true;
+    state.lastSecond = floor;
+  }
+  return plan;
+}
+
+// A task bound to certain hours that would have fired in a gap fires once
+// right after it.
+bool FiresAfterGap(const Schedule& schedule, std::int64_t gapFirst, std::int64_t end) {
+  if (!schedule.CatchesUpGaps()) return false;
+  const auto next = schedule.NextAfter(TimeFromLocalSeconds(gapFirst - 1));
+  return next && LocalSeconds(*next) < end;
+}
+
+void FireSecond(const Snapshot& snapshot, const Due& due) {
+  const rt::SystemTime at = TimeFromLocalSeconds(due.second);
+  const rt::DateTime fireTime = rt::DateTimeFromSystemTime(at);
+  snapshot.ForEach([&](const CompiledTask& task) {
+    if (!TaskMatchesTime(task.fields(), at) &&
+        !(due.gapFirst && FiresAfterGap(task.schedule, *due.gapFirst, due.second))) {
+      return;
+    }
+    if (auto callback = CallbackAt(task.callback)) callback(fireTime, task.schedule.nameText());
+  });
+}
+
+}  // namespace
+
 void SchedulerTick(TickState& state, const SnapshotSlot& slot, rt::TimerTick& timer) {
-  const rt::SystemTime now = state.clock->LocalTime();
-  const int ms = std::clamp(now.milliseconds, 0, 999);
+  const rt::ZonedTime now = state.clock->ZonedLocalTime();
+  const int ms = std::clamp(now.local.milliseconds, 0, 999);
   timer.SetNextDue(kTickPeriodMs - static_cast<std::uint32_t>(ms) + kTickAlignMs);
 
-  // Each wall-clock second is evaluated once, whatever the ticks do.
-  const std::int64_t second = LocalSeconds(now);
-  std::int64_t due[kMaxCatchUpSeconds + 1];
-  int count = 0;
-  std::int64_t skippedFirst = 0;
+  TickPlan plan;
   std::function<void(std::int64_t, std::int64_t)> onSkip;
+  std::function<void(const BackStep&)> onBack;
   {
     std::lock_guard lock(state.mutex);
-    if (!state.evaluated || second < state.lastSecond - kMaxBackStepSeconds) {
-      due[count++] = second;  // first tick, or the clock was set far back
-    } else if (second - state.lastSecond > kMaxCatchUpSeconds + 1) {
-      // A larger jump forward (sleep, clock change) is not replayed, only told.
-      skippedFirst = state.lastSecond + 1;
-      onSkip = state.onSkip;
-      due[count++] = second;
-    } else if (second > state.lastSecond) {
-      for (std::int64_t s = state.lastSecond + 1; s <= second; ++s) due[count++] = s;
-    }
-    // A short step back repeats nothing: seconds up to lastSecond are done.
-    if (count > 0) {
-      state.evaluated = true;
-      state.lastSecond = second;
-    }
+    plan = PlanTick(state, LocalSeconds(now.local), now.utcOffsetSeconds);
+    if (plan.skipped) onSkip = state.onSkip;
+    if (plan.back) onBack = state.onBack;
   }
-  if (onSkip) onSkip(skippedFirst, second - 1);
-  if (count == 0) return;
+  if (onBack) onBack(*plan.back);
+  if (onSkip) onSkip(plan.skipped->first, plan.skipped->second);
+  if (plan.count == 0) return;
   const auto snapshot = slot.Load();
   if (!snapshot) return;
-  for (int i = 0; i < count; ++i) {
-    const rt::SystemTime at = TimeFromLocalSeconds(due[i]);
-    const rt::DateTime fireTime = rt::DateTimeFromSystemTime(at);
-    snapshot->ForEach([&](const CompiledTask& task) {
-      if (!TaskMatchesTime(task.fields(), at)) return;
-      if (auto callback = CallbackAt(task.callback)) callback(fireTime, task.schedule.nameText());
-    });
-  }
+  for (int i = 0; i < plan.count; ++i) FireSecond(*snapshot, plan.due[static_cast<std::size_t>(i)]);
 }
 
 crontab::crontab(rt::Clock& clock, QueueFactory queueFactory)
@@ -276,6 +348,7 @@ crontab::crontab(const crontab& source) {
   tickState_ = std::make_shared<TickState>(*clock_);
   std::lock_guard tickLock(source.tickState_->mutex);
   tickState_->onSkip = source.tickState_->onSkip;
+  tickState_->onBack = source.tickState_->onBack;
 }
 
 crontab::~crontab() {
@@ -428,6 +501,11 @@ std::vector<bool> crontab::Replace(std::span<const std::string> lines, crontab_c
 void crontab::SetSkipObserver(std::function<void(std::int64_t, std::int64_t)> observer) {
   std::lock_guard lock(tickState_->mutex);
   tickState_->onSkip = std::move(observer);
+}
+
+void crontab::SetBackObserver(std::function<void(const BackStep&)> observer) {
+  std::lock_guard lock(tickState_->mutex);
+  tickState_->onBack = std::move(observer);
 }
 
 std::int32_t crontab::snapshotSlot() const {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -96,7 +97,17 @@ void ClearSnapshotTable();
 // lone lead byte at the end become %XX, so items and lines stay apart.
 std::string EscapeName(std::string_view name);
 
-// What a tick remembers between calls: the last wall-clock second evaluated.
+// A step of the clock back in time (a daylight-saving change is none).
+struct BackStep {
+  std::int64_t seconds = 0;        // how far back
+  std::int64_t lastEvaluated = 0;  // the latest second already evaluated
+  // More than kMaxBackStepSeconds behind lastEvaluated: firing goes on from
+  // the new time. Otherwise nothing fires until the clock passes
+  // lastEvaluated again, so nothing is repeated.
+  bool takenAsNew = false;
+};
+
+// What a tick remembers between calls.
 struct TickState {
   explicit TickState(rt::Clock& c) : clock(&c) {}
   // Start: every second before `second` counts as evaluated.
@@ -105,10 +116,16 @@ struct TickState {
   rt::Clock* clock;
   std::mutex mutex;
   bool evaluated = false;
-  std::int64_t lastSecond = 0;
+  std::int64_t lastSecond = 0;  // the latest wall-clock second evaluated
+  // The previous reading, to measure the time between two ticks truly: with
+  // the offsets known a daylight-saving change is no jump.
+  std::int64_t lastReading = 0;
+  std::optional<std::int32_t> lastOffset;
   // Told the first and last second a forward jump skipped; called outside
   // the lock, before the tick fires the new second.
   std::function<void(std::int64_t first, std::int64_t last)> onSkip;
+  // Told of each step back, once, by the tick that sees it.
+  std::function<void(const BackStep&)> onBack;
 };
 
 inline constexpr std::uint32_t kTickPeriodMs = 1000;
@@ -167,6 +184,8 @@ class crontab {
   std::vector<bool> Replace(std::span<const std::string> lines, crontab_callback callback);
   // Who hears of the seconds a forward clock jump skipped (nullptr: none).
   void SetSkipObserver(std::function<void(std::int64_t first, std::int64_t last)> observer);
+  // Who hears of a clock set back (nullptr: none).
+  void SetBackObserver(std::function<void(const BackStep&)> observer);
 
   std::int32_t snapshotSlot() const;
   bool HasTimerQueue() const;

@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "dst_clock.h"
 #include "reference_matcher.h"
 
 namespace cron {
@@ -292,6 +293,104 @@ TEST_F(CrontabTest, ForwardJumpsAreToldNotReplayed) {
   TickAt(13, 0, 14);
   EXPECT_EQ(skips, (Events{"10:00:07-10:00:12", "10:00:14-13:00:12"}));
   EXPECT_EQ(TakeEvents().back(), "e@13:00:14");
+}
+
+TEST_F(CrontabTest, AStepBackIsToldOnceWithItsSize) {
+  auto c = Make();
+  ASSERT_TRUE(c->Add("* * * * * * * e", Record));
+  std::vector<std::string> backs;
+  c->SetBackObserver([&](const BackStep& step) {
+    backs.push_back(std::to_string(step.seconds) + " after " +
+                    Clock(rt::DateTimeFromSystemTime(TimeFromLocalSeconds(step.lastEvaluated))) +
+                    (step.takenAsNew ? " new" : " wait"));
+  });
+  ASSERT_TRUE(c->Start());
+  TickAt(11, 0, 13);
+  TickAt(10, 0, 14);  // set back
+  TickAt(10, 0, 15);  // waiting: the same step, not told again
+  TickAt(10, 0, 14);  // a second step
+  TickAt(11, 0, 14);  // caught up
+  TickAt(7, 0, 0);    // more than three hours: taken as new
+  TickAt(7, 0, 1);
+  EXPECT_EQ(backs, (Events{"3599 after 11:00:13 wait", "1 after 11:00:13 wait",
+                           "14414 after 11:00:14 new"}));
+  EXPECT_EQ(TakeEvents(), (Events{"e@11:00:13", "e@11:00:14", "e@07:00:00", "e@07:00:01"}));
+}
+
+// A clock in a zone with daylight saving, ticked by hand.
+class DstTickTest : public CrontabTest {
+ protected:
+  std::unique_ptr<crontab> MakeDst() {
+    auto c =
+        std::make_unique<crontab>(dst, [log = log] { return std::make_unique<FakeQueue>(log); });
+    c->SetSkipObserver([this](std::int64_t, std::int64_t) { ++skips; });
+    c->SetBackObserver([this](const BackStep&) { ++backs; });
+    return c;
+  }
+  void TickUtc(std::int64_t instant) {
+    dst.SetUtc(instant);
+    rt::TimerCallback callback;
+    {
+      std::lock_guard lock(log->mutex);
+      ASSERT_FALSE(log->timers.empty());
+      callback = log->timers.rbegin()->second;
+    }
+    FakeTick tick(*log);
+    callback(tick);
+  }
+  static std::int64_t Utc(int mo, int d, int h, int mi, int s) {
+    return test::DstClock::Utc(2026, mo, d, h, mi, s);
+  }
+
+  test::DstClock dst;
+  int skips = 0;
+  int backs = 0;
+};
+
+// Spring forward: the hour 02:00-02:59 does not exist. Nothing fires in it
+// and nothing is told skipped; a task bound to that hour fires once right
+// after it, a task of every hour waits for its next time. Whether the tick
+// comes on time or late.
+TEST_F(DstTickTest, SpringForwardFiresBoundTasksOnceAfterTheGap) {
+  const std::vector<std::int64_t> onTime = {Utc(3, 29, 0, 59, 58), Utc(3, 29, 0, 59, 59),
+                                            Utc(3, 29, 1, 0, 0), Utc(3, 29, 1, 0, 1)};
+  const std::vector<std::int64_t> late = {Utc(3, 29, 0, 59, 58), Utc(3, 29, 1, 0, 1)};
+  for (const auto& ticks : {onTime, late}) {
+    auto c = MakeDst();
+    for (const char* line : {"* * * * * * * every", "0 30 2 * * * * daily", "0 30 * * * * * hourly",
+                             "0 */20 2 * * * * thrice", "0 0 3 * * * * three"}) {
+      ASSERT_TRUE(c->Add(line, Record));
+    }
+    dst.SetUtc(ticks.front());
+    ASSERT_TRUE(c->Start());
+    for (const std::int64_t instant : ticks) TickUtc(instant);
+    EXPECT_EQ(TakeEvents(),
+              (Events{"every@01:59:58", "every@01:59:59", "every@03:00:00", "daily@03:00:00",
+                      "thrice@03:00:00", "three@03:00:00", "every@03:00:01"}));
+    EXPECT_EQ(skips, 0);
+    EXPECT_EQ(backs, 0);
+    ASSERT_TRUE(c->Stop(false));
+  }
+}
+
+// Fall back: 02:00-02:59 comes twice; each wall-clock second fires once, and
+// the repeat is no clock set back.
+TEST_F(DstTickTest, FallBackFiresEachWallClockSecondOnce) {
+  auto c = MakeDst();
+  ASSERT_TRUE(c->Add("* * * * * * * every", Record));
+  ASSERT_TRUE(c->Add("0 30 2 * * * * daily", Record));
+  dst.SetUtc(Utc(10, 25, 0, 0, 0));
+  ASSERT_TRUE(c->Start());
+  for (std::int64_t t = Utc(10, 25, 0, 0, 0); t <= Utc(10, 25, 2, 0, 0); ++t) TickUtc(t);
+  const Events events = TakeEvents();
+  EXPECT_EQ(events.size(), 3600u + 1 + 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "daily@02:30:00"), 1);
+  EXPECT_EQ(events.back(), "every@03:00:00");
+  EXPECT_EQ(skips, 0);
+  EXPECT_EQ(backs, 0);
+
+  TickUtc(Utc(10, 25, 1, 0, 0));  // a clock truly set back is still told
+  EXPECT_EQ(backs, 1);
 }
 
 TEST_F(CrontabTest, ReplaceKeepsUnchangedLinesAndAddsTheRestInOrder) {

@@ -308,6 +308,19 @@ int YearSet::NextFrom(int from) const {
   return next <= last ? next : -1;
 }
 
+int YearSet::PrevFrom(int from) const {
+  if (from < 1) return -1;
+  from = std::min(from, kMaxYear);
+  if (any) return from;
+  if (!listed.empty()) {
+    const auto it = std::upper_bound(listed.begin(), listed.end(), from);
+    return it == listed.begin() ? -1 : *std::prev(it);
+  }
+  if (last < first || from < first) return -1;
+  const int top = std::min(from, last);
+  return top - (top - first) % step;
+}
+
 bool TaskMatchesTime(const Fields& f, const rt::SystemTime& t) {
   return f.year.Contains(t.year) && HasBit(f.dayOfWeek, t.dayOfWeek) && HasBit(f.month, t.month) &&
          HasBit(f.day, t.day) && HasBit(f.hour, t.hour) && HasBit(f.minute, t.minute) &&

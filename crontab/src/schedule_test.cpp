@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <random>
 
+#include "dst_clock.h"
 #include "reference_matcher.h"
 
 namespace cron {
@@ -350,6 +353,175 @@ TEST(FiringsBetweenTest, InTimeOrderThenListOrderAndBounded) {
   const Schedule* busy[] = {&every};
   EXPECT_EQ(FiringsBetween(busy, from, from + 7 * 86400, 50, &more).size(), 50u);
   EXPECT_TRUE(more);
+}
+
+std::vector<std::string> Texts(const std::vector<rt::SystemTime>& times) {
+  std::vector<std::string> out;
+  for (const auto& t : times) out.push_back(Text(t));
+  return out;
+}
+
+TEST(LocalZoneTest, GapsOfTheSpringForwardOnly) {
+  test::DstClock clock;
+  const LocalZone zone(clock);
+  const LocalGap spring{LocalSeconds(At(2026, 3, 29, 2)), LocalSeconds(At(2026, 3, 29, 2, 59, 59))};
+  EXPECT_EQ(zone.GapAt(LocalSeconds(At(2026, 3, 29, 2, 30))), spring);
+  EXPECT_EQ(zone.GapAt(spring.first), spring);
+  EXPECT_EQ(zone.GapAt(spring.last), spring);
+  EXPECT_FALSE(zone.GapAt(spring.first - 1));
+  EXPECT_FALSE(zone.GapAt(spring.last + 1));
+  EXPECT_FALSE(zone.GapAt(LocalSeconds(At(2026, 10, 25, 2, 30))));  // twice, but it exists
+  EXPECT_EQ(zone.GapsBetween(LocalSeconds(At(2026, 1, 1)), LocalSeconds(At(2026, 12, 31))),
+            std::vector<LocalGap>{spring});
+  EXPECT_EQ(zone.GapsBetween(spring.last, spring.last + 10), std::vector<LocalGap>{spring});
+  EXPECT_TRUE(zone.GapsBetween(spring.last + 1, spring.last + 10).empty());
+  EXPECT_FALSE(LocalZone().GapAt(spring.first));  // no zone, no gaps
+}
+
+// No time inside the gap is ever given: a task bound to the hour fires
+// once at its end, a task of every hour goes on with its next time.
+TEST(LocalZoneTest, NextFiringsStepOverTheGap) {
+  test::DstClock clock;
+  const LocalZone zone(clock);
+  struct Case {
+    std::string line;
+    rt::SystemTime from;
+    std::vector<std::string> times;
+  } cases[] = {
+      {"0 30 2 * * * * daily", At(2026, 3, 28, 12), {"2026-03-29 03:00:00", "2026-03-30 02:30:00"}},
+      {"0 */20 2 * * * * thrice",
+       At(2026, 3, 29, 1),
+       {"2026-03-29 03:00:00", "2026-03-30 02:00:00"}},
+      {"0 30 * * * * * hourly",
+       At(2026, 3, 29, 1, 40),
+       {"2026-03-29 03:30:00", "2026-03-29 04:30:00"}},
+      {"* * * * * * * every",
+       At(2026, 3, 29, 1, 59, 58),
+       {"2026-03-29 01:59:59", "2026-03-29 03:00:00"}},
+      {"0 0 3 * * * * three", At(2026, 3, 29, 1), {"2026-03-29 03:00:00", "2026-03-30 03:00:00"}},
+  };
+  for (const auto& c : cases) {
+    const auto schedule = Schedule::Parse(c.line, kYear);
+    ASSERT_TRUE(schedule) << c.line;
+    EXPECT_EQ(Texts(schedule->NextFirings(c.from, 2, zone)), c.times) << c.line;
+  }
+  // Without a zone the same lines keep their plain times.
+  EXPECT_EQ(Text(*Schedule::Parse("0 30 2 * * * * d", kYear)->NextAfter(At(2026, 3, 29, 1), {})),
+            "2026-03-29 02:30:00");
+}
+
+#ifndef _WIN32
+// The machine's own zone rules, through the runtime's clock.
+TEST(LocalZoneTest, SystemClockKnowsTheZonesGaps) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  const LocalZone zone(rt::SystemClock());
+  const auto gap = zone.GapAt(LocalSeconds(At(2026, 3, 29, 2, 30)));
+  const auto every = Schedule::Parse("0 30 2 * * * * d", kYear);
+  const auto next = every->NextAfter(At(2026, 3, 29, 1), zone);
+  if (old) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  ASSERT_TRUE(gap);
+  EXPECT_EQ(*gap,
+            (LocalGap{LocalSeconds(At(2026, 3, 29, 2)), LocalSeconds(At(2026, 3, 29, 2, 59, 59))}));
+  EXPECT_EQ(Text(*next), "2026-03-29 03:00:00");
+}
+#endif
+
+TEST(ScheduleTest, LastAtOrBeforeAgreesWithSecondBySecondSearch) {
+  std::mt19937 rng(11);
+  for (int i = 0; i < 300; ++i) {
+    const std::string line =
+        RandomField(rng, 1) + " " + RandomField(rng, 2) + " " + RandomField(rng, 3) + " * * * * n";
+    const auto schedule = Schedule::Parse(line, kYear);
+    if (!schedule) continue;
+    const std::int64_t at =
+        LocalSeconds(At(2027, 3, 1)) + std::uniform_int_distribution(0, 86400 * 3)(rng);
+    std::optional<std::int64_t> expected;
+    for (std::int64_t s = at; s >= at - 86400 - 1 && !expected; --s) {
+      if (schedule->Matches(TimeFromLocalSeconds(s))) expected = s;
+    }
+    const auto last = schedule->LastAtOrBefore(TimeFromLocalSeconds(at));
+    ASSERT_TRUE(expected && last) << line;
+    EXPECT_EQ(LocalSeconds(*last), *expected) << line;
+  }
+  EXPECT_FALSE(Schedule::Parse("* * * * * * 2026 n", kYear)->LastAtOrBefore(At(2025, 12, 31)));
+  EXPECT_EQ(Text(*Schedule::Parse("0 0 12 29 2 * * n", kYear)->LastAtOrBefore(At(2027, 6, 1))),
+            "2024-02-29 12:00:00");
+}
+
+// Counting by arithmetic agrees with walking firing by firing.
+TEST(MissedBetweenTest, AgreesWithFiringsBetween) {
+  std::mt19937 rng(5);
+  for (int i = 0; i < 200; ++i) {
+    std::string line = RandomField(rng, 1) + " " + RandomField(rng, 2) + " " + RandomField(rng, 3) +
+                       (i % 2 ? " * * 1-5 * n" : " 1,15,31 * * * n");
+    const auto schedule = Schedule::Parse(line, kYear);
+    if (!schedule) continue;
+    const std::int64_t first =
+        LocalSeconds(At(2027, 1, 30)) + std::uniform_int_distribution(0, 86400 * 2)(rng);
+    const std::int64_t last = first + std::uniform_int_distribution(0, 86400 * 3)(rng);
+    const Schedule* list[] = {&*schedule};
+    const auto walked = FiringsBetween(list, first, last, 1'000'000);
+    const auto missed = MissedBetween(list, first, last);
+    if (walked.empty()) {
+      EXPECT_TRUE(missed.empty()) << line;
+      continue;
+    }
+    ASSERT_EQ(missed.size(), 1u) << line;
+    EXPECT_EQ(missed[0].count, static_cast<std::int64_t>(walked.size())) << line;
+    EXPECT_EQ(missed[0].first, walked.front().second) << line;
+    EXPECT_EQ(missed[0].last, walked.back().second) << line;
+    ASSERT_EQ(missed[0].times.size(), std::min(walked.size(), kMissedTimesListed)) << line;
+    for (std::size_t k = 0; k < missed[0].times.size(); ++k) {
+      EXPECT_EQ(missed[0].times[k], walked[k].second) << line;
+    }
+  }
+}
+
+// A rare task is named beside a frequent one, whatever the frequent one
+// does; a long span is counted, not walked; a gap's seconds are not missed.
+TEST(MissedBetweenTest, EveryTaskIsNamedWithItsCount) {
+  const auto every = *Schedule::Parse("* * * * * * * every", kYear);
+  const auto hourly = *Schedule::Parse("0 0 * * * * * hourly", kYear);
+  const auto daily = *Schedule::Parse("0 30 2 * * * * daily", kYear);
+  const auto never = *Schedule::Parse("0 0 0 1 1 * * newyear", kYear);
+  const Schedule* list[] = {&every, &hourly, &never, &daily};
+  test::DstClock clock;
+  const LocalZone zone(clock);
+  struct Case {
+    rt::SystemTime first;
+    rt::SystemTime last;
+    const LocalZone* zone;
+    std::vector<std::pair<std::size_t, std::int64_t>> counts;  // index, count
+  } cases[] = {
+      // A two-hour sleep.
+      {At(2026, 12, 6, 9), At(2026, 12, 6, 10, 59, 59), &zone, {{0, 7200}, {1, 2}}},
+      // Two days.
+      {At(2026, 12, 6), At(2026, 12, 7, 23, 59, 59), &zone, {{0, 172800}, {1, 48}, {3, 2}}},
+      // Across the spring gap: 01:00-03:59 holds two real hours.
+      {At(2026, 3, 29, 1), At(2026, 3, 29, 3, 59, 59), &zone, {{0, 7200}, {1, 2}, {3, 1}}},
+      // The same span without a zone.
+      {At(2026, 3, 29, 1), At(2026, 3, 29, 3, 59, 59), nullptr, {{0, 10800}, {1, 3}, {3, 1}}},
+  };
+  for (const auto& c : cases) {
+    const auto missed = MissedBetween(list, LocalSeconds(c.first), LocalSeconds(c.last),
+                                      c.zone ? *c.zone : LocalZone());
+    std::vector<std::pair<std::size_t, std::int64_t>> counts;
+    for (const auto& m : missed) counts.emplace_back(m.index, m.count);
+    EXPECT_EQ(counts, c.counts) << Text(c.first);
+  }
+  const auto gap = MissedBetween(list, LocalSeconds(At(2026, 3, 29, 1)),
+                                 LocalSeconds(At(2026, 3, 29, 3, 59, 59)), zone);
+  EXPECT_EQ(Text(TimeFromLocalSeconds(gap[2].first)), "2026-03-29 03:00:00");  // daily, caught up
+  EXPECT_EQ(Text(TimeFromLocalSeconds(gap[1].last)), "2026-03-29 03:00:00");   // no 02:00
+  EXPECT_EQ(Text(TimeFromLocalSeconds(gap[0].times[0])), "2026-03-29 01:00:00");
 }
 
 TEST(ExplainRefusalTest, NamesTheFieldAndTheFault) {

@@ -7,14 +7,25 @@
 #include <string_view>
 #include <utility>
 
+#include "crontab/explain.h"
 #include "crontab/schedule.h"
 #include "runtime/datetime_text.h"
+#include "runtime/text.h"
 
 namespace cron {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: crontab-next [--from \"YYYY-MM-DD hh:mm:ss\"] [--count N] LINE\n";
+    "usage: crontab-next [--from \"YYYY-MM-DD hh:mm:ss\"] [--count N] LINE\n"
+    "  LINE: seven time fields, with or without a task name\n";
+
+// Seven fields alone are previewed under a name of their own.
+std::string WithName(std::string line) {
+  std::size_t spaces = 0;
+  for (std::size_t i = 0; i < line.size(); i += rt::CharLength(line, i)) spaces += line[i] == ' ';
+  if (spaces == cron::kFieldCount - 1 && !line.empty() && line.back() != ' ') line += " -";
+  return line;
+}
 
 std::optional<int> ReadInt(std::string_view text) {
   int value = 0;
@@ -89,15 +100,20 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
   line = rt::TextFromConsole(line);
 
   const rt::SystemTime now = clock.LocalTime();
-  std::string why;
-  const auto schedule = cron::Schedule::Parse(line, now.year, &why);
-  if (!schedule) return Fail(console, "the line is refused: " + why);
+  line = WithName(std::move(line));
+  const auto schedule = cron::Schedule::Parse(line, now.year);
+  if (!schedule) {
+    const auto refusal = cron::ExplainRefusal(line, now.year);
+    return Fail(console, rt::JoinTexts("这一行无法使用: ", refusal ? RefusalText(*refusal) : ""));
+  }
+  const cron::LocalZone zone(clock);
   // Printed as found, in pieces: a large count needs no more memory than a small one.
   constexpr std::size_t kPiece = 16 * 1024;
   std::string out;
   rt::SystemTime at = from.value_or(now);
   for (int i = 0; i < count; ++i) {
-    const auto next = schedule->NextAfter(at);
+    const auto next = schedule->NextAfter(at, zone);
+    if (!next && i == 0) return Fail(console, "以后不会再触发 (日期不存在或年份已过)");
     if (!next) break;
     at = *next;
     out += rt::SystemTimeText(at);

@@ -7,11 +7,13 @@ namespace {
 
 class PosixClock final : public Clock {
  public:
-  SystemTime LocalTime() override {
+  SystemTime LocalTime() override { return ZonedLocalTime().local; }
+
+  ZonedTime ZonedLocalTime() override {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     tm local{};
-    localtime_r(&now.tv_sec, &local);
+    if (!localtime_r(&now.tv_sec, &local)) return {};
     SystemTime st;
     st.year = local.tm_year + 1900;
     st.month = local.tm_mon + 1;
@@ -21,7 +23,16 @@ class PosixClock final : public Clock {
     st.minute = local.tm_min;
     st.second = local.tm_sec > 59 ? 59 : local.tm_sec;  // leap second
     st.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
-    return st;
+    return {st, static_cast<std::int32_t>(local.tm_gmtoff)};
+  }
+
+  std::optional<std::int32_t> UtcOffsetAt(std::int64_t unixSeconds) override {
+    const auto at = static_cast<time_t>(unixSeconds);
+    tm local{};
+    if (static_cast<std::int64_t>(at) != unixSeconds || !localtime_r(&at, &local)) {
+      return std::nullopt;
+    }
+    return static_cast<std::int32_t>(local.tm_gmtoff);
   }
 };
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crontab/explain.h"
 #include "crontab/schedule.h"
 #include "runtime/clock.h"
 #include "runtime/console.h"
@@ -25,8 +26,9 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Carries out any action but kRun; returns the process's exit code: 0 done,
-// 1 a schedule with refused lines or a test message the relay did not take,
-// 2 a command line that makes no sense.
+// 1 a schedule with refused lines or lines that never fire again, a FILE
+// that cannot be read, or a test message the relay did not take; 2 a
+// command line that makes no sense.
 int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
                const rt::Path& programDirectory);
 
@@ -38,9 +40,11 @@ struct ScheduleCheck {
   bool allAccepted = true;
 };
 // The --check report on a schedule file's text, read as the program reads it:
-// each line with "OK", its next three firing times and its message, or why
-// it is refused.
-ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now);
+// each line with "OK", its next three firing times (none in a zone's
+// daylight-saving gap) and its message, or why it is refused or never
+// fires again.
+ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now,
+                            const cron::LocalZone& zone = cron::LocalZone());
 
 // Why each line of a schedule is refused at a fresh start, "" for a line that
 // is installed: its fault, or that its name repeats an earlier task's. The
@@ -48,7 +52,7 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
 std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, int currentYear);
 
 // Why a line is refused, in the console's words ("第 2 项(分) ...").
-std::string RefusalText(const cron::Refusal& refusal);
+using cron::RefusalText;
 
 // A text from outside made fit for the console: control characters become
 // "?", and a text longer than maxBytes is cut on a character boundary.

@@ -48,6 +48,14 @@ int32_t crontab_Replace(crontab_handle* self, const char* const* lines, int32_t 
    times), which fire nothing. */
 typedef void (*crontab_skip_callback)(double firstSkipped, double lastSkipped);
 void    crontab_OnSkip(crontab_handle* self, crontab_skip_callback callback); /* NULL: none */
+/* Called on a timer thread, once, by the tick that sees the clock set back
+   (a daylight-saving change is no step): seconds, how far back; lastFired,
+   the latest second already evaluated (a date-time). takenAsNew 0: nothing
+   fires until the clock passes lastFired again, so nothing is repeated;
+   1: the clock is more than three hours behind lastFired and firing goes
+   on from the new time. */
+typedef void (*crontab_back_callback)(int64_t seconds, double lastFired, int takenAsNew);
+void    crontab_OnClockBack(crontab_handle* self, crontab_back_callback callback); /* NULL: none */
 int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved);
 #ifdef __cplusplus
 }

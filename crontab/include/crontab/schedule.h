@@ -44,6 +44,8 @@ struct YearSet {
   bool Contains(int year) const;
   // The smallest year >= from in the set, or -1 (none up to kMaxYear).
   int NextFrom(int from) const;
+  // The largest year <= from in the set, or -1 (none from the year 1).
+  int PrevFrom(int from) const;
   friend bool operator==(const YearSet&, const YearSet&) = default;
 };
 
@@ -79,6 +81,39 @@ std::string ExpandField(std::string_view text, int position, int currentYear);
 // ":x:x+1:...:y:" for a text "x-y"; "" when y < x or the text is not x-y.
 std::string ExpandRange(std::string_view text);
 
+// Local seconds that do not exist: a daylight-saving change (spring forward)
+// skipped them.
+struct LocalGap {
+  std::int64_t first = 0;  // LocalSeconds
+  std::int64_t last = 0;
+  friend bool operator==(const LocalGap&, const LocalGap&) = default;
+};
+
+// The local time zone as a clock knows it. Instants are seconds since
+// 1899-12-30 00:00:00 UTC, on the scale of LocalSeconds: local = instant +
+// offset. Without a zone (a default LocalZone, or a clock that knows none)
+// every local second exists once. It remembers the span it last found
+// steady, so keep one to a thread.
+class LocalZone {
+ public:
+  LocalZone() = default;
+  explicit LocalZone(rt::Clock& clock) : clock_(&clock) {}
+
+  std::optional<std::int32_t> OffsetAt(std::int64_t instant) const;
+  // The gap holding a local second, or nullopt when it exists.
+  std::optional<LocalGap> GapAt(std::int64_t local) const;
+  // The gaps that meet first..last, in order. Changes are looked for a day
+  // apart, so two within a day are not seen (no zone has them).
+  std::vector<LocalGap> GapsBetween(std::int64_t first, std::int64_t last) const;
+
+ private:
+  rt::Clock* clock_ = nullptr;
+  // Instants steadyFrom_..steadyTo_ were found to share one offset (from
+  // checks a day apart): a search second by second asks the zone once a month.
+  mutable std::int64_t steadyFrom_ = 0;
+  mutable std::int64_t steadyTo_ = -1;
+};
+
 // A line that passed validation and expansion.
 class Schedule {
  public:
@@ -104,6 +139,18 @@ class Schedule {
   std::optional<rt::SystemTime> NextAfter(const rt::SystemTime& from) const;
   // Up to count firing times after `from`, ascending.
   std::vector<rt::SystemTime> NextFirings(const rt::SystemTime& from, int count) const;
+  // The same in a zone: a time in a daylight-saving gap does not exist; a
+  // task that CatchesUpGaps fires once at the gap's end instead, the others
+  // go on with their next existing time.
+  std::optional<rt::SystemTime> NextAfter(const rt::SystemTime& from, const LocalZone& zone) const;
+  std::vector<rt::SystemTime> NextFirings(const rt::SystemTime& from, int count,
+                                          const LocalZone& zone) const;
+  // The last whole second at or before `at` at which the line fires (no zone).
+  std::optional<rt::SystemTime> LastAtOrBefore(const rt::SystemTime& at) const;
+  // A task bound to certain hours (not every hour) would lose its day's
+  // firing to a gap, so it fires once right after it; a task of every hour
+  // fires again within the hour anyway.
+  bool CatchesUpGaps() const { return fields_.hour != 0xFFFFFFu; }
 
  private:
   // Kept small, a scheduler holds one per task: the line, and the name only
@@ -141,6 +188,26 @@ struct Refusal {
 // nullopt when Schedule::Parse accepts the line; otherwise the fault that
 // makes Parse refuse it (the first, in Parse's order).
 std::optional<Refusal> ExplainRefusal(std::string_view line, int currentYear);
+
+// How many times a task missed in a span, and when.
+struct MissedTask {
+  std::size_t index = 0;   // the schedule's position in the list
+  std::int64_t count = 0;  // firings in the span, 1 or more
+  std::int64_t first = 0;  // LocalSeconds of the first and the last
+  std::int64_t last = 0;
+  std::vector<std::int64_t> times;  // the first few, at most kMissedTimesListed
+  friend bool operator==(const MissedTask&, const MissedTask&) = default;
+};
+inline constexpr std::size_t kMissedTimesListed = 5;
+
+// Per schedule with at least one firing in the seconds first..last (both
+// included): the count, the first and last time and the first few, in list
+// order. Counted by calendar arithmetic, not firing by firing: a two-day
+// span of an every-second task costs what a minute's does. Times in the
+// zone's gaps count as the scheduler's tick treats them.
+std::vector<MissedTask> MissedBetween(std::span<const Schedule* const> schedules,
+                                      std::int64_t first, std::int64_t last,
+                                      const LocalZone& zone = LocalZone());
 
 // One firing among several schedules: its second (LocalSeconds) and the
 // schedule's position in the list.

@@ -33,11 +33,26 @@ DateTime DateTimeFromSystemTime(const SystemTime& st);  // milliseconds dropped
 // outside the years 100 to 9999.
 std::optional<SystemTime> SystemTimeFromDateTime(DateTime dt);
 
+// A local time with its offset from UTC, read at one instant.
+struct ZonedTime {
+  SystemTime local;
+  std::optional<std::int32_t> utcOffsetSeconds;  // east of UTC; nullopt: no zone known
+};
+
 // Source of the local time, injectable for tests.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual SystemTime LocalTime() = 0;
+  // The local time and its offset at one instant, so that a daylight-saving
+  // change can be told from a clock that was set. A clock that knows no zone
+  // (a test's) gives no offset: its local time is then taken as steady.
+  virtual ZonedTime ZonedLocalTime() { return {LocalTime(), std::nullopt}; }
+  // The zone's offset from UTC at an instant (seconds since 1970-01-01 UTC),
+  // by its rules, not by the clock's reading; nullopt: no zone known.
+  virtual std::optional<std::int32_t> UtcOffsetAt(std::int64_t /*unixSeconds*/) {
+    return std::nullopt;
+  }
 };
 
 // The machine's clock.
