@@ -82,8 +82,22 @@ TEST_F(DeliveryFaults, EachEndsInTimeWithItsVerdict) {
        FaultServer::Answer("HTTP/1.1 302 Found\r\nLocation: /SCT1k.send\r\nContent-Length: "
                            "0\r\nConnection: close\r\n\r\n"),
        "http", false, "未收到回复: 重定向过多"},
+#ifdef _WIN32
+      // The platform's object cannot tell it from a reply that is not HTTP.
+      {"closed without reply", FaultServer::CloseAfterRequest(), "http", false,
+       "未收到回复: 回复不是HTTP应答"},
+#else
       {"closed without reply", FaultServer::CloseAfterRequest(), "http", false,
        "未收到回复: 连接被关闭"},
+#endif
+      {"reset without reply", FaultServer::ResetAfterRequest(), "http", false,
+       "未收到回复: 连接被关闭"},
+      {"SSH banner", FaultServer::Answer("SSH-2.0-OpenSSH_9.2p1\r\n"), "http", false,
+       "未收到回复: 回复不是HTTP应答"},
+      {"redirect to file:",
+       FaultServer::Answer("HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: "
+                           "0\r\nConnection: close\r\n\r\n"),
+       "http", false, "未收到回复: 重定向被拒绝"},
       {"200 HTML", FaultServer::Answer(Response("200 OK", page, "text/html")), "http", false,
        "回复不是中转站的应答 " + page},
       {"500 HTML", FaultServer::Answer(Response("500 Oops", page, "text/html")), "http", false,
