@@ -185,10 +185,18 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
   DestroyAppScheduler();
   EXPECT_EQ(result, 0);
   const std::string out = console_.Output();
-  EXPECT_NE(out.find(" [a] 未收到回复: 连接被关闭，10 秒后第 1 次重试\r\n"), std::string::npos)
-      << out;
-  EXPECT_NE(out.find(" [b] 未收到回复: 连接被关闭，10 秒后第 1 次重试\r\n"), std::string::npos)
-      << out;
+#ifdef _WIN32
+  // The platform's object cannot tell a close without a reply from a reply
+  // that is not HTTP.
+  const std::string closed = "回复不是HTTP应答";
+#else
+  const std::string closed = "连接被关闭";
+#endif
+  for (const std::string task : {"a", "b"}) {
+    EXPECT_NE(out.find(" [" + task + "] 未收到回复: " + closed + "，10 秒后第 1 次重试\r\n"),
+              std::string::npos)
+        << out;
+  }
 }
 
 TEST_F(DeliveryFaults, ScheduleLinesReachTheScreenWithoutControls) {
