@@ -21,8 +21,9 @@ test_packages=(
   clang clang-format
   # Tests only: node runs the HTTP/2-capable TLS test server (its http2 module is built in).
   nodejs
-  # The Windows build: cross compiler, GoogleTest sources, Wine to run it.
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine64
+  # The Windows build: cross compiler, GoogleTest sources, Wine to run it, and
+  # the locale sources scripts/wine-run.sh compiles zh_CN.GBK from.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest wine64 locales
 )
 
 purpose=${1:-test}

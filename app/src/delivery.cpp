@@ -49,8 +49,9 @@ std::string NoAnswerReason(std::int32_t code) {
       case web::kHttpCannotConnect:
         return "无法连接";
       case web::kHttpConnectionError:
-      case web::kHttpInvalidServerResponse:
         return "连接被关闭";
+      case web::kHttpInvalidServerResponse:
+        return "回复不是HTTP应答";
       case web::kHttpTimeout:
         return "超时";
       case web::kHttpCertificateAuthorityInvalid:
@@ -64,6 +65,8 @@ std::string NoAnswerReason(std::int32_t code) {
         return "安全连接失败";
       case web::kHttpRedirectFailed:
         return "重定向过多";
+      case web::kHttpRedirectRefused:
+        return "重定向被拒绝";
       default:
         return {};
     }

@@ -2,6 +2,7 @@
 
 #include "app/reminder.h"
 #include "runtime/codepage.h"
+#include "web/web_request.h"
 
 namespace app {
 namespace {
@@ -134,10 +135,12 @@ TEST(JudgeDelivery, VerdictAndReason) {
       {0, static_cast<std::int32_t>(0x80072EE7), "", false, "未收到回复: 无法解析域名"},
       {0, static_cast<std::int32_t>(0x80072EFD), "", false, "未收到回复: 无法连接"},
       {0, static_cast<std::int32_t>(0x80072EFE), "", false, "未收到回复: 连接被关闭"},
+      {0, static_cast<std::int32_t>(0x80072F78), "", false, "未收到回复: 回复不是HTTP应答"},
       {0, static_cast<std::int32_t>(0x80072F0D), "", false, "未收到回复: 证书被拒绝"},
       {0, static_cast<std::int32_t>(0x80072F7D), "", false, "未收到回复: 安全连接失败"},
       {0, static_cast<std::int32_t>(0x80072F8F), "", false, "未收到回复: 安全连接失败"},
       {302, static_cast<std::int32_t>(0x80072F7C), "", false, "未收到回复: 重定向过多"},
+      {302, web::kHttpRedirectRefused, "", false, "未收到回复: 重定向被拒绝"},
       {0, static_cast<std::int32_t>(0x80004005), "", false, "未收到回复 (错误 0x80004005)"},
   };
   for (const auto& c : cases) {
@@ -163,6 +166,7 @@ TEST(JudgeDelivery, WhatIsWorthRetrying) {
       {0, static_cast<std::int32_t>(0x80072F78), "", true},   // invalid server response
       {0, static_cast<std::int32_t>(0x80072F0D), "", false},  // certificate refused
       {302, static_cast<std::int32_t>(0x80072F7C), "", false},
+      {302, web::kHttpRedirectRefused, "", false},
       {0, static_cast<std::int32_t>(0x80004005), "", false},
       {429, 0, R"({"code":429})", true},
       {500, 0, "", true},

@@ -175,7 +175,7 @@ ResultCode RedirectGuard::NextHop() {
   const std::string next = ResolveLocation(chain_.url, target);
   if (IsRefusedHop(chain_.url, next)) {
     refused_ = true;
-    return kHttpRedirectFailed;
+    return kHttpRedirectRefused;
   }
   chain_.url = next;
   if (code == 303 || ((code == 301 || code == 302) && chain_.method == "POST")) {

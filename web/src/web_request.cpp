@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "automation_platform.h"
 #include "runtime/clock.h"
@@ -22,9 +23,36 @@ struct DefaultHeader {
   bool postOnly;
 };
 
-// Waits for the answer of an asynchronous Send until the deadline. An
-// exchange still running then is given up: releasing the object ends it
-// (an explicit Abort before the release double-frees in Wine's object).
+// Socket failures some platforms' objects pass on as they are (Wine's: a
+// reset), named as the platform's stack names a connection that ended.
+ResultCode WithoutSocketCodes(ResultCode code) {
+  switch (static_cast<std::uint32_t>(code)) {
+    case 0x80072745u:  // connection aborted
+    case 0x80072746u:  // connection reset by the peer
+      return kHttpConnectionError;
+    default:
+      return code;
+  }
+}
+
+// Gives up an exchange that is still running, on a thread of its own, so
+// that neither the verdict nor the caller waits for it: Wine's object goes
+// on reading while data comes (a trickle holds an Abort or a release for as
+// long as the server keeps it up), and releasing it while its reading
+// thread still runs crashes it (both free the reply buffer). So the order
+// is: Abort, which returns once the reading stopped; a short wait for that
+// thread to finish; then the release.
+void GiveUpInBackground(AutomationObject http) {
+  std::thread([object = std::move(http)]() mutable {
+    const detail::ComponentLibraryScope library;
+    CallMethod(object, "Abort");
+    CallMethod(object, "WaitForResponse", {1});
+    ReleaseAutomationObject(object);
+  }).detach();
+}
+
+// Waits for the answer of an asynchronous Send until the deadline; an
+// exchange still running then is given up (GiveUpInBackground).
 ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
   // The object waits in whole seconds: rounded up, the wait ends less than
   // a second after the deadline.
@@ -170,6 +198,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
     }
     sent = http.lastResult;
     if (async && sent >= 0) sent = AwaitAnswer(http, deadlineMs);
+    sent = WithoutSocketCodes(sent);
   }
 
   // An exchange given up has no answer to read (and the platform's object
@@ -209,7 +238,11 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   if (a.statusCode) *a.statusCode = statusCode;
   if (a.sendResult) *a.sendResult = sent;
 
-  ReleaseAutomationObject(http);
+  if (async && sent == kHttpTimeout) {
+    GiveUpInBackground(std::move(http));
+  } else {
+    ReleaseAutomationObject(http);
+  }
   return result;
 }
 

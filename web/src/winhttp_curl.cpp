@@ -131,8 +131,11 @@ ResultCode FromCurl(CURLcode rc) {
     case CURLE_ABORTED_BY_CALLBACK:
       return kTimeout;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
       return kInvalidUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      // The address was checked to be http or https before: this is a reply
+      // without a status line (HTTP/0.9, or no HTTP at all).
+      return kHttpInvalidServerResponse;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:

@@ -23,7 +23,7 @@ bool Connection::ReadRequest(std::string* head, std::string* body) {
 bool Connection::Send(std::string_view bytes) {
   {
     const std::lock_guard lock(server_.mutex_);
-    if (server_.stopping_) return false;
+    if (server_.stopping_ || reset_) return false;
   }
   // Stopping shuts the socket down, which ends a send that waits.
   return net::SendAll(socket_, bytes);
@@ -33,6 +33,15 @@ bool Connection::Pause(int ms) {
   std::unique_lock lock(server_.mutex_);
   return !server_.changed_.wait_for(lock, std::chrono::milliseconds(ms),
                                     [this] { return server_.stopping_; });
+}
+
+void Connection::Reset() {
+  const std::lock_guard lock(server_.mutex_);
+  if (reset_) return;
+  reset_ = true;
+  // The server no longer closes it: its number may soon be another socket's.
+  std::replace(server_.clients_.begin(), server_.clients_.end(), socket_, net::kNoSocket);
+  net::Reset(socket_);
 }
 
 void Connection::Hold() {
@@ -49,13 +58,17 @@ FaultServer::~FaultServer() {
   {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
-    for (const net::Socket c : clients_) net::Shutdown(c);
+    for (const net::Socket c : clients_) {
+      if (c != net::kNoSocket) net::Shutdown(c);
+    }
   }
   changed_.notify_all();
   net::StopListening(listener_);
   acceptor_.join();
   for (std::thread& t : threads_) t.join();
-  for (const net::Socket c : clients_) net::Close(c);
+  for (const net::Socket c : clients_) {
+    if (c != net::kNoSocket) net::Close(c);
+  }
   net::CloseListener(listener_);
 }
 
@@ -82,7 +95,8 @@ void FaultServer::Serve() {
     threads_.emplace_back([this, client] {
       Connection connection(*this, client);
       behaviour_(connection);
-      net::Shutdown(client);  // closed when the server ends
+      const std::lock_guard held(mutex_);
+      if (!connection.reset_) net::Shutdown(client);  // closed when the server ends
     });
   }
 }
@@ -129,6 +143,12 @@ FaultServer::Behaviour FaultServer::Huge(std::size_t bytes) {
 
 FaultServer::Behaviour FaultServer::CloseAfterRequest() {
   return [](Connection& c) { c.ReadRequest(); };
+}
+
+FaultServer::Behaviour FaultServer::ResetAfterRequest() {
+  return [](Connection& c) {
+    if (c.ReadRequest()) c.Reset();
+  };
 }
 
 FaultServer::Behaviour FaultServer::Mute() {

@@ -32,12 +32,15 @@ class Connection {
   bool Pause(int ms);
   // Waits until the server stops.
   void Hold();
+  // Ends the connection with a reset; nothing can be sent after it.
+  void Reset();
 
  private:
   friend class FaultServer;
   Connection(FaultServer& server, net::Socket socket) : server_(server), socket_(socket) {}
   FaultServer& server_;
   net::Socket socket_;
+  bool reset_ = false;
 };
 
 class FaultServer {
@@ -62,6 +65,7 @@ class FaultServer {
   static Behaviour Endless();                     // a head without length, then data for ever
   static Behaviour Huge(std::size_t bytes);       // a 200 whose body has that many bytes
   static Behaviour CloseAfterRequest();           // reads the request, then closes
+  static Behaviour ResetAfterRequest();           // reads the request, then resets
   static Behaviour Mute();                        // reads nothing, says nothing
 
  private:

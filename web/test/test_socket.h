@@ -29,6 +29,8 @@ int WaitReadable(Socket a, Socket b, int timeoutMs);
 // Wakes calls blocked on s in other threads; the peer sees the end.
 void Shutdown(Socket s);
 void Close(Socket s);
+// Closes s so that the peer sees a reset rather than an end.
+void Reset(Socket s);
 
 // A request as it came: the head up to its blank line, and as much of its
 // Content-Length body (at most 1 MiB) as came before the peer ended or

@@ -89,4 +89,10 @@ void Close(Socket s) {
   close(Raw(s));
 }
 
+void Reset(Socket s) {
+  const linger abort{1, 0};
+  setsockopt(Raw(s), SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+  close(Raw(s));
+}
+
 }  // namespace web::testing::net

@@ -104,4 +104,10 @@ void Close(Socket s) {
   closesocket(Raw(s));
 }
 
+void Reset(Socket s) {
+  const linger abort{1, 0};
+  setsockopt(Raw(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof(abort));
+  closesocket(Raw(s));
+}
+
 }  // namespace web::testing::net

@@ -6,50 +6,82 @@
 #include <random>
 #include <thread>
 
-#include "web/web_request.h"
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace web::testing {
 namespace {
 
-std::string PortFile() {
-  std::random_device random;
-  return std::string(WEB_TEST_DIR) + "/tls_port_" + std::to_string(random()) + ".txt";
+// Paths as node (a Unix program) sees them, and as this test opens them:
+// under Wine the Unix root is drive Z.
+std::string Local(const std::string& unixPath) {
+#ifdef _WIN32
+  return "Z:" + unixPath;
+#else
+  return unixPath;
+#endif
 }
 
-bool StartNode(const std::string& portFile) {
-  return std::system(("'" + std::string(WEB_TEST_NODE) + "' '" + WEB_TEST_TLS_SERVER_SCRIPT +
-                      "' '" + portFile + "' </dev/null >/dev/null 2>&1 &")
-                         .c_str()) == 0;
+std::string CertFile(std::string_view name) {
+  return std::string(WEB_TEST_CERT_DIR) + "/" + std::string(name);
+}
+
+bool StartNode(const std::string& portFile, const std::string& cert, const std::string& key) {
+  const std::string args = "\"" + std::string(WEB_TEST_TLS_SERVER_SCRIPT) + "\" \"" + portFile +
+                           "\" \"" + cert + "\" \"" + key + "\"";
+#ifdef _WIN32
+  std::string line = "\"" + Local(WEB_TEST_NODE) + "\" " + args;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+#else
+  return std::system(
+             ("'" + std::string(WEB_TEST_NODE) + "' " + args + " </dev/null >/dev/null 2>&1 &")
+                 .c_str()) == 0;
+#endif
 }
 
 }  // namespace
 
-TlsTestServer::TlsTestServer() {
+std::string TestRootCertificateFile() {
+  return Local(CertFile("test-root.pem"));
+}
+
+TlsTestServer::TlsTestServer(Certificate certificate) {
   if (std::string_view(WEB_TEST_NODE).empty()) {
     error_ = "node not found (scripts/setup.sh installs nodejs)";
     return;
   }
-  const std::string portFile = PortFile();
-  if (!StartNode(portFile)) {
+  std::random_device random;
+  portFile_ = std::string(WEB_TEST_DIR) + "/tls_port_" + std::to_string(random()) + ".txt";
+  const char* name = certificate == Certificate::kTrusted ? "server" : "untrusted";
+  if (!StartNode(portFile_, CertFile(std::string(name) + ".pem"),
+                 CertFile(std::string(name) + ".key"))) {
     error_ = "node could not be started";
     return;
   }
   // Waiting for another process to be ready: bounded, and short when it is.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (port_ == 0 && std::chrono::steady_clock::now() < deadline) {
-    std::ifstream file(portFile);
+    std::ifstream file(Local(portFile_));
     if (!(file >> port_)) {
       port_ = 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
-  std::remove(portFile.c_str());
   if (port_ == 0) error_ = "node wrote no port within 20 s";
 }
 
 TlsTestServer::~TlsTestServer() {
-  if (port_ == 0) return;
-  WebRequest({.url = Url("/quit"), .timeoutSeconds = 5, .ignoreCertificateErrors = true});
+  if (!portFile_.empty()) std::remove(Local(portFile_).c_str());
 }
 
 std::string TlsTestServer::Url(std::string_view path) const {

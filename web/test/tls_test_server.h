@@ -1,5 +1,6 @@
 // The TLS server of tls_test_server.js (HTTP/2 and HTTP/1.1 on 127.0.0.1),
-// run by node for the length of a test: cpp-httplib offers no HTTP/2.
+// run by node for the length of a test: cpp-httplib offers no HTTP/2. Under
+// Wine the test starts the (Linux) node as Wine starts any Unix program.
 #pragma once
 
 #include <string>
@@ -9,8 +10,13 @@ namespace web::testing {
 
 class TlsTestServer {
  public:
-  TlsTestServer();   // starts node and waits (bounded) for its port
-  ~TlsTestServer();  // asks it to end; it also ends by itself in two minutes
+  // kTrusted: issued by certs/test-root.pem, which the test set-up makes
+  // trusted (Wine's machine store; libcurl through a test hook).
+  // kUntrusted: self-signed, refused by any client that checks.
+  enum class Certificate { kTrusted, kUntrusted };
+
+  explicit TlsTestServer(Certificate certificate = Certificate::kUntrusted);
+  ~TlsTestServer();  // removes the port file, which ends the server
   TlsTestServer(const TlsTestServer&) = delete;
   TlsTestServer& operator=(const TlsTestServer&) = delete;
 
@@ -20,7 +26,11 @@ class TlsTestServer {
 
  private:
   int port_ = 0;
+  std::string portFile_;
   std::string error_;
 };
+
+// The PEM file of the authority that issued the trusted certificate.
+std::string TestRootCertificateFile();
 
 }  // namespace web::testing

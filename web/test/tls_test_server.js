@@ -1,34 +1,23 @@
 // A TLS server on 127.0.0.1 that offers HTTP/2 and HTTP/1.1, for tests.
-// Usage: node tls_test_server.js PORT_FILE
-// Makes a throw-away self-signed certificate with openssl (clients ignore
-// its errors), listens on an ephemeral port and writes it to PORT_FILE. It ends on /quit, and after two
-// minutes in any case. Paths:
+// Usage: node tls_test_server.js PORT_FILE CERT KEY
+// Serves the certificate CERT (PEM, with its key KEY), listens on an ephemeral
+// port and writes it to PORT_FILE. It ends when PORT_FILE is removed (the
+// test's side may be a Windows program under Wine, which can remove a file
+// but not end a Unix process), on /quit, and after two minutes in any case.
+// Paths:
 //   /cookies                 two Set-Cookie headers (a=1 with a path, b=2)
 //   /headers                 the request's header lines as the body
 //   /to?status=N&u=ADDRESS   status N (307 if absent) with Location ADDRESS
+//   /json?body=TEXT          status 200, TEXT as an application/json body
 //   /quit                    answers, then ends the server
 //   anything else            the body "HTTP/" and the version spoken
 'use strict';
 const fs = require('fs');
 const http2 = require('http2');
-const os = require('os');
-const path = require('path');
-const { execFileSync } = require('child_process');
 
-const portFile = process.argv[2];
-const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tls-test-'));
-let cert, key;
-try {
-  execFileSync('openssl', [
-    'req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1', '-nodes',
-    '-keyout', path.join(dir, 'key.pem'), '-out', path.join(dir, 'cert.pem'), '-days', '2',
-    '-subj', '/CN=127.0.0.1',
-  ], { stdio: 'ignore' });
-  cert = fs.readFileSync(path.join(dir, 'cert.pem'));
-  key = fs.readFileSync(path.join(dir, 'key.pem'));
-} finally {
-  fs.rmSync(dir, { recursive: true, force: true });
-}
+const [portFile, certFile, keyFile] = process.argv.slice(2);
+const cert = fs.readFileSync(certFile);
+const key = fs.readFileSync(keyFile);
 
 const server = http2.createSecureServer({ cert, key, allowHTTP1: true }, (req, res) => {
   const url = new URL(req.url, 'https://127.0.0.1');
@@ -47,6 +36,9 @@ const server = http2.createSecureServer({ cert, key, allowHTTP1: true }, (req, r
     res.statusCode = Number(url.searchParams.get('status') || 307);
     res.setHeader('Location', url.searchParams.get('u') || '/');
     res.end('moving');
+  } else if (url.pathname === '/json') {
+    res.setHeader('Content-Type', 'application/json');
+    res.end(url.searchParams.get('body') || '{}');
   } else if (url.pathname === '/quit') {
     res.end('bye', () => process.exit(0));
   } else {
@@ -56,5 +48,6 @@ const server = http2.createSecureServer({ cert, key, allowHTTP1: true }, (req, r
 server.listen(0, '127.0.0.1', () => {
   fs.writeFileSync(portFile + '.part', String(server.address().port));
   fs.renameSync(portFile + '.part', portFile);
+  setInterval(() => fs.existsSync(portFile) || process.exit(0), 200);
 });
 setTimeout(() => process.exit(0), 120000);

@@ -35,6 +35,11 @@ inline constexpr ResultCode kHttpSecureChannelError = HttpStackError(12157);
 inline constexpr ResultCode kHttpSecureInvalidCertificate = HttpStackError(12169);
 inline constexpr ResultCode kHttpSecureFailure = HttpStackError(12175);
 inline constexpr ResultCode kHttpCertificateWrongUsage = HttpStackError(12179);
+// A code of our own (the interface range, which the platform's stack does
+// not use): a redirect that is not followed because of where it points (not
+// http or https, https to http, control characters). kHttpRedirectFailed is
+// a chain that does not end.
+inline constexpr ResultCode kHttpRedirectRefused = static_cast<ResultCode>(0x80040A01);
 
 // An option index of our own (beyond the platform object's, which refuses
 // it): the most bytes of a response body the libcurl component keeps.
