@@ -13,6 +13,8 @@
 namespace app {
 namespace {
 
+constexpr std::string_view kMissedWhy = "计算机休眠或时钟跳变";
+
 constexpr std::string_view kNoUsableTaskAtStart = "time.txt 里没有可用的任务，不会发送任何提醒\r\n";
 
 // The lines of `a` not matched by one of `b`, each line as often as it is
@@ -218,10 +220,12 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
 }
 
 std::string LiveSchedule::NextReminderLine() const {
-  const rt::SystemTime now = Context().clock->LocalTime();
+  rt::Clock& clock = *Context().clock;
+  const rt::SystemTime now = clock.LocalTime();
+  const cron::LocalZone zone(clock);  // never a time a daylight-saving gap skips
   std::optional<std::int64_t> first;
   for (const auto& task : tasks_) {
-    if (const auto next = task.NextAfter(now)) {
+    if (const auto next = task.NextAfter(now, zone)) {
       const std::int64_t at = cron::LocalSeconds(*next);
       if (!first || at < *first) first = at;
     }
@@ -233,29 +237,46 @@ std::string LiveSchedule::NextReminderLine() const {
 
 void LiveSchedule::ReportMissed(std::int64_t first, std::int64_t last) {
   const std::lock_guard lock(mutex_);
+  AppContext& ctx = Context();
   std::vector<const cron::Schedule*> schedules;
   schedules.reserve(tasks_.size());
   for (const auto& task : tasks_) schedules.push_back(&task);
-  bool more = false;
-  const auto missed = cron::FiringsBetween(schedules, first, last, kMaxMissedListed, &more);
+  // Per task, so that a frequent one never crowds out a rare one.
+  const auto missed = cron::MissedBetween(schedules, first, last, cron::LocalZone(*ctx.clock));
   // Times of day, with the date when it is not the day the jump ended on.
   const rt::SystemTime end = cron::TimeFromLocalSeconds(last + 1);
-  rt::Console& console = *Context().console;
-  for (const cron::Firing& firing : missed) {
-    const rt::SystemTime at = cron::TimeFromLocalSeconds(firing.second);
+  const auto shown = [&end](std::int64_t second) {
+    const rt::SystemTime at = cron::TimeFromLocalSeconds(second);
     const bool today = at.year == end.year && at.month == end.month && at.day == end.day;
-    const std::string name(schedules[firing.index]->name());
-    console.Write(rt::JoinTexts("错过的提醒: ", today ? TimeOfDay(at) : rt::SystemTimeText(at), " ",
-                                rt::PrintableText(name), " (计算机休眠或时钟跳变)\r\n"));
-    WriteHistory({.scheduled = rt::DateTimeFromSystemTime(at),
-                  .task = name,
-                  .verdict = "错过",
-                  .attempts = 0,
-                  .detail = "计算机休眠或时钟跳变"});
-  }
-  if (more) {
-    console.Write(
-        rt::JoinTexts("错过的提醒太多，只列出前 ", std::to_string(kMaxMissedListed), " 个\r\n"));
+    return today ? TimeOfDay(at) : rt::SystemTimeText(at);
+  };
+  for (const cron::MissedTask& task : missed) {
+    const std::string name(schedules[task.index]->name());
+    const bool few = task.count <= static_cast<std::int64_t>(task.times.size());
+    std::string when;
+    for (std::size_t i = 0; few && i < task.times.size(); ++i) {
+      when += rt::JoinTexts(i ? "、" : "", shown(task.times[i]));
+    }
+    if (!few) when = rt::JoinTexts(shown(task.first), " 至 ", shown(task.last));
+    ctx.console->Write(rt::JoinTexts("错过的提醒: ", rt::PrintableText(name), " ",
+                                     std::to_string(task.count), " 次: ", when, " (", kMissedWhy,
+                                     ")\r\n"));
+    // Each missed reminder is accounted for: a line of its own when few,
+    // else one line that counts them.
+    const auto record = [&](std::int64_t second, std::string detail) {
+      WriteHistory({.scheduled = rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(second)),
+                    .task = name,
+                    .verdict = "错过",
+                    .attempts = 0,
+                    .detail = std::move(detail)});
+    };
+    if (few) {
+      for (const std::int64_t second : task.times) record(second, std::string(kMissedWhy));
+    } else {
+      record(task.first,
+             rt::JoinTexts(kMissedWhy, "，共 ", std::to_string(task.count), " 次，最后一次 ",
+                           rt::SystemTimeText(cron::TimeFromLocalSeconds(task.last))));
+    }
   }
 }
 
@@ -264,7 +285,8 @@ std::optional<std::int64_t> LiveSchedule::NextFiring(std::string_view task, std:
   const auto found = std::find_if(tasks_.begin(), tasks_.end(),
                                   [task](const cron::Schedule& s) { return s.name() == task; });
   if (found == tasks_.end()) return std::nullopt;
-  const auto next = found->NextAfter(cron::TimeFromLocalSeconds(after));
+  const auto next =
+      found->NextAfter(cron::TimeFromLocalSeconds(after), cron::LocalZone(*Context().clock));
   if (!next) return std::nullopt;
   return cron::LocalSeconds(*next);
 }

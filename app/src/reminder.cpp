@@ -140,6 +140,7 @@ int ReminderMain() {
   if (key.empty() && AskForKey(ctx, ProgramFile("weskey.txt")).empty()) return 0;
 
   crontab_OnSkip(gScheduler, OnScheduleSkip);
+  crontab_OnClockBack(gScheduler, OnClockSetBack);
   Live().Begin(gScheduler, scheduleStamp, scheduleText);
   ctx.console->Write("下面开始测试发送一次\r\n");
   // Off this thread, so that "q" is answered while the relay takes its time;
@@ -173,6 +174,25 @@ void OnScheduleSkip(double firstSkipped, double lastSkipped) {
   const auto first = rt::SystemTimeFromDateTime(firstSkipped);
   const auto last = rt::SystemTimeFromDateTime(lastSkipped);
   if (first && last) Live().ReportMissed(cron::LocalSeconds(*first), cron::LocalSeconds(*last));
+}
+
+std::string DurationText(std::int64_t seconds) {
+  const std::int64_t parts[] = {seconds / 3600, seconds / 60 % 60, seconds % 60};
+  const char* units[] = {" 小时", " 分", " 秒"};
+  std::string text;
+  for (int i = 0; i < 3; ++i) {
+    if (parts[i] == 0) continue;
+    text += rt::JoinTexts(text.empty() ? "" : " ", std::to_string(parts[i]), units[i]);
+  }
+  return text.empty() ? "0 秒" : text;
+}
+
+void OnClockSetBack(std::int64_t seconds, double /*lastFired*/, int takenAsNew) {
+  AppContext& ctx = Context();
+  ctx.console->Write(rt::JoinTexts("时钟回拨 ", DurationText(seconds),
+                                   takenAsNew
+                                       ? "，超过 3 小时，从现在的时间起照常提醒\r\n"
+                                       : "，已经发送的提醒不会重发，时钟追上之前不会有提醒\r\n"));
 }
 
 void WaitForDeliveries() {

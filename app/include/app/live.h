@@ -26,8 +26,6 @@ inline constexpr std::string_view kScheduleFile = "time.txt";
 // that a file an editor is still writing is not taken half-way.
 inline constexpr std::uint32_t kWatchPeriodMs = 500;
 inline constexpr std::uint64_t kMaxScheduleBytes = 1 << 20;
-// Missed reminders named after one jump, at most.
-inline constexpr std::size_t kMaxMissedListed = 50;
 
 // When to read the file again: its stamp differs from the one last applied
 // and is the one seen at the look before.
@@ -60,7 +58,8 @@ class LiveSchedule {
   // refused lines) or too big changes nothing and is reported once.
   void Reload(const rt::FileStamp& stamp);
 
-  // Names the reminders due in the seconds first..last (LocalSeconds).
+  // Names, per task, the reminders due in the seconds first..last
+  // (LocalSeconds): how many, and when.
   void ReportMissed(std::int64_t first, std::int64_t last);
   // The first firing of the task after the second `after`; nullopt when the
   // task is gone or never fires again.

@@ -63,6 +63,12 @@ void OnReminderTrigger(double fireTime, const char* taskName);
 // The scheduler's report of a forward clock jump: names the reminders that
 // fell into it, on the console and in the history.
 void OnScheduleSkip(double firstSkipped, double lastSkipped);
+// The scheduler's report of the clock set back by `seconds`: said once per
+// step, since nothing fires until the clock is past the last firing again
+// (or, past three hours, the new time is taken as it is).
+void OnClockSetBack(std::int64_t seconds, double lastFired, int takenAsNew);
+// "1 小时 5 分 3 秒", the parts that are not 0.
+std::string DurationText(std::int64_t seconds);
 // One reminder, one attempt (the test reminder at start).
 void SendReminder(double fireTime, const std::string& taskName);
 // Sends one reminder, writes its two log lines and its history line; a task
