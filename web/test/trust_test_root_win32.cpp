@@ -3,8 +3,9 @@
 // machine-wide root store a Windows administrator would add it to. Run before
 // the tests (a CTest fixture); adding it again changes nothing.
 // Usage: trust_test_root PEM_FILE
-#include <wincrypt.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <fstream>
