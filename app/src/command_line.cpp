@@ -5,6 +5,7 @@
 #include "app/live.h"
 #include "app/message.h"
 #include "app/reminder.h"
+#include "deliveries.h"
 #include "crontab/explain.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
@@ -37,7 +38,7 @@ int WithContext(rt::Console& console, rt::Clock& clock, const rt::Path& director
 int SendTestMessage() {
   AppContext& ctx = Context();
   const rt::Path keyPath = ProgramFile("weskey.txt");
-  const std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(keyPath)));
+  const std::string key = ReadKey();
   if (key.empty()) {
     ctx.console->Write(
         rt::JoinTexts("没有 key: ", ShownText(keyPath.Display(), 400), " 为空或不存在\r\n"),
@@ -54,16 +55,7 @@ int SendTestMessage() {
 }  // namespace
 
 std::string ShownText(std::string_view text, std::size_t maxBytes) {
-  const std::string_view shown = rt::TextPrefix(text, maxBytes);
-  std::string out;
-  out.reserve(shown.size() + 3);
-  // Byte by byte: a control character after a stray lead byte is caught too.
-  for (const char c : shown) {
-    const auto b = static_cast<unsigned char>(c);
-    out += b < 0x20 || b == 0x7F ? '?' : c;
-  }
-  if (shown.size() < text.size()) out += "...";
-  return out;
+  return cron::ShownPiece(text, maxBytes);
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {

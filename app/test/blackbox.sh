@@ -74,6 +74,9 @@ key="" schedule='0 0 0 1 1 * 30000 never\r\n'
 run typed-key ' SCT1typed \nq\n\n'
 [[ $code -eq 0 ]]; expect "typed key: exit code 0 (was $code)"
 [[ "$(od -An -c "$dirOf/weskey.txt" | tr -d ' \n')" == SCT1typed ]]; expect "typed key: saved alone"
+if [[ "$exe" != *.exe ]]; then
+  [[ "$(stat -c %a "$dirOf/weskey.txt")" == 600 ]]; expect "typed key: readable by its owner alone"
+fi
 has "key 已保存"; expect "typed key: confirmed"
 has "任务已添加0 0 0 1 1 * 30000 never"; expect "typed key: key road taken"
 has "测试完成"; expect "typed key: test delivery"

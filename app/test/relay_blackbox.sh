@@ -2,7 +2,9 @@
 # The built program with real timers against a scripted local relay: the
 # test message, a scheduled delivery, a retry that succeeds and one that
 # gives up, no retry after a refusal, two tasks of one second against a
-# silent relay, a live edit of time.txt, and "q" with a retry pending. Each
+# silent relay, a live edit of time.txt, "q" with a retry pending, the
+# verdict at the deadline against a trickling relay, and "q" answered while
+# the relay stays silent. Each
 # case runs in a folder of its own, all at once, so the whole takes about as
 # long as the longest (the program's own 10 s and 30 s retry delays).
 #   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
@@ -163,8 +165,38 @@ caseQuitWithRetryPending() {
   check "quit hint last" test "$(text | tail -n 1)" = "再按一次回车退出"
 }
 
+# A relay that trickles its reply: the verdict comes at the deadline (15 s)
+# and not much later, whatever the HTTP stack does with the rest.
+caseDeadlineTrickle() {
+  feed() {
+    waitUntil 60 outHas "下面开始测试发送一次" || return
+    local start=$SECONDS
+    waitUntil 40 outHas "测试完成" && echo $((SECONDS - start)) > "$dir/verdict-after" && quit
+  }
+  run deadline-trickle '0 0 0 1 1 * 30000 never\r\n' feed trickle
+  check "verdict: time-out" outHas " 未收到回复: 超时"
+  check "within the deadline and 5 s" test "$(cat "$dir/verdict-after" 2>/dev/null || echo 99)" -le 20
+}
+
+# "q" while the test message waits for a silent relay: answered at once; the
+# test message is settled at the end.
+caseQuitWhileWaiting() {
+  feed() {
+    waitUntil 60 outHas "下面开始测试发送一次" || return
+    sleep 1
+    printf 'q\n'
+    local start=$SECONDS
+    waitUntil 20 outHas "再按一次回车退出" && echo $((SECONDS - start)) > "$dir/answered-after"
+    printf '\n'
+  }
+  run quit-waiting '0 0 0 1 1 * 30000 never\r\n' feed silent
+  check "q answered at once" test "$(cat "$dir/answered-after" 2>/dev/null || echo 99)" -le 2
+  check "test message settled" logHas "	(测试)	推送失败	1	-	程序结束时仍未收到回复"
+}
+
 cases=(caseTestMessage caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
-  caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending)
+  caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending caseDeadlineTrickle
+  caseQuitWhileWaiting)
 for c in "${cases[@]}"; do "$c" & done
 wait
 passed=$(cat "$work"/*/result 2>/dev/null | grep -c '^ok$')

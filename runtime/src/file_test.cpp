@@ -64,6 +64,23 @@ class TempDir : public ::testing::Test {
   fs::path dir_;
 };
 
+// Two runs of one test (two checkouts, CI beside a developer) never get the
+// same folder: each is made anew, and none is taken over.
+TEST(TempFolderTest, RunsSideBySideNeverShareAFolder) {
+  const rt::testing::TempFolder first("rt_same_test_");
+  const rt::testing::TempFolder second("rt_same_test_");
+  EXPECT_NE(first.path(), second.path());
+  EXPECT_TRUE(fs::is_directory(first.path()));
+  std::ofstream(first.path() / "mine.txt") << "first";
+  EXPECT_TRUE(fs::is_empty(second.path()));
+  fs::path gone;
+  {
+    const rt::testing::TempFolder third("rt_same_test_");
+    gone = third.path();
+  }
+  EXPECT_FALSE(fs::exists(gone));  // removed with the object
+}
+
 TEST_F(TempDir, ReadFileBytesAndText) {
   EXPECT_TRUE(ReadFileBytes(ToPath(dir_ / "missing.txt")).empty());
   const auto empty = Write("empty.txt", "");
