@@ -44,10 +44,12 @@ sample() {  # resident KiB, threads, CPU seconds
 sleep 60
 read -r rss0 threads0 cpu0 <<< "$(sample)"
 peakThreads=$threads0
+series="$rss0"
 for ((i = 60; i < seconds - 5; i += 5)); do
   sleep 5
   t=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
   ((t > peakThreads)) && peakThreads=$t
+  ((i % 60 == 55)) && series="$series $(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")"
 done
 read -r rss1 threads1 cpu1 <<< "$(sample)"
 wait "$program"
@@ -83,7 +85,7 @@ PY
 echo "soak: $minutes min, 5 tasks, relay cycling ok/503/429/close/silent/trickle"
 echo "history lines: $lines; requests at the relay: $requests"
 echo "$report"
-echo "resident memory: ${rss0} KiB after 1 min, ${rss1} KiB at the end"
+echo "resident memory: ${rss0} KiB after 1 min, ${rss1} KiB at the end; each minute: $series KiB"
 echo "threads: $threads0 after 1 min, $threads1 at the end, $peakThreads at most"
 echo "CPU: $(awk -v a="$cpu0" -v b="$cpu1" -v s="$((seconds - 60))" 'BEGIN {printf "%.2f s over the last %d s (%.2f %%)", b - a, s, 100 * (b - a) / s}')"
 grep -q "firings accounted for" <<< "$report"
