@@ -24,15 +24,15 @@ cat > "$work/prog/time.txt" <<'TASKS'
 15 * * * * * * 每分
 TASKS
 RELAY_MINUTES=$((minutes + 2)) node "$top/app/test/script_relay.js" "$work" \
-  cycle:ok,503,429,close,silent,trickle 2> "$work/relay.err" &
+  "${SOAK_RELAY:-cycle:ok,503,429,close,silent,trickle}" 2> "$work/relay.err" &
 for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
 seconds=$((minutes * 60))
 (sleep "$seconds"; printf 'q\n'; sleep 1; printf '\n') |
   (cd "$work/prog" && REMINDER_TEST_RELAY="http://127.0.0.1:$(cat "$work/port")/" \
-    ./reminder > "$work/out" 2>&1) &
+    "$work/prog/reminder" > "$work/out" 2>&1) &
 program=$!
 sleep 1
-pid=$(pgrep -n -f "$work/prog/reminder" || pgrep -n -x reminder)
+pid=$(pgrep -n -f "$work/prog/reminder")
 ticks=$(getconf CLK_TCK)
 sample() {  # resident KiB, threads, CPU seconds
   local rss threads cpu
