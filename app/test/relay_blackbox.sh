@@ -20,6 +20,9 @@ if [[ "$exe" == *.exe ]]; then
   encoding=GBK
   lead=12
 fi
+# Slower builds (sanitizers) start slower: the test message must be out
+# before the first task fires, as the relay answers in arrival order.
+lead=${RELAY_LEAD:-$lead}
 work=$(mktemp -d)
 trap 'touch "$work"/*/stop 2>/dev/null; sleep 0.3; rm -rf "$work"' EXIT
 
