@@ -15,6 +15,8 @@ DeliveryOutcome CutShort(const Delivery& d) {
     outcome.detail = rt::JoinTexts(d.last.detail, "，程序结束，不再重试");
     return outcome;
   }
+  // A try still waiting for a worker never went out.
+  if (d.attempts == 0) return {.detail = "程序结束，没有发送"};
   return {.detail = "程序结束时仍未收到回复"};
 }
 

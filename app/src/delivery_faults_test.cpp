@@ -8,6 +8,7 @@
 
 #include "app/reminder.h"
 #include "fault_server.h"
+#include "runtime/codepage.h"
 #include "scripted_console.h"
 #include "tls_test_server.h"
 #include "web/percent_encoding.h"
@@ -39,6 +40,12 @@ long PeakResidentKiB() {
     if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
   }
   return -1;
+}
+
+int Count(std::string_view text, std::string_view part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string_view::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 class DeliveryFaults : public ::testing::Test {
@@ -253,6 +260,43 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
               std::string::npos)
         << out;
   }
+}
+
+// The end of the program settles every firing still open, truthfully: the
+// tries that wait for their reply, and one that never got a worker.
+TEST_F(DeliveryFaults, TheEndSettlesEveryOpenFiring) {
+  std::ofstream(dir_ / "weskey.txt") << "SCT1k";
+  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 a\n0 0 0 1 1 * 30000 b\n";
+  std::atomic<int> seen{0};
+  auto relay = std::make_unique<FaultServer>([&seen](Connection& c) {
+    if (seen++ == 0) {
+      if (c.ReadRequest()) c.Send(Response("200 OK", R"({"code":0})"));
+    } else if (c.ReadRequest()) {
+      c.Hold();
+    }
+  });
+  context_.settings.pushBaseUrl = relay->Url();
+  context_.timeoutSeconds = 60;
+  CreateAppScheduler();
+  int result = -1;
+  std::thread main([&] { result = ReminderMain(); });
+  console_.WaitForReads(1);
+  WaitForDeliveries();  // the test reminder's
+  for (int i = 0; i <= kMaxDeliveriesInFlight; ++i) OnReminderTrigger(rt::NowLocal(clock_), "a");
+  ASSERT_TRUE(relay->WaitForRequests(1 + kMaxDeliveriesInFlight));
+  console_.Type("q");
+  console_.Type("");
+  main.join();
+  EXPECT_EQ(result, 0);
+  const std::string out = console_.Output();
+  EXPECT_EQ(Count(out, " [a] 程序结束时仍未收到回复\r\n"), kMaxDeliveriesInFlight) << out;
+  EXPECT_EQ(Count(out, " [a] 程序结束，没有发送\r\n"), 1) << out;
+  std::ifstream log(dir_ / "reminder.log", std::ios::binary);
+  const std::string history(std::istreambuf_iterator<char>(log), {});
+  EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t0\t-\t程序结束，没有发送")), 1);
+  EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t1\t-\t程序结束时仍未收到回复")),
+            kMaxDeliveriesInFlight);
+  DestroyAppScheduler();
 }
 
 TEST_F(DeliveryFaults, ScheduleLinesReachTheScreenWithoutControls) {
