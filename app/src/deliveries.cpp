@@ -40,12 +40,32 @@ void Deliveries::Retry(const std::shared_ptr<Delivery>& d) {
 }
 
 void Deliveries::Post(const std::shared_ptr<Delivery>& d) {
-  if (!pool_.Post([this, d] { Run(d); })) {
+  bool full = false;
+  {
+    const std::lock_guard lock(mutex_);
+    full = tries_ >= maxTries_;
+    if (!full) ++tries_;
+  }
+  if (full) {
+    Settle(d, {.detail = "前面的发送都还在等待回复，这次没有发送"});
+  } else if (!pool_.Post([this, d] { Run(d); })) {
+    {
+      const std::lock_guard lock(mutex_);
+      --tries_;
+    }
     Settle(d, {.detail = "无法启动发送线程，没有发送"});
   }
 }
 
 void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
+  // However the try ends, it no longer counts against the bound.
+  struct Ended {
+    Deliveries& self;
+    ~Ended() {
+      const std::lock_guard lock(self.mutex_);
+      --self.tries_;
+    }
+  } ended{*this};
   int attempts = 0;
   {
     const std::lock_guard lock(mutex_);

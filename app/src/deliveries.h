@@ -28,7 +28,9 @@ struct Delivery {
 
 class Deliveries {
  public:
-  explicit Deliveries(int maxInFlight) : pool_(maxInFlight) {}
+  // At most maxInFlight tries run at once, and as many more wait for a
+  // worker: a relay that holds every try cannot make firings pile up.
+  explicit Deliveries(int maxInFlight) : maxTries_(2 * maxInFlight), pool_(maxInFlight) {}
 
   // Opens the firing and runs its first try on a worker.
   void Start(const std::shared_ptr<Delivery>& d);
@@ -49,8 +51,10 @@ class Deliveries {
   // Reports the verdict unless the firing was settled already.
   void Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome);
 
+  const int maxTries_;
   std::mutex mutex_;
   std::set<std::shared_ptr<Delivery>> open_;
+  int tries_ = 0;  // posted and not yet ended: running or waiting for a worker
   rt::WorkerPool pool_;
 };
 
