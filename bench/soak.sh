@@ -45,11 +45,17 @@ sleep 60
 read -r rss0 threads0 cpu0 <<< "$(sample)"
 peakThreads=$threads0
 series="$rss0"
-for ((i = 60; i < seconds - 5; i += 5)); do
+# By the clock, not by counting: the last sample comes before the "q".
+end=$((SECONDS + seconds - 61 - 5))
+nextMinute=$((SECONDS + 60))
+while ((SECONDS < end)); do
   sleep 5
   t=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
   ((t > peakThreads)) && peakThreads=$t
-  ((i % 60 == 55)) && series="$series $(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")"
+  if ((SECONDS >= nextMinute)); then
+    series="$series $(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")"
+    nextMinute=$((nextMinute + 60))
+  fi
 done
 read -r rss1 threads1 cpu1 <<< "$(sample)"
 wait "$program"
