@@ -69,6 +69,38 @@ class DeliveryFaults : public ::testing::Test {
   }
 
   ScriptedConsole console_;
+  // Runs the program with two tasks, a and b, against a relay that answers
+  // the first `answered` requests (the test reminder's is the first) and
+  // holds every later one until it goes away; returns the relay once the
+  // test reminder has ended.
+  std::unique_ptr<FaultServer> StartAgainstHoldingRelay(int answered) {
+    std::ofstream(dir_ / "weskey.txt") << "SCT1k";
+    std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 a\n0 0 0 1 1 * 30000 b\n";
+    auto seen = std::make_shared<std::atomic<int>>(0);
+    auto relay = std::make_unique<FaultServer>([seen, answered](Connection& c) {
+      if ((*seen)++ < answered) {
+        if (c.ReadRequest()) c.Send(Response("200 OK", R"({"code":0})"));
+      } else if (c.ReadRequest()) {
+        c.Hold();
+      }
+    });
+    context_.settings.pushBaseUrl = relay->Url();
+    context_.timeoutSeconds = 60;
+    CreateAppScheduler();
+    main_ = std::thread([this] { result_ = ReminderMain(); });
+    console_.WaitForReads(1);
+    WaitForDeliveries();  // the test reminder's
+    return relay;
+  }
+  void Quit() {
+    console_.Type("q");
+    console_.Type("");
+    main_.join();
+    EXPECT_EQ(result_, 0);
+  }
+
+  std::thread main_;
+  int result_ = -1;
   FixedClock clock_;
   AppContext context_;
   fs::path dir_;
@@ -209,25 +241,8 @@ TEST_F(DeliveryFaults, AHugeReplyCostsLittleMemory) {
 // Two tasks of one second, after earlier deliveries left an idle worker
 // behind: the second must get a worker of its own, not wait for the first.
 TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
-  std::ofstream(dir_ / "weskey.txt") << "SCT1k";
-  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 a\n0 0 0 1 1 * 30000 b\n";
-  // The test reminder and a first task are answered; every later request
-  // gets no answer until the relay goes away.
-  std::atomic<int> seen{0};
-  auto relay = std::make_unique<FaultServer>([&seen](Connection& c) {
-    if (seen++ < 2) {
-      if (c.ReadRequest()) c.Send(Response("200 OK", R"({"code":0})"));
-    } else if (c.ReadRequest()) {
-      c.Hold();
-    }
-  });
-  context_.settings.pushBaseUrl = relay->Url();
-  context_.timeoutSeconds = 60;
-  CreateAppScheduler();
-  int result = -1;
-  std::thread main([&] { result = ReminderMain(); });
-  console_.WaitForReads(1);
-  WaitForDeliveries();
+  // The test reminder and a first task are answered, later requests held.
+  auto relay = StartAgainstHoldingRelay(2);
   OnReminderTrigger(rt::NowLocal(clock_), "a");
   WaitForDeliveries();  // a worker is idle now
   // Held deliveries keep their workers: three rounds stay below the cap.
@@ -242,11 +257,8 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
   }
   relay.reset();  // all end now, each naming its task; their retries end with "q"
   WaitForDeliveries();
-  console_.Type("q");
-  console_.Type("");
-  main.join();
+  Quit();
   DestroyAppScheduler();
-  EXPECT_EQ(result, 0);
   const std::string out = console_.Output();
 #ifdef _WIN32
   // The platform's object cannot tell a close without a reply from a reply
@@ -267,32 +279,13 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
 // settles every firing still open, truthfully: the tries that wait for
 // their reply, and those that never got a worker.
 TEST_F(DeliveryFaults, TheEndSettlesEveryOpenFiring) {
-  std::ofstream(dir_ / "weskey.txt") << "SCT1k";
-  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 a\n0 0 0 1 1 * 30000 b\n";
-  std::atomic<int> seen{0};
-  auto relay = std::make_unique<FaultServer>([&seen](Connection& c) {
-    if (seen++ == 0) {
-      if (c.ReadRequest()) c.Send(Response("200 OK", R"({"code":0})"));
-    } else if (c.ReadRequest()) {
-      c.Hold();
-    }
-  });
-  context_.settings.pushBaseUrl = relay->Url();
-  context_.timeoutSeconds = 60;
-  CreateAppScheduler();
-  int result = -1;
-  std::thread main([&] { result = ReminderMain(); });
-  console_.WaitForReads(1);
-  WaitForDeliveries();  // the test reminder's
+  auto relay = StartAgainstHoldingRelay(1);
   for (int i = 0; i <= 2 * kMaxDeliveriesInFlight; ++i) {
     OnReminderTrigger(rt::NowLocal(clock_), "a");
   }
   ASSERT_TRUE(relay->WaitForRequests(1 + kMaxDeliveriesInFlight));
   EXPECT_TRUE(console_.WaitForOutput(" [a] 前面的发送都还在等待回复，这次没有发送\r\n"));
-  console_.Type("q");
-  console_.Type("");
-  main.join();
-  EXPECT_EQ(result, 0);
+  Quit();
   const std::string out = console_.Output();
   EXPECT_EQ(Count(out, " [a] 程序结束时仍未收到回复\r\n"), kMaxDeliveriesInFlight) << out;
   EXPECT_EQ(Count(out, " [a] 程序结束，没有发送\r\n"), kMaxDeliveriesInFlight) << out;
