@@ -104,36 +104,12 @@ std::string EscapeName(std::string_view name) {
   return out;
 }
 
-namespace {
-
-char Folded(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
-
-bool SameFoldedName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  // Equal bytes at a character start give the same character length, so
-  // both names are walked on the same boundaries.
-  for (std::size_t i = 0; i < a.size();) {
-    const std::size_t length = rt::CharLength(a, i);
-    if (length == 2) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-    } else if (Folded(a[i]) != Folded(b[i])) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 std::uint32_t FoldedNameHash(std::string_view name) {
   std::uint32_t hash = 2166136261u;  // FNV-1a
   for (std::size_t i = 0; i < name.size(); i += rt::CharLength(name, i)) {
     const std::size_t length = rt::CharLength(name, i);
     for (std::size_t k = 0; k < length; ++k) {
-      const char c = length == 1 ? Folded(name[i]) : name[i + k];
+      const char c = length == 1 ? rt::LowerAscii(name[i]) : name[i + k];
       hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
     }
   }
@@ -180,7 +156,7 @@ std::int64_t NameIndex::Find(std::string_view name, const TaskStore& tasks) cons
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const auto [entryHash, entry] = entries_[i];
     if (entry == 0) return -1;
-    if (entryHash == hash && SameFoldedName(tasks[entry - 1].name(), name)) return entry - 1;
+    if (entryHash == hash && rt::EqualsIgnoreCase(tasks[entry - 1].name(), name)) return entry - 1;
   }
 }
 

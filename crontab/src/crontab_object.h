@@ -215,10 +215,8 @@ using ObjectFactory = std::function<std::unique_ptr<crontab>()>;
 void SetObjectFactory(ObjectFactory factory);
 std::unique_ptr<crontab> MakeObject();
 
-// The duplicate test: names equal once single-byte ASCII letters are folded
-// to lower case (double-byte characters compare whole), and a hash that
-// agrees with it.
-bool SameFoldedName(std::string_view a, std::string_view b);
+// A hash of a task name that agrees with the duplicate test,
+// rt::EqualsIgnoreCase (ASCII letters folded, double-byte characters whole).
 std::uint32_t FoldedNameHash(std::string_view name);
 
 }  // namespace cron

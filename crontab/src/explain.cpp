@@ -81,7 +81,8 @@ std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int curr
     const std::uint32_t hash = FoldedNameHash(schedule->name());
     const auto [from, to] = names.equal_range(hash);
     for (auto it = from; it != to && v.earlier == kNoLine; ++it) {
-      if (SameFoldedName(accepted[it->second]->name(), schedule->name())) v.earlier = it->second;
+      if (rt::EqualsIgnoreCase(accepted[it->second]->name(), schedule->name()))
+        v.earlier = it->second;
     }
     if (v.earlier != kNoLine) {
       v.reason = DuplicateNameText(schedule->name(), accepted[v.earlier]->name());

@@ -9,10 +9,6 @@ namespace {
 
 constexpr unsigned char kFullWidthBlank = 0xA1;
 
-inline unsigned char Fold(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? c + 32 : c;
-}
-
 bool IsBlankAt(std::string_view t, std::size_t i) {
   if (t[i] == ' ') return true;
   return static_cast<unsigned char>(t[i]) == kFullWidthBlank && i + 1 < t.size() &&
@@ -29,17 +25,6 @@ std::size_t StartOffset(std::string_view t, int start) {
   return pos;
 }
 
-// Letter-case folding of a text read from a character boundary: the bytes
-// of a double-byte character count only as themselves, so a trail byte in
-// "A".."Z" stays as it is.
-std::string FoldLetters(std::string_view t) {
-  std::string out(t);
-  for (std::size_t i = 0; i < out.size(); i += CharLength(out, i)) {
-    out[i] = static_cast<char>(Fold(static_cast<unsigned char>(out[i])));
-  }
-  return out;
-}
-
 // Knuth-Morris-Pratt search that only reports matches starting on a
 // character boundary; linear in the text whatever the pattern. Ignoring
 // case compares the folded pattern with the text folded as it is walked;
@@ -48,7 +33,7 @@ std::string FoldLetters(std::string_view t) {
 class Searcher {
  public:
   Searcher(std::string_view pattern, bool ignoreCase)
-      : pattern_(ignoreCase ? FoldLetters(pattern) : std::string(pattern)), fold_(ignoreCase) {
+      : pattern_(ignoreCase ? LowerLetters(pattern) : std::string(pattern)), fold_(ignoreCase) {
     failure_.assign(pattern_.size() + 1, 0);
     std::size_t k = 0;
     for (std::size_t i = 1; i < pattern_.size(); ++i) {
@@ -77,7 +62,7 @@ class Searcher {
         // starts a character, the one after a lead byte is its trail.
         if (i == nextChar) {
           nextChar = i + CharLength(t, i);
-          c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+          c = LowerAscii(c);
         }
       }
       while (k > 0 && c != pattern_[k]) k = failure_[k];
@@ -239,8 +224,26 @@ std::string UpperCase(std::string_view t) {
   return out;
 }
 
+std::string LowerLetters(std::string_view t) {
+  std::string out(t);
+  for (std::size_t i = 0; i < out.size(); i += CharLength(out, i)) out[i] = LowerAscii(out[i]);
+  return out;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && FoldLetters(a) == FoldLetters(b);
+  if (a.size() != b.size()) return false;
+  // Equal bytes at a character start give the same character length, so
+  // both texts are walked on the same boundaries.
+  for (std::size_t i = 0; i < a.size();) {
+    const std::size_t length = CharLength(a, i);
+    if (length == 2) {
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+    } else if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
 }
 
 int CharCode(std::string_view t, int position) {

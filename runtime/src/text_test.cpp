@@ -179,6 +179,16 @@ TEST(Bytes, UpperCaseCompareCharCode) {
   EXPECT_FALSE(EqualsIgnoreCase("\xC1", "\xE1"));          // only ASCII letters fold
   EXPECT_FALSE(EqualsIgnoreCase("\x81\x41", "\x81\x61"));  // not a trail byte
   EXPECT_FALSE(EqualsIgnoreCase("Cookie", "Cookies"));
+  EXPECT_TRUE(
+      EqualsIgnoreCase("\xB0\x41"
+                       "Ab\x81",
+                       "\xB0\x41"
+                       "aB\x81"));  // a lone lead byte last
+  EXPECT_FALSE(EqualsIgnoreCase("a\x81\x41", "A\x81\x61"));
+  EXPECT_EQ(LowerLetters("HTTP://\xB0\x41"
+                         "Host\x81"),
+            "http://\xB0\x41"
+            "host\x81");
   EXPECT_EQ(JoinTexts(std::string("a"), "", std::string_view("b")), "ab");
 }
 

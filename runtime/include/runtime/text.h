@@ -66,7 +66,15 @@ std::string PrintableText(std::string_view t);
 std::string_view TextPrefix(std::string_view t, std::size_t maxBytes);
 std::string RemoveAllBlanks(std::string_view t);
 std::string UpperCase(std::string_view t);
-// Equal when ASCII letters are folded (names of headers, members, ProgIDs).
+// ASCII letter case: the one folding every layer uses (header and member
+// names, task names, URL schemes and hosts).
+inline char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+// ASCII letters lowered, read on character boundaries: the trail byte of a
+// double-byte character stays as it is.
+std::string LowerLetters(std::string_view t);
+// Equal when ASCII letters are folded as LowerLetters does; allocates nothing.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // The byte at a 1-based position as a signed 8-bit value; 0 outside the text.
