@@ -10,6 +10,7 @@
 
 #include "app/live.h"
 #include "app/reminder.h"
+#include "app/schedule_file.h"
 #include "crontab_object.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"

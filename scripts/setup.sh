@@ -18,7 +18,7 @@ run_packages=(
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl libcpp-httplib-dev
-  clang clang-format
+  clang clang-format clang-tidy
   # Tests only: node runs the HTTP/2-capable TLS test server (its http2 module is built in).
   nodejs
   # The Windows build: cross compiler, GoogleTest sources, Wine to run it, and

@@ -2,9 +2,12 @@
 
 #include <set>
 
+#include "app/exchange.h"
 #include "app/live.h"
 #include "app/message.h"
 #include "app/reminder.h"
+#include "app/report.h"
+#include "app/schedule_file.h"
 #include "crontab/explain.h"
 #include "deliveries.h"
 #include "runtime/datetime_text.h"
@@ -37,7 +40,7 @@ int WithContext(rt::Console& console, rt::Clock& clock, const rt::Path& director
 // The start-up test message, once: 0 when the relay took it.
 int SendTestMessage() {
   AppContext& ctx = Context();
-  const rt::Path keyPath = ProgramFile("weskey.txt");
+  const rt::Path keyPath = ProgramFile(kKeyFile);
   const std::string key = ReadKey();
   if (key.empty()) {
     ctx.console->Write(
@@ -182,7 +185,7 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
       break;
   }
   const rt::Path path =
-      command.file.empty() ? programDirectory / "time.txt" : rt::Path::FromText(command.file);
+      command.file.empty() ? programDirectory / kScheduleFile : rt::Path::FromText(command.file);
   console.Write(rt::JoinTexts("检查计划文件: ", ShownText(path.Display(), 400), "\r\n"));
   // A file named on the command line must be there: a slip of the pen is
   // not the default schedule. Beside the program a missing time.txt is.

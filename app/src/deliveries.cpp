@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "app/exchange.h"
 #include "app/live.h"
+#include "app/report.h"
 #include "runtime/text.h"
 
 namespace app {

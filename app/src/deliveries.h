@@ -9,6 +9,8 @@
 #include <set>
 #include <string>
 
+#include "app/exchange.h"
+#include "app/message.h"
 #include "app/reminder.h"
 #include "runtime/worker_pool.h"
 

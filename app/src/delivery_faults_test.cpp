@@ -13,6 +13,8 @@
 #include "tls_test_server.h"
 #include "web/percent_encoding.h"
 #ifndef _WIN32
+#include "app/exchange.h"
+#include "app/schedule_file.h"
 #include "winhttp_curl.h"
 #endif
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "app/exchange.h"
 #include "app/reminder.h"
+#include "app/schedule_file.h"
 #include "runtime/codepage.h"
 #include "web/web_request.h"
 

@@ -1,6 +1,7 @@
 #include "app/first_run.h"
 
 #include "app/command_line.h"
+#include "app/schedule_file.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
 

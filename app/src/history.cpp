@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/reminder.h"
+#include "app/report.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
 

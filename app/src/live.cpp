@@ -8,6 +8,7 @@
 #include "app/history.h"
 #include "app/message.h"
 #include "app/reminder.h"
+#include "app/schedule_file.h"
 #include "runtime/datetime_text.h"
 
 namespace app {

@@ -13,6 +13,8 @@
 #include "app/history.h"
 #include "app/live.h"
 #include "app/reminder.h"
+#include "app/report.h"
+#include "app/schedule_file.h"
 #include "crontab_object.h"
 #include "fault_server.h"
 #include "form_fields.h"

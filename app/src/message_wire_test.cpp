@@ -9,6 +9,8 @@
 #include <iterator>
 
 #include "app/command_line.h"
+#include "app/exchange.h"
+#include "app/message.h"
 #include "app/reminder.h"
 #include "form_fields.h"
 #include "local_http_server.h"

@@ -2,9 +2,13 @@
 
 #include <atomic>
 
+#include "app/exchange.h"
 #include "app/first_run.h"
 #include "app/history.h"
 #include "app/live.h"
+#include "app/message.h"
+#include "app/report.h"
+#include "app/schedule_file.h"
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
 #include "deliveries.h"
@@ -60,7 +64,7 @@ std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task) {
 }  // namespace
 
 std::string ReadKey() {
-  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile("weskey.txt"))));
+  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(kKeyFile))));
 }
 
 bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
@@ -137,7 +141,7 @@ int ReminderMain() {
   ctx.console->Write(Banner(ctx.settings));
 
   // A key typed at the prompt is saved and taken as if it had been there.
-  if (key.empty() && AskForKey(ctx, ProgramFile("weskey.txt")).empty()) return 0;
+  if (key.empty() && AskForKey(ctx, ProgramFile(kKeyFile)).empty()) return 0;
 
   crontab_OnSkip(gScheduler, OnScheduleSkip);
   crontab_OnClockBack(gScheduler, OnClockSetBack);
@@ -204,6 +208,13 @@ void SendReminder(double /*fireTime*/, const std::string& taskName) {
   AppContext& ctx = Context();
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
   PushReminder(ReadKey(), message.title, message.body, taskName);
+}
+
+void PushReminder(const std::string& key, const std::string& title, const std::string& body,
+                  std::string_view taskName) {
+  const rt::DateTime now = rt::NowLocal(*Context().clock);
+  ReportDelivery(Exchange(key, title, body),
+                 {.scheduled = now, .task = std::string(taskName), .showTask = !taskName.empty()});
 }
 
 }  // namespace app

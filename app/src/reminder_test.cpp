@@ -11,7 +11,9 @@
 #include <iterator>
 #include <thread>
 
+#include "app/message.h"
 #include "app/reminder.h"
+#include "app/schedule_file.h"
 #include "crontab/crontab.h"
 #include "runtime/codepage.h"
 #include "runtime/frame.h"

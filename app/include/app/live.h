@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/schedule_file.h"
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
 #include "runtime/file.h"
@@ -21,11 +22,9 @@
 
 namespace app {
 
-inline constexpr std::string_view kScheduleFile = "time.txt";
 // The file is looked at twice a second and read once two looks agree, so
 // that a file an editor is still writing is not taken half-way.
 inline constexpr std::uint32_t kWatchPeriodMs = 500;
-inline constexpr std::uint64_t kMaxScheduleBytes = 1 << 20;
 
 // When to read the file again: its stamp differs from the one last applied
 // and is the one seen at the look before.

@@ -66,6 +66,9 @@ std::string PrintableText(std::string_view t);
 std::string_view TextPrefix(std::string_view t, std::size_t maxBytes);
 std::string RemoveAllBlanks(std::string_view t);
 std::string UpperCase(std::string_view t);
+inline bool IsAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 // ASCII letter case: the one folding every layer uses (header and member
 // names, task names, URL schemes and hosts).
 inline char LowerAscii(char c) {

@@ -1,4 +1,4 @@
-// Timer queues: periodic timers whose callbacks run on queue threads.
+// Timer queues: periodic and one-shot timers whose callbacks run on queue threads.
 //
 // A callback that outlasts its period does not hold up the next call: calls
 // of one timer, and of different timers, may run at the same time on

@@ -1,13 +1,15 @@
+// One exchange with the relay and its verdict.
+#include "app/exchange.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "app/history.h"
+#include "app/message.h"
 #include "app/reminder.h"
 #include "runtime/codepage.h"
-#include "runtime/datetime_text.h"
-#include "runtime/value.h"
+#include "runtime/text.h"
 #include "web/percent_encoding.h"
 #include "web/reply_text.h"
 #include "web/web_request.h"
@@ -15,12 +17,7 @@
 namespace app {
 namespace {
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kTruncatedMark = "…(回复过长，已截断)";
-
-bool IsAsciiDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 
 // The public relay's address, the build's default.
 constexpr std::string_view kDefaultPushBaseUrl = REMINDER_DEFAULT_PUSH_BASE_URL;
@@ -30,7 +27,7 @@ constexpr std::string_view kDefaultPushBaseUrl = REMINDER_DEFAULT_PUSH_BASE_URL;
 std::optional<std::string> KeyHost(std::string_view key, std::string_view pushBaseUrl) {
   if (pushBaseUrl != kDefaultPushBaseUrl || key.substr(0, 4) != "sctp") return std::nullopt;
   std::size_t end = 4;
-  while (end < key.size() && IsAsciiDigit(key[end])) ++end;
+  while (end < key.size() && rt::IsAsciiDigit(key[end])) ++end;
   if (end == 4 || end >= key.size() || key[end] != 't') return std::nullopt;
   return "https://" + std::string(key.substr(4, end - 4)) + ".push.ft07.com/send/";
 }
@@ -117,83 +114,9 @@ std::optional<std::string> RelayMessage(const nlohmann::json& reply) {
 
 }  // namespace
 
-std::string FileText(const rt::Bytes& bytes) {
-  // UTF-16 with its byte-order mark: what "Unicode" in an editor's save
-  // dialog writes.
-  if (bytes.size() >= 2 &&
-      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-    const bool little = bytes[0] == 0xFF;
-    std::u16string wide;
-    wide.reserve(bytes.size() / 2);
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      const auto unit = little ? bytes[i] | (bytes[i + 1] << 8) : (bytes[i] << 8) | bytes[i + 1];
-      if (unit == 0) break;
-      wide += static_cast<char16_t>(unit);
-    }
-    return rt::WideToGbk(wide);
-  }
-  std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) raw.remove_prefix(kUtf8Bom.size());
-  raw = raw.substr(0, raw.find('\0'));
-  const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0; });
-  if (!ascii && rt::IsValidUtf8(raw)) return rt::Utf8ToGbk(raw);
-  return std::string(raw);
-}
-
-std::string KeyFromFileText(std::string_view text) {
-  // Length of a blank (the full-width one too), tab or line end at i, or 0.
-  const auto around = [text](std::size_t i) -> std::size_t {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
-    return text.substr(i, 2) == "\xA1\xA1" ? 2 : 0;
-  };
-  std::size_t first = 0;
-  for (std::size_t n; first < text.size() && (n = around(first)) > 0;) first += n;
-  std::size_t end = first;  // past the last character that is not around the key
-  for (std::size_t i = first; i < text.size();) {
-    const std::size_t len = rt::CharLength(text, i);
-    if (around(i) == 0) end = i + len;
-    i += len;
-  }
-  return std::string(text.substr(first, end - first));
-}
-
-std::vector<std::string> TaskLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(start, end - start);
-    std::size_t first = 0;  // past the blanks (the full-width one too) and tabs
-    while (first < line.size()) {
-      if (line[first] == ' ' || line[first] == '\t') {
-        ++first;
-      } else if (line.substr(first, 2) == "\xA1\xA1") {
-        first += 2;
-      } else {
-        break;
-      }
-    }
-    if (first < line.size() && line[first] != '#') lines.emplace_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::vector<std::string> ScheduleLines(std::string_view text) {
-  std::vector<std::string> lines = TaskLines(text);
-  if (lines.empty()) lines.emplace_back(kDefaultScheduleLine);
-  return lines;
-}
-
 std::string RequestAddress(const Settings& settings, std::string_view key) {
   return KeyHost(key, settings.pushBaseUrl).value_or(settings.pushBaseUrl) +
          EncodePathSegment(key) + ".send";
-}
-
-std::string LogStamp(rt::DateTime when) {
-  return rt::FormatDateTime(when, "yyyy-MM-dd", " hh:mm:ss", true);
 }
 
 DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
@@ -270,33 +193,6 @@ DeliveryOutcome Exchange(const std::string& key, const std::string& title,
   args.sendResult = &sendResult;
   const rt::Bytes answer = web::WebRequest(args);
   return JudgeDelivery(status, sendResult, answer, key);
-}
-
-std::string ShownTaskName(std::string_view taskName) {
-  return taskName.empty() ? std::string() : rt::JoinTexts(" [", rt::PrintableText(taskName), "]");
-}
-
-void ReportDelivery(const DeliveryOutcome& outcome, const DeliveryRecord& record) {
-  AppContext& ctx = Context();
-  const std::string verdict = outcome.accepted ? "推送完成" : "推送失败";
-  const std::string name = record.showTask ? ShownTaskName(record.task) : std::string();
-  ctx.console->Write(
-      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), "  ", verdict, name, "\r\n"));
-  ctx.console->Write(
-      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), name, " ", outcome.detail, "\r\n\r\n"));
-  WriteHistory({.scheduled = record.scheduled,
-                .task = record.task.empty() ? std::string(kTestTaskName) : record.task,
-                .verdict = verdict,
-                .attempts = record.attempts,
-                .status = outcome.status,
-                .detail = outcome.detail});
-}
-
-void PushReminder(const std::string& key, const std::string& title, const std::string& body,
-                  std::string_view taskName) {
-  const rt::DateTime now = rt::NowLocal(*Context().clock);
-  ReportDelivery(Exchange(key, title, body),
-                 {.scheduled = now, .task = std::string(taskName), .showTask = !taskName.empty()});
 }
 
 }  // namespace app

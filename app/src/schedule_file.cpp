@@ -1,0 +1,86 @@
+// Reading the two files beside the program: the key and the schedule.
+#include "app/schedule_file.h"
+
+#include <algorithm>
+
+#include "runtime/codepage.h"
+#include "runtime/text.h"
+
+namespace app {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+}  // namespace
+
+std::string FileText(const rt::Bytes& bytes) {
+  // UTF-16 with its byte-order mark: what "Unicode" in an editor's save
+  // dialog writes.
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    const bool little = bytes[0] == 0xFF;
+    std::u16string wide;
+    wide.reserve(bytes.size() / 2);
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const auto unit = little ? bytes[i] | (bytes[i + 1] << 8) : (bytes[i] << 8) | bytes[i + 1];
+      if (unit == 0) break;
+      wide += static_cast<char16_t>(unit);
+    }
+    return rt::WideToGbk(wide);
+  }
+  std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) raw.remove_prefix(kUtf8Bom.size());
+  raw = raw.substr(0, raw.find('\0'));
+  const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0; });
+  if (!ascii && rt::IsValidUtf8(raw)) return rt::Utf8ToGbk(raw);
+  return std::string(raw);
+}
+
+std::string KeyFromFileText(std::string_view text) {
+  // Length of a blank (the full-width one too), tab or line end at i, or 0.
+  const auto around = [text](std::size_t i) -> std::size_t {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
+    return text.substr(i, 2) == "\xA1\xA1" ? 2 : 0;
+  };
+  std::size_t first = 0;
+  for (std::size_t n; first < text.size() && (n = around(first)) > 0;) first += n;
+  std::size_t end = first;  // past the last character that is not around the key
+  for (std::size_t i = first; i < text.size();) {
+    const std::size_t len = rt::CharLength(text, i);
+    if (around(i) == 0) end = i + len;
+    i += len;
+  }
+  return std::string(text.substr(first, end - first));
+}
+
+std::vector<std::string> TaskLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    std::size_t first = 0;  // past the blanks (the full-width one too) and tabs
+    while (first < line.size()) {
+      if (line[first] == ' ' || line[first] == '\t') {
+        ++first;
+      } else if (line.substr(first, 2) == "\xA1\xA1") {
+        first += 2;
+      } else {
+        break;
+      }
+    }
+    if (first < line.size() && line[first] != '#') lines.emplace_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> ScheduleLines(std::string_view text) {
+  std::vector<std::string> lines = TaskLines(text);
+  if (lines.empty()) lines.emplace_back(kDefaultScheduleLine);
+  return lines;
+}
+
+}  // namespace app
