@@ -142,7 +142,7 @@ TEST(RedirectGuard, TurnedOffOrEndlessRedirectsStop) {
   Guarded off;
   off.http->replies["http://a/x"] = {302, "/y"};
   off.Call("Open", {std::u16string(u"GET"), std::u16string(u"http://a/x"), false});
-  off.Call("Option", {6, 0}, AccessKind::kPropertyPut);
+  off.Call("Option", {kOptionEnableRedirects, 0}, AccessKind::kPropertyPut);
   off.Call("Send", {});
   EXPECT_EQ(off.http->requests.size(), 1u);
 

@@ -20,23 +20,8 @@
 namespace web {
 namespace {
 
-constexpr ResultCode kTimeout = kHttpTimeout;
-constexpr ResultCode kInvalidUrl = kHttpInvalidUrl;
-constexpr ResultCode kNameNotResolved = kHttpNameNotResolved;
 constexpr ResultCode kCannotCallBeforeOpen = HttpStackError(12018);
-constexpr ResultCode kCannotCallBeforeSend = HttpStackError(12019);
-constexpr ResultCode kCannotConnect = kHttpCannotConnect;
-constexpr ResultCode kConnectionError = kHttpConnectionError;
 constexpr ResultCode kInvalidHeader = HttpStackError(12153);
-constexpr ResultCode kUnrecognizedScheme = kHttpUnrecognizedScheme;
-
-// Option indexes and the certificate error flags of option 4.
-constexpr int kOptionSslErrorIgnoreFlags = 4;
-constexpr int kOptionEnableRedirects = 6;
-constexpr int kIgnoreUnknownCa = 0x0100;
-constexpr int kIgnoreWrongUsage = 0x0200;
-constexpr int kIgnoreCertCnInvalid = 0x1000;
-constexpr int kIgnoreCertDateInvalid = 0x2000;
 
 std::mutex& TestAuthorityMutex() {
   static std::mutex m;
@@ -50,13 +35,6 @@ std::string& TestAuthorityFile() {
 void GlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b < 0x20 || b == 0x7F;
-  });
 }
 
 std::string ToUtf8(const Variant& v) {
@@ -101,16 +79,12 @@ void AppendHeaderLine(std::string& headers, std::string_view line) {
 // by byte, so a byte that would lead a double-byte character in code page
 // 936 cannot hide the line end after it.
 std::optional<std::string> FindWireHeader(std::string_view headers, std::string_view name) {
-  constexpr std::string_view kBlanks = " \t";
-  while (!headers.empty()) {
-    const std::size_t end = std::min(headers.find("\r\n"), headers.size());
-    const std::string_view line = headers.substr(0, end);
-    headers.remove_prefix(std::min(end + 2, headers.size()));
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || !rt::EqualsIgnoreCase(line.substr(0, colon), name)) {
-      continue;
-    }
-    std::string_view value = line.substr(colon + 1);
+  for (const HeaderLine& h : ScanHeaderLines(headers, HeaderBytes::kWire)) {
+    if (!h.hasColon || !rt::EqualsIgnoreCase(h.name, name)) continue;
+    // HTTP's optional white space: blanks and tabs (rt::TrimText, for code
+    // page 936 texts, takes the full-width blank and leaves tabs).
+    std::string_view value = h.value;
+    constexpr std::string_view kBlanks = " \t";
     value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
     value = value.substr(0, value.find_last_not_of(kBlanks) + 1);
     return std::string(value);
@@ -124,14 +98,14 @@ ResultCode FromCurl(CURLcode rc) {
       return kOk;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return kNameNotResolved;
+      return kHttpNameNotResolved;
     case CURLE_COULDNT_CONNECT:
-      return kCannotConnect;
+      return kHttpCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_ABORTED_BY_CALLBACK:
-      return kTimeout;
+      return kHttpTimeout;
     case CURLE_URL_MALFORMAT:
-      return kInvalidUrl;
+      return kHttpInvalidUrl;
     case CURLE_UNSUPPORTED_PROTOCOL:
       // The address was checked to be http or https before: this is a reply
       // without a status line (HTTP/0.9, or no HTTP at all).
@@ -148,11 +122,11 @@ ResultCode FromCurl(CURLcode rc) {
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-      return kConnectionError;  // closed or reset without an answer
+      return kHttpConnectionError;  // closed or reset without an answer
     case CURLE_WEIRD_SERVER_REPLY:
       return kHttpInvalidServerResponse;
     default:
-      return kConnectionError;
+      return kHttpConnectionError;
   }
 }
 
@@ -213,7 +187,7 @@ class CurlHttpRequest final : public Component {
     if (args.empty()) return kBadParamCount;
     const long setting = ToLong(args[0]);
     proxy_.clear();
-    if (setting == 2) {
+    if (setting == kProxySettingProxy) {
       if (args.size() < 2) return kBadParamCount;
       proxy_ = ToUtf8(args[1]);
     }
@@ -266,7 +240,7 @@ class CurlHttpRequest final : public Component {
     // A header that would split on the wire is refused, and so is the
     // whole exchange.
     if (h.name.empty()) return kInvalidHeader;
-    if (HasControlCharacter(h.name) || HasControlCharacter(h.value)) {
+    if (!IsWireSafe(h.name) || !IsWireSafe(h.value)) {
       unsafe_ = true;
       return kInvalidHeader;
     }
@@ -282,7 +256,7 @@ class CurlHttpRequest final : public Component {
 
   ResultCode GetResponseHeader(std::span<Variant> args, Variant& result) {
     if (args.size() != 1) return kBadParamCount;
-    if (!hasResponse_) return kCannotCallBeforeSend;
+    if (!hasResponse_) return kHttpCannotCallBeforeSend;
     if (const auto value = FindWireHeader(rawHeaders_, ToUtf8(args[0]))) {
       result = FromWire(*value);
       return kOk;
@@ -292,7 +266,7 @@ class CurlHttpRequest final : public Component {
 
   template <class T>
   ResultCode Response(Variant& result, T value) {
-    if (!hasResponse_) return kCannotCallBeforeSend;
+    if (!hasResponse_) return kHttpCannotCallBeforeSend;
     result = std::move(value);
     return kOk;
   }
@@ -308,10 +282,10 @@ class CurlHttpRequest final : public Component {
   ResultCode Send(std::span<Variant> args) {
     ClearResponse();
     if (!opened_) return kCannotCallBeforeOpen;
-    if (!curl_) return kConnectionError;
-    if (unsafe_ || HasControlCharacter(url_)) return kInvalidHeader;
-    if (!IsHttpUrl(url_)) return kUnrecognizedScheme;
-    if (!IsHttpProxyAddress(proxy_)) return kInvalidUrl;
+    if (!curl_) return kHttpConnectionError;
+    if (unsafe_ || !IsWireSafe(url_)) return kInvalidHeader;
+    if (!IsHttpUrl(url_)) return kHttpUnrecognizedScheme;
+    if (!IsHttpProxyAddress(proxy_)) return kHttpInvalidUrl;
 
     std::string body;
     if (!args.empty()) {
@@ -335,7 +309,7 @@ class CurlHttpRequest final : public Component {
 
   ResultCode WaitForResponse(std::span<Variant> args, Variant& result) {
     if (!pending_) {
-      if (!hasResponse_) return kCannotCallBeforeSend;
+      if (!hasResponse_) return kHttpCannotCallBeforeSend;
       result = true;
       return kOk;
     }
