@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -127,6 +128,20 @@ ResultCode FromCurl(CURLcode rc) {
       return kHttpInvalidServerResponse;
     default:
       return kHttpConnectionError;
+  }
+}
+
+struct FreeSlist {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, FreeSlist>;
+
+// A line added at the end of a list; the list stays as it was when the
+// library cannot add it.
+void Append(SlistPtr& list, const std::string& line) {
+  if (curl_slist* grown = curl_slist_append(list.get(), line.c_str())) {
+    (void)list.release();
+    list.reset(grown);
   }
 }
 
@@ -355,66 +370,14 @@ class CurlHttpRequest final : public Component {
     // Every option an exchange depends on is set here each time (no reset:
     // it would drop the cookie store).
     CURL* c = curl_;
-    body_.clear();
-    rawHeaders_.clear();
-    statusText_.clear();
-    truncated_ = false;
-
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limitMs);
+    StartExchange(limitMs);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROXY, proxy_.c_str());  // empty: no proxy
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
-                     connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
-    idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
-    lastProgressUs_ = 0;
-    lastBytes_ = 0;
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::OnProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
-
-    const bool ignoreAuthority =
-        (sslIgnore_ & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, ignoreAuthority ? 0L : 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, (sslIgnore_ & kIgnoreCertCnInvalid) ? 0L : 2L);
-    std::string authorityFile;
-    {
-      const std::lock_guard lock(TestAuthorityMutex());
-      authorityFile = TestAuthorityFile();
-    }
-    if (!authorityFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, authorityFile.c_str());
-
+    SetCertificateChecks();
     LimitProtocols(c);
-    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
-    if (method == "HEAD") {
-      curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    } else if (method == "GET" && body.empty()) {
-      curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    } else {
-      if (method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
-      curl_easy_setopt(c, CURLOPT_POST, 1L);
-      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-      curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
-    }
-
-    // Only the caller's headers: none of the library's own defaults.
-    curl_slist* list = nullptr;
-    curl_slist* proxyList = nullptr;
-    curl_easy_setopt(c, CURLOPT_COOKIE, nullptr);
-    bool hasAccept = false, hasContentType = false;
-    for (const Header& h : headers) {
-      if (RouteHeader(h, proxyList)) continue;
-      hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
-      hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
-      const std::string line = h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
-      list = curl_slist_append(list, line.c_str());
-    }
-    if (!hasAccept) list = curl_slist_append(list, "Accept:");
-    if (!hasContentType) list = curl_slist_append(list, "Content-Type:");
-    list = curl_slist_append(list, "Expect:");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(c, CURLOPT_PROXYHEADER, proxyList);
-
+    SetMethod(method, body);
+    // Both lists outlive the exchange and are detached before they go.
+    const HeaderLists lists = SetHeaders(headers);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
@@ -423,18 +386,86 @@ class CurlHttpRequest final : public Component {
     const CURLcode rc = curl_easy_perform(c);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(c, CURLOPT_PROXYHEADER, nullptr);
-    curl_slist_free_all(list);
-    curl_slist_free_all(proxyList);
     return rc;
+  }
+
+  // A clean reply and the time limits: the whole exchange (0: none), the
+  // connection, and moving no byte (OnProgress).
+  void StartExchange(long limitMs) {
+    body_.clear();
+    rawHeaders_.clear();
+    statusText_.clear();
+    truncated_ = false;
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, limitMs);
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS,
+                     connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
+    idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
+    lastProgressUs_ = 0;
+    lastBytes_ = 0;
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::OnProgress);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
+  }
+
+  void SetCertificateChecks() {
+    const bool ignoreAuthority =
+        (sslIgnore_ & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, ignoreAuthority ? 0L : 1L);
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, (sslIgnore_ & kIgnoreCertCnInvalid) ? 0L : 2L);
+    std::string authorityFile;
+    {
+      const std::lock_guard lock(TestAuthorityMutex());
+      authorityFile = TestAuthorityFile();
+    }
+    if (!authorityFile.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, authorityFile.c_str());
+  }
+
+  // The body is the caller's: it stays alive until the exchange ends.
+  void SetMethod(const std::string& method, const std::string& body) {
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, nullptr);
+    if (method == "HEAD") {
+      curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
+    } else if (method == "GET" && body.empty()) {
+      curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
+    } else {
+      if (method != "POST") curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method.c_str());
+      curl_easy_setopt(curl_, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.data());
+    }
+  }
+
+  struct HeaderLists {
+    SlistPtr server, proxy;
+  };
+
+  // Only the caller's headers: none of the library's own defaults.
+  HeaderLists SetHeaders(const std::vector<Header>& headers) {
+    HeaderLists lists;
+    curl_easy_setopt(curl_, CURLOPT_COOKIE, nullptr);
+    bool hasAccept = false, hasContentType = false;
+    for (const Header& h : headers) {
+      if (RouteHeader(h, lists.proxy)) continue;
+      hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
+      hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
+      Append(lists.server, h.value.empty() ? h.name + ";" : h.name + ": " + h.value);
+    }
+    if (!hasAccept) Append(lists.server, "Accept:");
+    if (!hasContentType) Append(lists.server, "Content-Type:");
+    Append(lists.server, "Expect:");
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, lists.server.get());
+    curl_easy_setopt(curl_, CURLOPT_PROXYHEADER, lists.proxy.get());
+    return lists;
   }
 
   // Headers that do not go to the server in the caller's list: proxy
   // credentials go to the proxy alone (into the tunnel request, not through
   // it), and the caller's cookies join those of the object's own store in
   // one Cookie header.
-  bool RouteHeader(const Header& h, curl_slist*& proxyList) {
+  bool RouteHeader(const Header& h, SlistPtr& proxyList) {
     if (rt::EqualsIgnoreCase(h.name, "Proxy-Authorization")) {
-      proxyList = curl_slist_append(proxyList, (h.name + ": " + h.value).c_str());
+      Append(proxyList, h.name + ": " + h.value);
       return true;
     }
     if (rt::EqualsIgnoreCase(h.name, "Cookie")) {
