@@ -67,11 +67,16 @@ void LimitProtocols(CURL* c) {
   curl_easy_setopt(c, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
 }
 
+// A line as the library passes it on, without the CR and LF at its end.
+std::string_view WithoutLineEnd(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return line;
+}
+
 // One header line as received, its line end made CR LF whatever the server
 // sent, so that a split at CR LF leaves none inside a line.
 void AppendHeaderLine(std::string& headers, std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  headers += NormalizeLineEnds(line);
+  headers += NormalizeLineEnds(WithoutLineEnd(line));
   headers += "\r\n";
 }
 
@@ -483,11 +488,9 @@ class CurlHttpRequest final : public Component {
       r->rawHeaders_.clear();
       const std::size_t sp1 = line.find(' ');
       const std::size_t sp2 = sp1 == line.npos ? line.npos : line.find(' ', sp1 + 1);
-      r->statusText_ = sp2 == line.npos ? std::string() : rt::TrimText(line.substr(sp2 + 1));
-      while (!r->statusText_.empty() &&
-             (r->statusText_.back() == '\n' || r->statusText_.back() == '\r')) {
-        r->statusText_.pop_back();
-      }
+      r->statusText_ = sp2 == line.npos
+                           ? std::string()
+                           : std::string(WithoutLineEnd(rt::TrimText(line.substr(sp2 + 1))));
     } else {
       AppendHeaderLine(r->rawHeaders_, line);
     }
