@@ -41,7 +41,7 @@ class ScriptedHttp final : public Component {
     } else if (member == "Status") {
       result = answer.status;
     } else if (member == "GetResponseHeader") {
-      if (answer.location.empty()) return static_cast<ResultCode>(0x80072F76);
+      if (answer.location.empty()) return kHttpHeaderNotFound;
       result = rt::Utf8ToWide(answer.location);
     }
     return kOk;

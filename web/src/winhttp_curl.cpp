@@ -281,7 +281,7 @@ class CurlHttpRequest final : public Component {
       result = FromWire(*value);
       return kOk;
     }
-    return HttpStackError(12150);  // header not found
+    return kHttpHeaderNotFound;
   }
 
   template <class T>

@@ -38,6 +38,8 @@ inline constexpr ResultCode kHttpCertificateWrongUsage = HttpStackError(12179);
 // A response member read before an answer came (the libcurl component and
 // the redirect guard answer with the platform object's code).
 inline constexpr ResultCode kHttpCannotCallBeforeSend = HttpStackError(12101);
+// GetResponseHeader for a header the answer does not have.
+inline constexpr ResultCode kHttpHeaderNotFound = HttpStackError(12150);
 // A code of our own (the interface range, which the platform's stack does
 // not use): a redirect that is not followed because of where it points (not
 // http or https, https to http, control characters). kHttpRedirectFailed is
