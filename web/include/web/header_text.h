@@ -38,9 +38,9 @@ struct HeaderLine {
 
 HeaderLine SplitHeaderLine(std::string_view line, HeaderBytes bytes = HeaderBytes::kText);
 
-// The lines of a header block, split at "\r\n" and each at its first ":".
-// Empty lines between line ends stay; an empty last line is dropped, so an
-// empty block has none.
+// The lines of a header block (views into it), split at "\r\n" and each at
+// its first ":". Empty lines between line ends stay; an empty last line is
+// dropped, so an empty block has none.
 std::vector<HeaderLine> ScanHeaderLines(std::string_view block,
                                         HeaderBytes bytes = HeaderBytes::kText);
 
