@@ -1,17 +1,46 @@
 #include "web/header_text.h"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 namespace web {
 
+namespace {
+
+// Byte offset of the first `what` in text, or npos.
+std::size_t Find(std::string_view text, std::string_view what, HeaderBytes bytes) {
+  if (bytes == HeaderBytes::kWire) return text.find(what);
+  const int p = rt::FindText(text, what);
+  return p < 1 ? std::string_view::npos : static_cast<std::size_t>(p - 1);
+}
+
+}  // namespace
+
+HeaderLine SplitHeaderLine(std::string_view line, HeaderBytes bytes) {
+  const std::size_t colon = Find(line, ":", bytes);
+  if (colon == std::string_view::npos) return {line, {}, {}, false};
+  return {line, line.substr(0, colon), line.substr(colon + 1), true};
+}
+
+std::vector<HeaderLine> ScanHeaderLines(std::string_view block, HeaderBytes bytes) {
+  std::vector<HeaderLine> lines;
+  while (!block.empty()) {
+    // Searched in what is left: it starts at a character boundary.
+    const std::size_t end = std::min(Find(block, "\r\n", bytes), block.size());
+    lines.push_back(SplitHeaderLine(block.substr(0, end), bytes));
+    block.remove_prefix(std::min(end + 2, block.size()));
+  }
+  return lines;
+}
+
 std::string NormalizeHeaderCase(std::string_view headers) {
   std::string result;
-  for (const std::string& line : rt::SplitText(headers, "\r\n")) {
-    const int colon = rt::FindText(line, ":");
-    if (colon < 1) continue;
-    const std::string name = line.substr(0, static_cast<std::size_t>(colon - 1));
+  for (const HeaderLine& h : ScanHeaderLines(headers)) {
+    if (!h.hasColon) continue;
+    const std::string_view line = h.line;
+    const std::string_view name = h.name;
     std::string newName;
     if (rt::FindText(name, "-") > 0) {
       const std::vector<std::string> words = rt::SplitText(name, "-");
@@ -54,15 +83,11 @@ std::string NormalizeLineEnds(std::string_view text) {
 }
 
 std::string HeaderName(std::string_view line) {
-  const int colon = rt::FindText(line, ":");
-  if (colon < 1) return {};
-  return rt::TrimText(line.substr(0, static_cast<std::size_t>(colon - 1)));
+  return rt::TrimText(SplitHeaderLine(line).name);
 }
 
 std::string HeaderValue(std::string_view line) {
-  const int colon = rt::FindText(line, ":");
-  if (colon < 1) return {};
-  return rt::TrimText(line.substr(static_cast<std::size_t>(colon)));
+  return rt::TrimText(SplitHeaderLine(line).value);
 }
 
 std::string TextBefore(std::string_view text, std::string_view separator, std::optional<int> start,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace web {
 namespace {
 
@@ -54,6 +56,41 @@ TEST(HeaderText, NameAndValue) {
   for (const auto& c : cases) {
     EXPECT_EQ(HeaderName(c.line), c.name) << c.line;
     EXPECT_EQ(HeaderValue(c.line), c.value) << c.line;
+  }
+}
+
+// Lines as "[name|value]", or "[line]" for one without ":".
+std::string Scanned(std::string_view block, HeaderBytes bytes) {
+  std::string out;
+  for (const HeaderLine& h : ScanHeaderLines(block, bytes)) {
+    out += h.hasColon ? "[" + std::string(h.name) + "|" + std::string(h.value) + "]"
+                      : "[" + std::string(h.line) + "]";
+  }
+  return out;
+}
+
+TEST(HeaderText, ScanHeaderLines) {
+  struct Case {
+    const char* block;
+    const char* text;  // read as code page 936
+    const char* wire;  // read byte by byte
+  };
+  const Case cases[] = {
+      {"", "", ""},
+      {"a: 1", "[a| 1]", "[a| 1]"},
+      {"a:1\r\n", "[a|1]", "[a|1]"},
+      {"\r\n", "[]", "[]"},
+      {"a:1\r\n\r\nb\r\n\r\n", "[a|1][][b][]", "[a|1][][b][]"},
+      {"a:b:c", "[a|b:c]", "[a|b:c]"},
+      {":v", "[|v]", "[|v]"},
+      {"a\nb:1\rc", "[a\nb|1\rc]", "[a\nb|1\rc]"},  // only CR LF ends a line
+      // A lead byte takes the next byte along in program text only.
+      {"x:\xD6\r\ny:2", "[x|\xD6\r\ny:2]", "[x|\xD6][y|2]"},
+      {"\xD6:a:b", "[\xD6:a|b]", "[\xD6|a:b]"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Scanned(c.block, HeaderBytes::kText), c.text) << c.block;
+    EXPECT_EQ(Scanned(c.block, HeaderBytes::kWire), c.wire) << c.block;
   }
 }
 

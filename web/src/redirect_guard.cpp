@@ -10,12 +10,7 @@
 namespace web {
 namespace {
 
-constexpr int kOptionEnableRedirects = 6;
 constexpr int kMaxRedirects = 10;
-
-// The platform's own codes for an address it will not go to.
-constexpr ResultCode kUnrecognizedScheme = kHttpUnrecognizedScheme;
-constexpr ResultCode kCannotCallBeforeSend = static_cast<ResultCode>(0x80072F45);
 
 bool IsRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -81,7 +76,7 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     async_ = args.size() > 2 && VariantToNumber(args[2]) != 0;
     // Nothing but http and https, whatever the object would speak.
     refused_ = !IsHttpUrl(url_);
-    if (refused_) return kUnrecognizedScheme;
+    if (refused_) return kHttpUnrecognizedScheme;
     const ResultCode rc = Forward(member, kind, args, result);
     // The object never follows a redirect by itself.
     Call("Option", AccessKind::kPropertyPut, {kOptionEnableRedirects, false});
@@ -96,9 +91,9 @@ ResultCode RedirectGuard::Invoke(std::string_view member, AccessKind kind, std::
     }
     return rc;
   }
-  if (rt::EqualsIgnoreCase(member, "Send")) return refused_ ? kUnrecognizedScheme : Send(args);
+  if (rt::EqualsIgnoreCase(member, "Send")) return refused_ ? kHttpUnrecognizedScheme : Send(args);
   // A refused address or hop leaves no answer to read.
-  if (refused_ && IsResponseMember(member)) return kCannotCallBeforeSend;
+  if (refused_ && IsResponseMember(member)) return kHttpCannotCallBeforeSend;
   if (rt::EqualsIgnoreCase(member, "WaitForResponse") && async_) {
     return WaitForResponse(args, result);
   }

@@ -41,7 +41,7 @@ class ScriptedHttp final : public Component {
     } else if (member == "Status") {
       result = answer.status;
     } else if (member == "GetResponseHeader") {
-      if (answer.location.empty()) return static_cast<ResultCode>(0x80072F76);
+      if (answer.location.empty()) return kHttpHeaderNotFound;
       result = rt::Utf8ToWide(answer.location);
     }
     return kOk;
@@ -142,7 +142,7 @@ TEST(RedirectGuard, TurnedOffOrEndlessRedirectsStop) {
   Guarded off;
   off.http->replies["http://a/x"] = {302, "/y"};
   off.Call("Open", {std::u16string(u"GET"), std::u16string(u"http://a/x"), false});
-  off.Call("Option", {6, 0}, AccessKind::kPropertyPut);
+  off.Call("Option", {kOptionEnableRedirects, 0}, AccessKind::kPropertyPut);
   off.Call("Send", {});
   EXPECT_EQ(off.http->requests.size(), 1u);
 

@@ -36,6 +36,15 @@ std::optional<char16_t> HexRun(std::u16string_view s, std::size_t i, std::size_t
   return static_cast<char16_t>(v);
 }
 
+// What "\b", "\f", "\n", "\r", "\t" and "\v" stand for.
+std::optional<char16_t> SingleCharacterEscape(char16_t letter) {
+  constexpr std::u16string_view kLetters = u"bfnrtv";
+  constexpr std::u16string_view kMeanings = u"\b\f\n\r\t\v";
+  const std::size_t at = kLetters.find(letter);
+  if (at == std::u16string_view::npos) return std::nullopt;
+  return kMeanings[at];
+}
+
 // The body of a single-quoted script string literal, evaluated. Where the
 // script engine would refuse the literal (a line break inside it, a backslash
 // escaping the closing quote), the characters are kept as they stand.
@@ -52,57 +61,31 @@ std::u16string EvaluateLiteral(std::u16string_view s) {
     }
     const char16_t e = s[i + 1];
     i += 2;
-    switch (e) {
-      case u'b':
-        out += u'\b';
-        break;
-      case u'f':
-        out += u'\f';
-        break;
-      case u'n':
-        out += u'\n';
-        break;
-      case u'r':
-        out += u'\r';
-        break;
-      case u't':
-        out += u'\t';
-        break;
-      case u'v':
-        out += u'\v';
-        break;
-      case u'x':
-        if (const auto v = HexRun(s, i, 2)) {
-          out += *v;
-          i += 2;
-        } else {
-          out += e;
-        }
-        break;
-      case u'u':
-        if (const auto v = HexRun(s, i, 4)) {
-          out += *v;
-          i += 4;
-        } else {
-          out += e;
-        }
-        break;
-      default:
-        if (e >= u'0' && e <= u'7') {
-          // Legacy octal escape: up to three digits, at most 0377.
-          unsigned v = static_cast<unsigned>(e - u'0');
-          const std::size_t maxMore = e <= u'3' ? 2 : 1;
-          for (std::size_t k = 0; k < maxMore && i < s.size() && s[i] >= u'0' && s[i] <= u'7';
-               ++k, ++i) {
-            v = v * 8 + static_cast<unsigned>(s[i] - u'0');
-          }
-          out += static_cast<char16_t>(v);
-        } else if (IsLineTerminator(e)) {
-          // Line continuation.
-          if (e == u'\r' && i < s.size() && s[i] == u'\n') ++i;
-        } else {
-          out += e;
-        }
+    if (const auto meaning = SingleCharacterEscape(e)) {
+      out += *meaning;
+    } else if (e == u'x' || e == u'u') {
+      // "\xHH" and "\uHHHH"; without all their digits, the letter itself.
+      const std::size_t digits = e == u'x' ? 2 : 4;
+      if (const auto v = HexRun(s, i, digits)) {
+        out += *v;
+        i += digits;
+      } else {
+        out += e;
+      }
+    } else if (e >= u'0' && e <= u'7') {
+      // Legacy octal escape: up to three digits, at most 0377.
+      unsigned v = static_cast<unsigned>(e - u'0');
+      const std::size_t maxMore = e <= u'3' ? 2 : 1;
+      for (std::size_t k = 0; k < maxMore && i < s.size() && s[i] >= u'0' && s[i] <= u'7';
+           ++k, ++i) {
+        v = v * 8 + static_cast<unsigned>(s[i] - u'0');
+      }
+      out += static_cast<char16_t>(v);
+    } else if (IsLineTerminator(e)) {
+      // Line continuation.
+      if (e == u'\r' && i < s.size() && s[i] == u'\n') ++i;
+    } else {
+      out += e;
     }
   }
   return out;

@@ -38,6 +38,8 @@ TEST(DecodeUnicodeEscapes, Table) {
       {"http:\\/\\/a.b\\/c", "http://a.b/c"},
       {"a\\nb\\tc", "a\nb\tc"},
       {"\\x41\\101\\0", "AA"},
+      {"\\b\\f\\r\\v", "\b\f\r\v"},
+      {"\\xZ1\\x4", "xZ1x4"},
       {"\\\\", "\\"},
       {"\\q", "q"},
       {"\\\"quoted\\\"", "\"quoted\""},

@@ -197,6 +197,8 @@ bool IsDowngrade(std::string_view from, std::string_view to) {
 }
 
 bool IsHttpProxyAddress(std::string_view proxy) {
+  // Not a URI reference: "host:port" would read as scheme "host". Whatever
+  // stands before "://" is the scheme to the HTTP stacks, so it is here.
   const auto separator = proxy.find("://");
   return separator == std::string_view::npos || Lower(proxy.substr(0, separator)) == "http";
 }
@@ -213,11 +215,10 @@ std::string WithoutFragment(std::string_view url) {
 }
 
 std::string OriginOf(std::string_view url) {
-  const auto scheme = url.find("://");
-  if (scheme == std::string_view::npos) return {};
-  const std::string name = Lower(url.substr(0, scheme));
-  std::string authority =
-      Lower(url.substr(scheme + 3, AuthorityEnd(url, scheme + 3) - (scheme + 3)));
+  const UriReference parts = SplitUriReference(url);
+  if (!parts.scheme || !parts.authority) return {};
+  const std::string name = Lower(*parts.scheme);
+  std::string authority = Lower(*parts.authority);
   if (const auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
   if (authority.find(':', authority.rfind(']') == std::string::npos ? 0 : authority.rfind(']')) ==
       std::string::npos) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include "automation_platform.h"
@@ -15,7 +16,6 @@ namespace web {
 namespace {
 
 constexpr int kDefaultTimeoutMs = 15000;
-constexpr int kIgnoredCertificateErrors = 0x3300;
 
 struct DefaultHeader {
   std::string_view marker;
@@ -72,60 +72,50 @@ std::string RequestUrl(const std::string& url) {
   return rt::Utf8ToGbk(EncodeRequestBytes(rt::GbkToUtf8(url)));
 }
 
-}  // namespace
-
-bool IsWireSafe(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b < 0x20 || b == 0x7F;
-  });
+int MethodOf(const WebRequestArgs& a) {
+  const int method = a.method.value_or(kMethodGet);
+  const bool known = method >= 0 && static_cast<std::size_t>(method) < kHttpMethodNames.size();
+  return known ? method : kMethodGet;
 }
 
-rt::Bytes WebRequest(const WebRequestArgs& a) {
-  const detail::ComponentLibraryScope library;
-  const std::string url = RequestUrl(a.url);
+// With a deadline the exchange runs asynchronously, so that it can be given
+// up whatever the server does (the per-phase time-outs do not bound a
+// server that trickles, and the platform may not apply them).
+std::optional<std::int64_t> DeadlineOf(const WebRequestArgs& a) {
+  if (!a.deadlineSeconds) return std::nullopt;
+  return rt::MonotonicMilliseconds() + std::int64_t{std::max(*a.deadlineSeconds, 1)} * 1000;
+}
 
-  AutomationObject http;
-  if (a.callerObject) {
-    CopyAutomationObject(http, *a.callerObject);
-  } else if (!CreateAutomationObject(http, kHttpRequestProgId)) {
-    return {};
-  }
+void SetTimeouts(AutomationObject& http, std::optional<int> timeoutSeconds) {
+  const int seconds = timeoutSeconds.value_or(0);
+  if (seconds == -1) return;
+  const std::int64_t ms = seconds < 1 ? kDefaultTimeoutMs : std::int64_t{seconds} * 1000;
+  const int t = static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
+  CallMethod(http, "SetTimeouts", {t, t, t, t});
+}
 
-  const int timeoutSeconds = a.timeoutSeconds.value_or(0);
-  if (timeoutSeconds != -1) {
-    const std::int64_t ms =
-        timeoutSeconds < 1 ? kDefaultTimeoutMs : std::int64_t{timeoutSeconds} * 1000;
-    const int t = static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
-    CallMethod(http, "SetTimeouts", {t, t, t, t});
-  }
-
-  const std::string proxy = a.proxy.value_or(std::string());
-  if (!proxy.empty()) CallMethod(http, "SetProxy", {2, proxy});
-
-  // With a deadline the exchange runs asynchronously, so that it can be
-  // given up whatever the server does (the per-phase time-outs do not bound
-  // a server that trickles, and the platform may not apply them).
-  const bool async = a.deadlineSeconds.has_value();
-  const std::int64_t deadlineMs =
-      async ? rt::MonotonicMilliseconds() + std::int64_t{std::max(*a.deadlineSeconds, 1)} * 1000
-            : 0;
-
-  int method = a.method.value_or(0);
-  if (method < 0 || method > 7) method = 0;
+// Everything the object needs before its headers: time-outs, proxy, the
+// request line and the options.
+void ConfigureRequest(AutomationObject& http, const WebRequestArgs& a, const std::string& url,
+                      int method, const std::string& proxy, bool async) {
+  SetTimeouts(http, a.timeoutSeconds);
+  if (!proxy.empty()) CallMethod(http, "SetProxy", {kProxySettingProxy, proxy});
   CallMethod(http, "Open", {kHttpMethodNames[static_cast<std::size_t>(method)], url, async});
   if (a.maxReplyBytes) {
     const auto cap = std::min<std::size_t>(*a.maxReplyBytes, std::numeric_limits<int>::max());
     WriteProperty(http, "Option", {kOptionMaxResponseBytes, static_cast<int>(cap)});
   }
-
-  if (a.noRedirect.value_or(false)) WriteProperty(http, "Option", {6, 0});
+  if (a.noRedirect.value_or(false)) WriteProperty(http, "Option", {kOptionEnableRedirects, 0});
   // Certificate errors end the exchange unless the caller explicitly says
   // otherwise: the request carries the user's key.
   if (a.ignoreCertificateErrors.value_or(false)) {
-    WriteProperty(http, "Option", {4, kIgnoredCertificateErrors});
+    WriteProperty(http, "Option", {kOptionSslErrorIgnoreFlags, kIgnoreAllCertificateErrors});
   }
+}
 
+// The caller's header lines, completed with the defaults they lack and
+// their names normalised, as asked.
+std::string CompleteHeaders(const WebRequestArgs& a, const std::string& url, int method) {
   std::string headers = a.headers ? *a.headers : std::string();
   if (a.completeHeaders.value_or(true)) {
     const std::string referer = "\r\nReferer: " + url;
@@ -138,112 +128,177 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
         {"Content-Type:", "\r\nContent-Type: application/x-www-form-urlencoded", true},
     };
     for (const DefaultHeader& d : defaults) {
-      if (d.postOnly && method != 1) continue;
+      if (d.postOnly && method != kMethodPost) continue;
       if (rt::FindText(headers, d.marker, 1, true) < 1) headers += d.addition;
     }
   }
   if (a.normalizeHeaderCase.value_or(true)) headers = NormalizeHeaderCase(headers);
-  if (a.headers) *a.headers = headers;
+  return headers;
+}
 
-  // Nothing holding a control character goes on the wire: one such text
-  // ends the exchange as a failed send does.
-  // A proxy that is not an HTTP proxy ends it too, rather than going direct.
-  bool wireSafe = IsWireSafe(url) && IsHttpProxyAddress(proxy);
-  const auto setHeader = [&](const std::string& name, const std::string& value) {
+// Sets the request headers one by one. Nothing holding a control character
+// goes on the wire: one such text ends the exchange as a failed send does.
+class HeaderWriter {
+ public:
+  HeaderWriter(AutomationObject& http, bool wireSafe) : http_(http), wireSafe_(wireSafe) {}
+  bool wireSafe() const { return wireSafe_; }
+
+  void Set(const std::string& name, const std::string& value) {
     // The object counts the body itself: a length of the caller's would
     // only be wrong (a server waits for bytes that never come).
     if (rt::EqualsIgnoreCase(name, "Content-Length")) return;
     if (!IsWireSafe(name) || !IsWireSafe(value)) {
-      wireSafe = false;
+      wireSafe_ = false;
       return;
     }
-    CallMethod(http, "SetRequestHeader", {name, value});
-  };
-
-  const std::string proxyUser = a.proxyUser.value_or(std::string());
-  if (!proxy.empty() && !proxyUser.empty() && a.proxyAuthMode.value_or(1) == 1) {
-    const std::string credentials = proxyUser + ":" + a.proxyPassword.value_or(std::string());
-    setHeader("Proxy-Authorization",
-              "Basic " + Base64Encode(rt::Bytes(credentials.begin(), credentials.end())));
+    CallMethod(http_, "SetRequestHeader", {name, value});
   }
 
+ private:
+  AutomationObject& http_;
+  bool wireSafe_;
+};
+
+// Proxy credentials, cookies and the completed header lines; false when
+// one of them (or the address or proxy already) may not go on the wire.
+bool SetRequestHeaders(AutomationObject& http, const WebRequestArgs& a, const std::string& proxy,
+                       const std::string& headers, bool wireSafe) {
+  HeaderWriter out(http, wireSafe);
+  const std::string proxyUser = a.proxyUser.value_or(std::string());
+  if (!proxy.empty() && !proxyUser.empty() &&
+      a.proxyAuthMode.value_or(kProxyAuthBasic) == kProxyAuthBasic) {
+    const std::string credentials = proxyUser + ":" + a.proxyPassword.value_or(std::string());
+    out.Set("Proxy-Authorization",
+            "Basic " + Base64Encode(rt::Bytes(credentials.begin(), credentials.end())));
+  }
   if (a.cookies) {
     std::string& cookies = *a.cookies;
     if (!cookies.empty() && rt::FindText(cookies, "Cookie:", 1, true) > 0) {
       cookies = rt::ReplaceText(cookies, "Cookie:", "", 1, std::nullopt, false);
     }
-    setHeader("Cookie", cookies);
+    out.Set("Cookie", cookies);
   }
-
+  // One line goes as it is (even empty); of several, empty lines and a
+  // keep-alive (the object's own business) are left out.
   if (rt::FindText(headers, "\r\n") < 1) {
-    setHeader(HeaderName(headers), HeaderValue(headers));
+    out.Set(HeaderName(headers), HeaderValue(headers));
+    return out.wireSafe();
+  }
+  for (const HeaderLine& h : ScanHeaderLines(headers)) {
+    if (h.line.empty()) continue;
+    const std::string name = rt::TrimText(h.name);
+    const std::string value = rt::TrimText(h.value);
+    if (name == "Connection" && value == "keep-alive") continue;
+    out.Set(name, value);
+  }
+  return out.wireSafe();
+}
+
+// Sends the body (bytes win over text) and, with a deadline, waits for the
+// answer until then; the result says why no answer came.
+ResultCode SendAndWait(AutomationObject& http, const WebRequestArgs& a,
+                       std::optional<std::int64_t> deadlineMs) {
+  if (a.bodyBytes && !a.bodyBytes->empty()) {
+    VariantValue body;
+    VariantFromBytes(body, *a.bodyBytes);
+    CallMethod(http, "Send", {Arg::Ref(body)});
   } else {
-    for (const std::string& piece : rt::SplitText(headers, "\r\n")) {
-      if (piece.empty()) continue;
-      const std::string name = HeaderName(piece);
-      const std::string value = HeaderValue(piece);
-      if (name == "Connection" && value == "keep-alive") continue;
-      setHeader(name, value);
-    }
+    CallMethod(http, "Send", {a.bodyText.value_or(std::string())});
   }
+  ResultCode sent = http.lastResult;
+  if (deadlineMs && sent >= 0) sent = AwaitAnswer(http, *deadlineMs);
+  return WithoutSocketCodes(sent);
+}
 
-  ResultCode sent = kInvalidArgument;
-  if (wireSafe) {
-    if (a.bodyBytes && !a.bodyBytes->empty()) {
-      VariantValue body;
-      VariantFromBytes(body, *a.bodyBytes);
-      CallMethod(http, "Send", {Arg::Ref(body)});
-    } else {
-      CallMethod(http, "Send", {a.bodyText.value_or(std::string())});
-    }
-    sent = http.lastResult;
-    if (async && sent >= 0) sent = AwaitAnswer(http, deadlineMs);
-    sent = WithoutSocketCodes(sent);
-  }
+struct Answer {
+  rt::Bytes body;
+  std::string headers;
+  int status = 0;
+};
 
-  // An exchange given up has no answer to read (and the platform's object
-  // may still be writing it).
-  const bool answered = !(async && sent < 0);
-  rt::Bytes result;
-  std::string returnedHeaders;
-  double status = 0;
-  if (answered) {
-    result = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
-    if (a.maxReplyBytes && result.size() > *a.maxReplyBytes) result.resize(*a.maxReplyBytes);
-    returnedHeaders = NormalizeLineEnds(ReadPropertyText(http, "GetAllResponseHeaders"));
-    status = ReadPropertyNumber(http, "Status");
-  }
-  const int statusCode = std::isfinite(status) && std::abs(status) < 2147483648.0
-                             ? static_cast<int>(std::trunc(status))
-                             : 0;
+int StatusCode(double status) {
+  return std::isfinite(status) && std::abs(status) < 2147483648.0
+             ? static_cast<int>(std::trunc(status))
+             : 0;
+}
 
-  std::string returnedCookies;
-  for (const std::string& line : rt::SplitText(returnedHeaders, "\r\n")) {
-    if (TextBefore(line, ": ") != "Set-Cookie") continue;
+Answer ReadAnswer(AutomationObject& http, std::optional<std::size_t> maxReplyBytes) {
+  Answer answer;
+  answer.body = VariantToBytes(ReadPropertyVariant(http, "ResponseBody"));
+  if (maxReplyBytes && answer.body.size() > *maxReplyBytes) answer.body.resize(*maxReplyBytes);
+  answer.headers = NormalizeLineEnds(ReadPropertyText(http, "GetAllResponseHeaders"));
+  answer.status = StatusCode(ReadPropertyNumber(http, "Status"));
+  return answer;
+}
+
+// The "name=value" of every "Set-Cookie: " line, joined by "; ".
+std::string CookiesOf(std::string_view headers) {
+  std::string cookies;
+  for (const HeaderLine& h : ScanHeaderLines(headers)) {
+    if (h.name != "Set-Cookie" || !h.value.starts_with(' ')) continue;
+    const std::string line(h.line);
     const std::string cookie =
         rt::FindText(line, ";") > 0
             ? TextBetween(line, "Set-Cookie:", ";")
             : rt::ReplaceText(line, "Set-Cookie:", "", 1, std::nullopt, false);
-    returnedCookies += rt::TrimText(cookie);
-    returnedCookies += "; ";
+    cookies += rt::TrimText(cookie);
+    cookies += "; ";
   }
-  if (returnedCookies.ends_with("; ")) returnedCookies.resize(returnedCookies.size() - 2);
+  if (cookies.ends_with("; ")) cookies.resize(cookies.size() - 2);
+  return cookies;
+}
 
+}  // namespace
+
+bool IsWireSafe(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 || b == 0x7F;
+  });
+}
+
+rt::Bytes WebRequest(const WebRequestArgs& a) {
+  const detail::ComponentLibraryScope library;
+  const std::string url = RequestUrl(a.url);
+  AutomationObject http;
+  if (a.callerObject) {
+    CopyAutomationObject(http, *a.callerObject);
+  } else if (!CreateAutomationObject(http, kHttpRequestProgId)) {
+    return {};
+  }
+
+  const std::string proxy = a.proxy.value_or(std::string());
+  const int method = MethodOf(a);
+  const std::optional<std::int64_t> deadlineMs = DeadlineOf(a);
+  const bool async = deadlineMs.has_value();
+  ConfigureRequest(http, a, url, method, proxy, async);
+  const std::string headers = CompleteHeaders(a, url, method);
+  if (a.headers) *a.headers = headers;
+  // A proxy that is not an HTTP proxy ends the exchange, rather than going
+  // direct.
+  const bool wireSafe =
+      SetRequestHeaders(http, a, proxy, headers, IsWireSafe(url) && IsHttpProxyAddress(proxy));
+  const ResultCode sent = wireSafe ? SendAndWait(http, a, deadlineMs) : kInvalidArgument;
+
+  // An exchange given up has no answer to read (and the platform's object
+  // may still be writing it).
+  const bool answered = !(async && sent < 0);
+  const Answer answer = answered ? ReadAnswer(http, a.maxReplyBytes) : Answer{};
+  std::string returnedCookies = CookiesOf(answer.headers);
   if (a.mergeCookies.value_or(true) && a.cookies) {
     returnedCookies = MergeCookies(*a.cookies, returnedCookies);
   }
 
   if (a.returnedCookies) *a.returnedCookies = returnedCookies;
-  if (a.returnedHeaders) *a.returnedHeaders = returnedHeaders;
-  if (a.statusCode) *a.statusCode = statusCode;
+  if (a.returnedHeaders) *a.returnedHeaders = answer.headers;
+  if (a.statusCode) *a.statusCode = answer.status;
   if (a.sendResult) *a.sendResult = sent;
-
   if (async && sent == kHttpTimeout) {
     GiveUpInBackground(std::move(http));
   } else {
     ReleaseAutomationObject(http);
   }
-  return result;
+  return answer.body;
 }
 
 }  // namespace web

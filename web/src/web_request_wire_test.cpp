@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,6 +11,7 @@
 #include "fault_server.h"
 #include "local_http_server.h"
 #include "tls_test_server.h"
+#include "web/percent_encoding.h"
 #include "web/web_request.h"
 #ifndef _WIN32
 #include "winhttp_curl.h"
@@ -213,23 +213,6 @@ class TrustedRoot {
   TrustedRoot& operator=(const TrustedRoot&) = delete;
 };
 
-// Every byte but letters and digits percent-encoded, for a query value.
-std::string QueryValue(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (std::isalnum(b)) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
-}
-
 [[maybe_unused]] bool IsCertificateRefusal(std::int32_t code) {
   for (const ResultCode c :
        {kHttpCertificateAuthorityInvalid, kHttpCertificateNameInvalid, kHttpCertificateDateInvalid,
@@ -245,7 +228,7 @@ TEST(WebRequestWire, HttpsRelayVerdictsCrossATrustedCertificate) {
   ASSERT_EQ(tls.error(), "");
   for (const std::string json :
        {R"({"code":0})", R"({"code":40001,"message":"quota used up"})", R"({"errno":0})"}) {
-    const Outcome out = Exchange({.url = tls.Url("/json?body=" + QueryValue(json)),
+    const Outcome out = Exchange({.url = tls.Url("/json?body=" + PercentEncode(json)),
                                   .method = 1,
                                   .bodyText = "text=t&desp=b",
                                   .deadlineSeconds = 10});

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -20,23 +21,8 @@
 namespace web {
 namespace {
 
-constexpr ResultCode kTimeout = kHttpTimeout;
-constexpr ResultCode kInvalidUrl = kHttpInvalidUrl;
-constexpr ResultCode kNameNotResolved = kHttpNameNotResolved;
 constexpr ResultCode kCannotCallBeforeOpen = HttpStackError(12018);
-constexpr ResultCode kCannotCallBeforeSend = HttpStackError(12019);
-constexpr ResultCode kCannotConnect = kHttpCannotConnect;
-constexpr ResultCode kConnectionError = kHttpConnectionError;
 constexpr ResultCode kInvalidHeader = HttpStackError(12153);
-constexpr ResultCode kUnrecognizedScheme = kHttpUnrecognizedScheme;
-
-// Option indexes and the certificate error flags of option 4.
-constexpr int kOptionSslErrorIgnoreFlags = 4;
-constexpr int kOptionEnableRedirects = 6;
-constexpr int kIgnoreUnknownCa = 0x0100;
-constexpr int kIgnoreWrongUsage = 0x0200;
-constexpr int kIgnoreCertCnInvalid = 0x1000;
-constexpr int kIgnoreCertDateInvalid = 0x2000;
 
 std::mutex& TestAuthorityMutex() {
   static std::mutex m;
@@ -50,13 +36,6 @@ std::string& TestAuthorityFile() {
 void GlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b < 0x20 || b == 0x7F;
-  });
 }
 
 std::string ToUtf8(const Variant& v) {
@@ -88,11 +67,16 @@ void LimitProtocols(CURL* c) {
   curl_easy_setopt(c, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
 }
 
+// A line as the library passes it on, without the CR and LF at its end.
+std::string_view WithoutLineEnd(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return line;
+}
+
 // One header line as received, its line end made CR LF whatever the server
 // sent, so that a split at CR LF leaves none inside a line.
 void AppendHeaderLine(std::string& headers, std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  headers += NormalizeLineEnds(line);
+  headers += NormalizeLineEnds(WithoutLineEnd(line));
   headers += "\r\n";
 }
 
@@ -101,16 +85,12 @@ void AppendHeaderLine(std::string& headers, std::string_view line) {
 // by byte, so a byte that would lead a double-byte character in code page
 // 936 cannot hide the line end after it.
 std::optional<std::string> FindWireHeader(std::string_view headers, std::string_view name) {
-  constexpr std::string_view kBlanks = " \t";
-  while (!headers.empty()) {
-    const std::size_t end = std::min(headers.find("\r\n"), headers.size());
-    const std::string_view line = headers.substr(0, end);
-    headers.remove_prefix(std::min(end + 2, headers.size()));
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos || !rt::EqualsIgnoreCase(line.substr(0, colon), name)) {
-      continue;
-    }
-    std::string_view value = line.substr(colon + 1);
+  for (const HeaderLine& h : ScanHeaderLines(headers, HeaderBytes::kWire)) {
+    if (!h.hasColon || !rt::EqualsIgnoreCase(h.name, name)) continue;
+    // HTTP's optional white space: blanks and tabs (rt::TrimText, for code
+    // page 936 texts, takes the full-width blank and leaves tabs).
+    std::string_view value = h.value;
+    constexpr std::string_view kBlanks = " \t";
     value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
     value = value.substr(0, value.find_last_not_of(kBlanks) + 1);
     return std::string(value);
@@ -124,14 +104,14 @@ ResultCode FromCurl(CURLcode rc) {
       return kOk;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return kNameNotResolved;
+      return kHttpNameNotResolved;
     case CURLE_COULDNT_CONNECT:
-      return kCannotConnect;
+      return kHttpCannotConnect;
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_ABORTED_BY_CALLBACK:
-      return kTimeout;
+      return kHttpTimeout;
     case CURLE_URL_MALFORMAT:
-      return kInvalidUrl;
+      return kHttpInvalidUrl;
     case CURLE_UNSUPPORTED_PROTOCOL:
       // The address was checked to be http or https before: this is a reply
       // without a status line (HTTP/0.9, or no HTTP at all).
@@ -148,11 +128,25 @@ ResultCode FromCurl(CURLcode rc) {
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-      return kConnectionError;  // closed or reset without an answer
+      return kHttpConnectionError;  // closed or reset without an answer
     case CURLE_WEIRD_SERVER_REPLY:
       return kHttpInvalidServerResponse;
     default:
-      return kConnectionError;
+      return kHttpConnectionError;
+  }
+}
+
+struct FreeSlist {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using SlistPtr = std::unique_ptr<curl_slist, FreeSlist>;
+
+// A line added at the end of a list; the list stays as it was when the
+// library cannot add it.
+void Append(SlistPtr& list, const std::string& line) {
+  if (curl_slist* grown = curl_slist_append(list.get(), line.c_str())) {
+    (void)list.release();
+    list.reset(grown);
   }
 }
 
@@ -213,7 +207,7 @@ class CurlHttpRequest final : public Component {
     if (args.empty()) return kBadParamCount;
     const long setting = ToLong(args[0]);
     proxy_.clear();
-    if (setting == 2) {
+    if (setting == kProxySettingProxy) {
       if (args.size() < 2) return kBadParamCount;
       proxy_ = ToUtf8(args[1]);
     }
@@ -266,7 +260,7 @@ class CurlHttpRequest final : public Component {
     // A header that would split on the wire is refused, and so is the
     // whole exchange.
     if (h.name.empty()) return kInvalidHeader;
-    if (HasControlCharacter(h.name) || HasControlCharacter(h.value)) {
+    if (!IsWireSafe(h.name) || !IsWireSafe(h.value)) {
       unsafe_ = true;
       return kInvalidHeader;
     }
@@ -282,17 +276,17 @@ class CurlHttpRequest final : public Component {
 
   ResultCode GetResponseHeader(std::span<Variant> args, Variant& result) {
     if (args.size() != 1) return kBadParamCount;
-    if (!hasResponse_) return kCannotCallBeforeSend;
+    if (!hasResponse_) return kHttpCannotCallBeforeSend;
     if (const auto value = FindWireHeader(rawHeaders_, ToUtf8(args[0]))) {
       result = FromWire(*value);
       return kOk;
     }
-    return HttpStackError(12150);  // header not found
+    return kHttpHeaderNotFound;
   }
 
   template <class T>
   ResultCode Response(Variant& result, T value) {
-    if (!hasResponse_) return kCannotCallBeforeSend;
+    if (!hasResponse_) return kHttpCannotCallBeforeSend;
     result = std::move(value);
     return kOk;
   }
@@ -308,10 +302,10 @@ class CurlHttpRequest final : public Component {
   ResultCode Send(std::span<Variant> args) {
     ClearResponse();
     if (!opened_) return kCannotCallBeforeOpen;
-    if (!curl_) return kConnectionError;
-    if (unsafe_ || HasControlCharacter(url_)) return kInvalidHeader;
-    if (!IsHttpUrl(url_)) return kUnrecognizedScheme;
-    if (!IsHttpProxyAddress(proxy_)) return kInvalidUrl;
+    if (!curl_) return kHttpConnectionError;
+    if (unsafe_ || !IsWireSafe(url_)) return kInvalidHeader;
+    if (!IsHttpUrl(url_)) return kHttpUnrecognizedScheme;
+    if (!IsHttpProxyAddress(proxy_)) return kHttpInvalidUrl;
 
     std::string body;
     if (!args.empty()) {
@@ -335,7 +329,7 @@ class CurlHttpRequest final : public Component {
 
   ResultCode WaitForResponse(std::span<Variant> args, Variant& result) {
     if (!pending_) {
-      if (!hasResponse_) return kCannotCallBeforeSend;
+      if (!hasResponse_) return kHttpCannotCallBeforeSend;
       result = true;
       return kOk;
     }
@@ -381,66 +375,14 @@ class CurlHttpRequest final : public Component {
     // Every option an exchange depends on is set here each time (no reset:
     // it would drop the cookie store).
     CURL* c = curl_;
-    body_.clear();
-    rawHeaders_.clear();
-    statusText_.clear();
-    truncated_ = false;
-
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limitMs);
+    StartExchange(limitMs);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROXY, proxy_.c_str());  // empty: no proxy
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
-                     connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
-    idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
-    lastProgressUs_ = 0;
-    lastBytes_ = 0;
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::OnProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
-
-    const bool ignoreAuthority =
-        (sslIgnore_ & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, ignoreAuthority ? 0L : 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, (sslIgnore_ & kIgnoreCertCnInvalid) ? 0L : 2L);
-    std::string authorityFile;
-    {
-      const std::lock_guard lock(TestAuthorityMutex());
-      authorityFile = TestAuthorityFile();
-    }
-    if (!authorityFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, authorityFile.c_str());
-
+    SetCertificateChecks();
     LimitProtocols(c);
-    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
-    if (method == "HEAD") {
-      curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    } else if (method == "GET" && body.empty()) {
-      curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    } else {
-      if (method != "POST") curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.c_str());
-      curl_easy_setopt(c, CURLOPT_POST, 1L);
-      curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-      curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
-    }
-
-    // Only the caller's headers: none of the library's own defaults.
-    curl_slist* list = nullptr;
-    curl_slist* proxyList = nullptr;
-    curl_easy_setopt(c, CURLOPT_COOKIE, nullptr);
-    bool hasAccept = false, hasContentType = false;
-    for (const Header& h : headers) {
-      if (RouteHeader(h, proxyList)) continue;
-      hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
-      hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
-      const std::string line = h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
-      list = curl_slist_append(list, line.c_str());
-    }
-    if (!hasAccept) list = curl_slist_append(list, "Accept:");
-    if (!hasContentType) list = curl_slist_append(list, "Content-Type:");
-    list = curl_slist_append(list, "Expect:");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, list);
-    curl_easy_setopt(c, CURLOPT_PROXYHEADER, proxyList);
-
+    SetMethod(method, body);
+    // Both lists outlive the exchange and are detached before they go.
+    const HeaderLists lists = SetHeaders(headers);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
@@ -449,18 +391,86 @@ class CurlHttpRequest final : public Component {
     const CURLcode rc = curl_easy_perform(c);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(c, CURLOPT_PROXYHEADER, nullptr);
-    curl_slist_free_all(list);
-    curl_slist_free_all(proxyList);
     return rc;
+  }
+
+  // A clean reply and the time limits: the whole exchange (0: none), the
+  // connection, and moving no byte (OnProgress).
+  void StartExchange(long limitMs) {
+    body_.clear();
+    rawHeaders_.clear();
+    statusText_.clear();
+    truncated_ = false;
+    curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, limitMs);
+    curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS,
+                     connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
+    idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
+    lastProgressUs_ = 0;
+    lastBytes_ = 0;
+    curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::OnProgress);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
+  }
+
+  void SetCertificateChecks() {
+    const bool ignoreAuthority =
+        (sslIgnore_ & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, ignoreAuthority ? 0L : 1L);
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, (sslIgnore_ & kIgnoreCertCnInvalid) ? 0L : 2L);
+    std::string authorityFile;
+    {
+      const std::lock_guard lock(TestAuthorityMutex());
+      authorityFile = TestAuthorityFile();
+    }
+    if (!authorityFile.empty()) curl_easy_setopt(curl_, CURLOPT_CAINFO, authorityFile.c_str());
+  }
+
+  // The body is the caller's: it stays alive until the exchange ends.
+  void SetMethod(const std::string& method, const std::string& body) {
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, nullptr);
+    if (method == "HEAD") {
+      curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
+    } else if (method == "GET" && body.empty()) {
+      curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
+    } else {
+      if (method != "POST") curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method.c_str());
+      curl_easy_setopt(curl_, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.data());
+    }
+  }
+
+  struct HeaderLists {
+    SlistPtr server, proxy;
+  };
+
+  // Only the caller's headers: none of the library's own defaults.
+  HeaderLists SetHeaders(const std::vector<Header>& headers) {
+    HeaderLists lists;
+    curl_easy_setopt(curl_, CURLOPT_COOKIE, nullptr);
+    bool hasAccept = false, hasContentType = false;
+    for (const Header& h : headers) {
+      if (RouteHeader(h, lists.proxy)) continue;
+      hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
+      hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
+      Append(lists.server, h.value.empty() ? h.name + ";" : h.name + ": " + h.value);
+    }
+    if (!hasAccept) Append(lists.server, "Accept:");
+    if (!hasContentType) Append(lists.server, "Content-Type:");
+    Append(lists.server, "Expect:");
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, lists.server.get());
+    curl_easy_setopt(curl_, CURLOPT_PROXYHEADER, lists.proxy.get());
+    return lists;
   }
 
   // Headers that do not go to the server in the caller's list: proxy
   // credentials go to the proxy alone (into the tunnel request, not through
   // it), and the caller's cookies join those of the object's own store in
   // one Cookie header.
-  bool RouteHeader(const Header& h, curl_slist*& proxyList) {
+  bool RouteHeader(const Header& h, SlistPtr& proxyList) {
     if (rt::EqualsIgnoreCase(h.name, "Proxy-Authorization")) {
-      proxyList = curl_slist_append(proxyList, (h.name + ": " + h.value).c_str());
+      Append(proxyList, h.name + ": " + h.value);
       return true;
     }
     if (rt::EqualsIgnoreCase(h.name, "Cookie")) {
@@ -478,11 +488,9 @@ class CurlHttpRequest final : public Component {
       r->rawHeaders_.clear();
       const std::size_t sp1 = line.find(' ');
       const std::size_t sp2 = sp1 == line.npos ? line.npos : line.find(' ', sp1 + 1);
-      r->statusText_ = sp2 == line.npos ? std::string() : rt::TrimText(line.substr(sp2 + 1));
-      while (!r->statusText_.empty() &&
-             (r->statusText_.back() == '\n' || r->statusText_.back() == '\r')) {
-        r->statusText_.pop_back();
-      }
+      r->statusText_ = sp2 == line.npos
+                           ? std::string()
+                           : std::string(WithoutLineEnd(rt::TrimText(line.substr(sp2 + 1))));
     } else {
       AppendHeaderLine(r->rawHeaders_, line);
     }

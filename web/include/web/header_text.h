@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/text.h"
 
@@ -20,6 +21,28 @@ std::string CapitalizeFirst(std::string_view text);
 // Every line end made "\r\n": a bare "\n" or "\r" (as some servers send)
 // too, so that splitting at "\r\n" leaves no line end inside a line.
 std::string NormalizeLineEnds(std::string_view text);
+
+// How the bytes of a header block are read: as program text (code page
+// 936: a lead byte takes the byte after it along, so no line end or ":" is
+// found there) or as wire bytes (UTF-8 or Latin-1: byte by byte).
+enum class HeaderBytes { kText, kWire };
+
+// One header line split at its first ":"; name and value as they stand (not
+// trimmed), both empty when the line has no ":".
+struct HeaderLine {
+  std::string_view line;  // without its line end
+  std::string_view name;
+  std::string_view value;
+  bool hasColon = false;
+};
+
+HeaderLine SplitHeaderLine(std::string_view line, HeaderBytes bytes = HeaderBytes::kText);
+
+// The lines of a header block (views into it), split at "\r\n" and each at
+// its first ":". Empty lines between line ends stay; an empty last line is
+// dropped, so an empty block has none.
+std::vector<HeaderLine> ScanHeaderLines(std::string_view block,
+                                        HeaderBytes bytes = HeaderBytes::kText);
 
 // Trimmed text before / after the first ":"; empty when there is no ":".
 std::string HeaderName(std::string_view line);

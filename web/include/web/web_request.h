@@ -35,24 +35,50 @@ inline constexpr ResultCode kHttpSecureChannelError = HttpStackError(12157);
 inline constexpr ResultCode kHttpSecureInvalidCertificate = HttpStackError(12169);
 inline constexpr ResultCode kHttpSecureFailure = HttpStackError(12175);
 inline constexpr ResultCode kHttpCertificateWrongUsage = HttpStackError(12179);
+// A response member read before an answer came (the libcurl component and
+// the redirect guard answer with the platform object's code).
+inline constexpr ResultCode kHttpCannotCallBeforeSend = HttpStackError(12101);
+// GetResponseHeader for a header the answer does not have.
+inline constexpr ResultCode kHttpHeaderNotFound = HttpStackError(12150);
 // A code of our own (the interface range, which the platform's stack does
 // not use): a redirect that is not followed because of where it points (not
 // http or https, https to http, control characters). kHttpRedirectFailed is
 // a chain that does not end.
 inline constexpr ResultCode kHttpRedirectRefused = static_cast<ResultCode>(0x80040A01);
 
+// Option indexes of the request object (its "Option" property).
+inline constexpr int kOptionSslErrorIgnoreFlags = 4;
+inline constexpr int kOptionEnableRedirects = 6;
 // An option index of our own (beyond the platform object's, which refuses
 // it): the most bytes of a response body the libcurl component keeps.
 inline constexpr int kOptionMaxResponseBytes = 0x7001;
 
+// The certificate errors that kOptionSslErrorIgnoreFlags can let pass.
+inline constexpr int kIgnoreUnknownCa = 0x0100;
+inline constexpr int kIgnoreWrongUsage = 0x0200;
+inline constexpr int kIgnoreCertCnInvalid = 0x1000;
+inline constexpr int kIgnoreCertDateInvalid = 0x2000;
+inline constexpr int kIgnoreAllCertificateErrors =
+    kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertCnInvalid | kIgnoreCertDateInvalid;
+
+// SetProxy's first argument: the proxy named by the second one.
+inline constexpr int kProxySettingProxy = 2;
+
 inline constexpr std::array<std::string_view, 8> kHttpMethodNames = {
     "GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+// Method numbers (indexes into kHttpMethodNames) that WebRequest treats
+// apart: the default, and the one that gets a form Content-Type.
+inline constexpr int kMethodGet = 0;
+inline constexpr int kMethodPost = 1;
+
+// WebRequestArgs::proxyAuthMode for a Basic "Proxy-Authorization" header.
+inline constexpr int kProxyAuthBasic = 1;
 
 // The arguments of WebRequest. An empty optional or a null pointer is an
 // omitted argument; pointers are the caller's variables (in/out and out).
 struct WebRequestArgs {
   std::string url{};
-  // Index into kHttpMethodNames; out of range counts as 0 ("GET").
+  // Index into kHttpMethodNames; out of range counts as kMethodGet.
   std::optional<int> method{};
   // Sent when bodyBytes is empty.
   std::optional<std::string> bodyText{};
@@ -71,7 +97,8 @@ struct WebRequestArgs {
   std::optional<int> timeoutSeconds{};
   std::optional<std::string> proxyUser{};
   std::optional<std::string> proxyPassword{};
-  // 1 (the default): a Basic "Proxy-Authorization" header; otherwise none.
+  // kProxyAuthBasic (the default): a Basic "Proxy-Authorization" header;
+  // otherwise none.
   std::optional<int> proxyAuthMode{};
   // A request object to share instead of a new one.
   AutomationObject* callerObject = nullptr;
