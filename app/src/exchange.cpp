@@ -181,7 +181,7 @@ DeliveryOutcome Exchange(const std::string& key, const std::string& title,
   std::int32_t sendResult = 0;
   web::WebRequestArgs args;
   args.url = RequestAddress(ctx.settings, key);
-  args.method = 1;
+  args.method = web::kMethodPost;
   args.bodyText = FormBody(title, body);
   args.statusCode = &status;
   const int timeout = ctx.timeoutSeconds.value_or(kDeliveryTimeoutSeconds);

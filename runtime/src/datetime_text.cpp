@@ -37,6 +37,82 @@ std::size_t RunLength(std::string_view p, std::size_t i) {
   return n;
 }
 
+// Copies the quoted literal that starts at p[i] (past its closing quote);
+// two quotes inside stand for one.
+void CopyLiteral(std::string_view p, std::size_t& i, std::string& out) {
+  ++i;
+  while (i < p.size()) {
+    if (p[i] == '\'') {
+      if (i + 1 < p.size() && p[i + 1] == '\'') {
+        out += '\'';
+        i += 2;
+        continue;
+      }
+      ++i;
+      return;
+    }
+    const std::size_t n = CharLength(p, i);
+    out.append(p.substr(i, n));
+    i += n;
+  }
+}
+
+// A date element of `run` letters c; false when c is none.
+bool FormatDateElement(const SystemTime& st, char c, std::size_t run, std::string& out) {
+  switch (c) {
+    case 'y':
+      out += run == 1   ? std::to_string(st.year % 100)
+             : run == 2 ? Number(st.year % 100, 2)
+                        : Number(st.year, 4);
+      return true;
+    case 'M':
+      if (run <= 2) {
+        out += Number(st.month, static_cast<int>(run));
+      } else if (run == 3) {
+        out += std::to_string(st.month) + kMonthSuffix;
+      } else {
+        out += kMonthNames[static_cast<std::size_t>(st.month - 1)];
+      }
+      return true;
+    case 'd':
+      if (run <= 2) {
+        out += Number(st.day, static_cast<int>(run));
+      } else {
+        out += (run == 3 ? kDayAbbrev : kDayNames)[static_cast<std::size_t>(st.dayOfWeek)];
+      }
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A time element of `run` letters c; false when c is none.
+bool FormatTimeElement(const SystemTime& st, char c, std::size_t run, bool hour24,
+                       std::string& out) {
+  const int width = run >= 2 ? 2 : 1;
+  switch (c) {
+    case 'h':
+      out += Number(hour24 ? st.hour : (st.hour % 12 == 0 ? 12 : st.hour % 12), width);
+      return true;
+    case 'H':
+      out += Number(st.hour, width);
+      return true;
+    case 'm':
+      out += Number(st.minute, width);
+      return true;
+    case 's':
+      out += Number(st.second, width);
+      return true;
+    case 't': {
+      const std::string marker = st.hour < 12 ? kAm : kPm;
+      out += run == 1 ? marker.substr(0, CharLength(marker, 0)) : marker;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 // Formats one picture. Only the elements of its kind (date or time) are
 // interpreted; everything else is copied, double-byte characters whole.
 std::optional<std::string> FormatPicture(const SystemTime& st, std::string_view p, bool datePart,
@@ -49,89 +125,22 @@ std::optional<std::string> FormatPicture(const SystemTime& st, std::string_view 
       const std::size_t n = CharLength(p, i);
       out.append(p.substr(i, n));
       i += n;
-      continue;
-    }
-    if (c == '\'' && i + 1 < p.size() && p[i + 1] == '\'') {
+    } else if (c == '\'' && i + 1 < p.size() && p[i + 1] == '\'') {
       // Two quotes stand for one quote, inside a literal or not.
       out += '\'';
       i += 2;
-      continue;
-    }
-    if (c == '\'') {
-      ++i;
-      while (i < p.size()) {
-        if (p[i] == '\'') {
-          if (i + 1 < p.size() && p[i + 1] == '\'') {
-            out += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        const std::size_t n = CharLength(p, i);
-        out.append(p.substr(i, n));
-        i += n;
-      }
-      continue;
-    }
-    const std::size_t run = RunLength(p, i);
-    bool used = true;
-    if (datePart) {
-      switch (c) {
-        case 'y':
-          out += run == 1   ? std::to_string(st.year % 100)
-                 : run == 2 ? Number(st.year % 100, 2)
-                            : Number(st.year, 4);
-          break;
-        case 'M':
-          if (run <= 2) {
-            out += Number(st.month, static_cast<int>(run));
-          } else if (run == 3) {
-            out += std::to_string(st.month) + kMonthSuffix;
-          } else {
-            out += kMonthNames[static_cast<std::size_t>(st.month - 1)];
-          }
-          break;
-        case 'd':
-          if (run <= 2) {
-            out += Number(st.day, static_cast<int>(run));
-          } else {
-            out += (run == 3 ? kDayAbbrev : kDayNames)[static_cast<std::size_t>(st.dayOfWeek)];
-          }
-          break;
-        default:
-          used = false;
-      }
+    } else if (c == '\'') {
+      CopyLiteral(p, i, out);
     } else {
-      const int width = run >= 2 ? 2 : 1;
-      switch (c) {
-        case 'h':
-          out += Number(hour24 ? st.hour : (st.hour % 12 == 0 ? 12 : st.hour % 12), width);
-          break;
-        case 'H':
-          out += Number(st.hour, width);
-          break;
-        case 'm':
-          out += Number(st.minute, width);
-          break;
-        case 's':
-          out += Number(st.second, width);
-          break;
-        case 't': {
-          const std::string marker = st.hour < 12 ? kAm : kPm;
-          out += run == 1 ? marker.substr(0, CharLength(marker, 0)) : marker;
-          break;
-        }
-        default:
-          used = false;
+      const std::size_t run = RunLength(p, i);
+      const bool used = datePart ? FormatDateElement(st, c, run, out)
+                                 : FormatTimeElement(st, c, run, hour24, out);
+      if (used) {
+        i += run;
+      } else {
+        out += c;
+        ++i;
       }
-    }
-    if (used) {
-      i += run;
-    } else {
-      out += c;
-      ++i;
     }
   }
   if (out.size() > kPictureRoom) return std::nullopt;
@@ -149,10 +158,6 @@ std::optional<int> ReadNumber(std::string_view t, std::size_t& pos, std::size_t 
   if (n == 0) return std::nullopt;
   pos += n;
   return value;
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
 }
 
 }  // namespace
@@ -192,7 +197,7 @@ DateTime TextToDateTime(std::string_view text) {
   if (text.size() <= 7) return kMinimumDate;
   std::size_t pos = 0;
   const auto year = ReadNumber(text, pos, 4);
-  if (!year || pos >= text.size() || IsDigit(text[pos])) return kMinimumDate;
+  if (!year || pos >= text.size() || IsAsciiDigit(text[pos])) return kMinimumDate;
   const char dateSep = text[pos++];
   const auto month = ReadNumber(text, pos, 2);
   if (!month || pos >= text.size() || text[pos] != dateSep) return kMinimumDate;
@@ -205,7 +210,7 @@ DateTime TextToDateTime(std::string_view text) {
     if (text[pos] != ' ') return kMinimumDate;
     ++pos;
     const auto h = ReadNumber(text, pos, 2);
-    if (!h || pos >= text.size() || IsDigit(text[pos])) return kMinimumDate;
+    if (!h || pos >= text.size() || IsAsciiDigit(text[pos])) return kMinimumDate;
     const char timeSep = text[pos++];
     const auto m = ReadNumber(text, pos, 2);
     if (!m) return kMinimumDate;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runtime/text.h"
 #include "web/percent_encoding.h"
 
 namespace web {
@@ -9,17 +10,6 @@ namespace {
 
 bool IsAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 // Length of "scheme:" at the start of text, 0 when there is none: a letter,
@@ -29,7 +19,7 @@ std::size_t SchemeLength(std::string_view text) {
   for (std::size_t i = 1; i < text.size(); ++i) {
     const char c = text[i];
     if (c == ':') return i + 1;
-    if (!IsAlpha(c) && !IsDigit(c) && c != '+' && c != '-' && c != '.') return 0;
+    if (!IsAlpha(c) && !rt::IsAsciiDigit(c) && c != '+' && c != '-' && c != '.') return 0;
   }
   return 0;
 }
@@ -182,7 +172,7 @@ std::string ResolveReference(std::string_view baseText, std::string_view referen
 
 std::string SchemeOf(std::string_view url) {
   const std::size_t length = SchemeLength(url);
-  return length == 0 ? std::string() : Lower(url.substr(0, length - 1));
+  return length == 0 ? std::string() : rt::LowerLetters(url.substr(0, length - 1));
 }
 
 bool IsHttpUrl(std::string_view url) {
@@ -200,7 +190,8 @@ bool IsHttpProxyAddress(std::string_view proxy) {
   // Not a URI reference: "host:port" would read as scheme "host". Whatever
   // stands before "://" is the scheme to the HTTP stacks, so it is here.
   const auto separator = proxy.find("://");
-  return separator == std::string_view::npos || Lower(proxy.substr(0, separator)) == "http";
+  return separator == std::string_view::npos ||
+         rt::LowerLetters(proxy.substr(0, separator)) == "http";
 }
 
 std::string EncodeRequestBytes(std::string_view url) {
@@ -217,8 +208,8 @@ std::string WithoutFragment(std::string_view url) {
 std::string OriginOf(std::string_view url) {
   const UriReference parts = SplitUriReference(url);
   if (!parts.scheme || !parts.authority) return {};
-  const std::string name = Lower(*parts.scheme);
-  std::string authority = Lower(*parts.authority);
+  const std::string name = rt::LowerLetters(*parts.scheme);
+  std::string authority = rt::LowerLetters(*parts.authority);
   if (const auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
   if (authority.find(':', authority.rfind(']') == std::string::npos ? 0 : authority.rfind(']')) ==
       std::string::npos) {
