@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the default build,
-# AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer, a short run
+# Installs what is missing, checks the formatting, builds, and runs every
+# test: the default build, AddressSanitizer + UndefinedBehaviorSanitizer,
+# clang-tidy, ThreadSanitizer, a short run
 # of each fuzz target, and the Windows build with its suite under Wine (plus
 # the release zip).
 set -euo pipefail
@@ -9,12 +10,18 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh test
 jobs=$(nproc)
 
+echo "== format (clang-format, the repo's .clang-format)"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 for preset in default asan; do
   echo "== $preset build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
+
+echo "== clang-tidy (the repo's .clang-tidy, every finding an error)"
+scripts/tidy.sh
 
 echo "== tsan build (threaded code)"
 cmake --preset tsan >/dev/null

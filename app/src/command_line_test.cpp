@@ -181,7 +181,7 @@ class RunCommandTest : public ::testing::Test {
  protected:
   void SetUp() override { dir_ = FreshTestFolder("command_line_test_"); }
   void TearDown() override { fs::remove_all(dir_); }
-  int Run(std::vector<std::string> args) {
+  int Run(const std::vector<std::string>& args) {
     console_.out.clear();
     console_.err.clear();
     return RunCommand(ParseCommandLine(args), console_, clock_, rt::Path::FromText(dir_.string()));

@@ -19,7 +19,7 @@ std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
                          "也可以直接在这里粘贴 key 回车\r\n"
                        : "没能打开编辑器，请自己编辑这个文件后重新运行；"
                          "也可以直接在这里粘贴 key 回车\r\n");
-  const std::string key = KeyFromFileText(console.ReadLine());
+  std::string key = KeyFromFileText(console.ReadLine());
   if (key.empty()) return {};
   const std::string utf8 = rt::GbkToUtf8(key);
   if (!rt::WriteFileBytes(keyPath, rt::Bytes(utf8.begin(), utf8.end()),

@@ -45,7 +45,7 @@ class MessageWire : public ::testing::Test {
     SetContext(nullptr);
     fs::remove_all(dir_);
   }
-  int RunTest(std::vector<std::string> args = {"--test"}) {
+  int RunTest(const std::vector<std::string>& args = {"--test"}) {
     return RunCommand(ParseCommandLine(args), console_, clock_, context_.directory);
   }
 

@@ -114,10 +114,8 @@ std::string RemoveDotSegments(std::string_view in) {
     const std::string_view rest = in.substr(i);
     if (rest.starts_with("../")) {
       i += 3;
-    } else if (rest.starts_with("./")) {
-      i += 2;
-    } else if (rest.starts_with("/./")) {
-      i += 2;  // the input goes on with "/"
+    } else if (rest.starts_with("./") || rest.starts_with("/./")) {
+      i += 2;  // after "/./" the input goes on with "/"
     } else if (rest == "/.") {
       out += '/';
       break;

@@ -102,7 +102,7 @@ void FaultServer::Serve() {
 }
 
 FaultServer::Behaviour FaultServer::Answer(std::string response) {
-  return [response](Connection& c) {
+  return [response = std::move(response)](Connection& c) {
     if (c.ReadRequest()) c.Send(response);
   };
 }

@@ -26,10 +26,14 @@ sockaddr_in Loopback(int port) {
 Socket ListenLoopback(int& port) {
   const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(s, 64);
   socklen_t size = sizeof address;
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+  // A server that cannot listen says so through a port of 0.
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (s >= 0) close(s);
+    port = 0;
+    return kNoSocket;
+  }
   port = ntohs(address.sin_port);
   return s;
 }

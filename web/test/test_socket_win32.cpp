@@ -36,10 +36,14 @@ Socket ListenLoopback(int& port) {
   UseWinsock();
   const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = Loopback(0);
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(s, 64);
   int size = sizeof address;
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+  // A server that cannot listen says so through a port of 0.
+  if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (s != INVALID_SOCKET) closesocket(s);
+    port = 0;
+    return kNoSocket;
+  }
   port = ntohs(address.sin_port);
   return static_cast<Socket>(s);
 }

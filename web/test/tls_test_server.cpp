@@ -81,7 +81,7 @@ TlsTestServer::TlsTestServer(Certificate certificate) {
 }
 
 TlsTestServer::~TlsTestServer() {
-  if (!portFile_.empty()) std::remove(Local(portFile_).c_str());
+  if (!portFile_.empty()) (void)std::remove(Local(portFile_).c_str());
 }
 
 std::string TlsTestServer::Url(std::string_view path) const {

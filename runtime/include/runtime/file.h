@@ -36,7 +36,7 @@ inline constexpr std::string_view kTextLineEnd = "\r\n";
 inline constexpr std::string_view kUtf8FileMark = "\xEF\xBB\xBF";
 #else
 inline constexpr std::string_view kTextLineEnd = "\n";
-inline constexpr std::string_view kUtf8FileMark = "";
+inline constexpr std::string_view kUtf8FileMark{};
 #endif
 
 // Appends the bytes to the file, creating it when missing. False when the
