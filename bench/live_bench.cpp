@@ -80,7 +80,7 @@ void Reload(benchmark::State& state) {
   const rt::Path path = app::ProgramFile(app::kScheduleFile);
   const std::string versions[2] = {FileOf(lines, changed, 1), FileOf(lines, changed, 2)};
   app::LiveSchedule live;
-  live.Begin(&scheduler, {}, rt::Utf8ToGbk(versions[0]));
+  live.Begin(&scheduler, {}, rt::Utf8ToGbk(versions[0]), &timers);
   int next = 1;
   for (auto _ : state) {
     state.PauseTiming();

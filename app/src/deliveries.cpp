@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "app/exchange.h"
-#include "app/live.h"
 #include "app/report.h"
 #include "runtime/text.h"
 
@@ -75,7 +74,7 @@ void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
     attempts = ++d->attempts;        // a try counts once it is made
   }
   // The key is read for every try: a key fixed meanwhile counts.
-  const DeliveryOutcome outcome = Exchange(ReadKey(), d->message.title, d->message.body);
+  const DeliveryOutcome outcome = Exchange(hooks_.readKey(), d->message.title, d->message.body);
   bool retry = false;
   {
     const std::lock_guard lock(mutex_);
@@ -84,7 +83,7 @@ void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
     // Pending before the retry's timer exists, so that its call finds it.
     retry = d->retryPending = !outcome.accepted && outcome.retry && attempts < d->maxAttempts;
   }
-  if (retry && ArrangeRetry(d, outcome, attempts)) return;
+  if (retry && hooks_.arrangeRetry(d, outcome, attempts)) return;
   Settle(d, outcome);
 }
 
@@ -99,7 +98,7 @@ void Deliveries::Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcom
   const bool test = d->task.empty();
   ReportDelivery(outcome, {.scheduled = d->fireTime,
                            .task = d->task,
-                           .showTask = !test && Live().TaskCount() > 1,
+                           .showTask = !test && hooks_.namesTasks(),
                            .attempts = attempts});
   if (test) Context().console->Write("测试完成\r\n");
 }

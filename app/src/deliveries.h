@@ -4,6 +4,7 @@
 // after its tries, cut short by the end of the program, or never started).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -28,11 +29,26 @@ struct Delivery {
   DeliveryOutcome last;  // of the latest try
 };
 
+// What the deliveries ask of the program around them.
+struct DeliveryHooks {
+  // The key as weskey.txt holds it now.
+  std::function<std::string()> readKey;
+  // Arranges another try of d after its attempts-th try failed with
+  // outcome, and announces it; false when none is made (no tries left
+  // before the task's own next reminder, or the program ends).
+  std::function<bool(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                     int attempts)>
+      arrangeRetry;
+  // Whether the console names the task of a verdict (several tasks run).
+  std::function<bool()> namesTasks;
+};
+
 class Deliveries {
  public:
   // At most maxInFlight tries run at once, and as many more wait for a
   // worker: a relay that holds every try cannot make firings pile up.
-  explicit Deliveries(int maxInFlight) : maxTries_(2 * maxInFlight), pool_(maxInFlight) {}
+  Deliveries(int maxInFlight, DeliveryHooks hooks)
+      : hooks_(std::move(hooks)), maxTries_(2 * maxInFlight), pool_(maxInFlight) {}
 
   // Opens the firing and runs its first try on a worker.
   void Start(const std::shared_ptr<Delivery>& d);
@@ -53,19 +69,12 @@ class Deliveries {
   // Reports the verdict unless the firing was settled already.
   void Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome);
 
+  const DeliveryHooks hooks_;
   const int maxTries_;
   std::mutex mutex_;
   std::set<std::shared_ptr<Delivery>> open_;
   int tries_ = 0;  // posted and not yet ended: running or waiting for a worker
   rt::WorkerPool pool_;
 };
-
-// Supplied by the program around the deliveries.
-// The key as weskey.txt holds it now.
-std::string ReadKey();
-// Arranges another try of d after its attempts-th try failed with outcome,
-// and announces it; false when none is made (no tries left before the
-// task's own next reminder, or the program ends).
-bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome, int attempts);
 
 }  // namespace app

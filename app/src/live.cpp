@@ -58,13 +58,8 @@ bool FileWatch::Look(const rt::FileStamp& now) {
   return true;
 }
 
-LiveSchedule& Live() {
-  static auto* live = new LiveSchedule;  // timers and deliveries may outlive the main routine
-  return *live;
-}
-
 void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
-                         std::optional<std::string_view> fileText) {
+                         std::optional<std::string_view> fileText, rt::TimerQueue* timers) {
   AppContext& ctx = Context();
   const std::lock_guard lock(mutex_);
   scheduler_ = scheduler;
@@ -81,12 +76,7 @@ void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
   } else {
     Apply(ScheduleLines(*fileText), true);
   }
-  if (ctx.timers) {
-    timers_ = ctx.timers;
-  } else {
-    ownTimers_ = rt::CreateTimerQueue();
-    timers_ = ownTimers_.get();
-  }
+  timers_ = timers;
   if (timers_) {
     watchTimer_ = timers_->CreateTimer([this](rt::TimerTick&) { LookAtFile(); }, kWatchPeriodMs,
                                        kWatchPeriodMs);
@@ -96,21 +86,15 @@ void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
 void LiveSchedule::End() {
   rt::TimerQueue* timers = nullptr;
   rt::TimerId watch = 0;
-  std::set<rt::TimerId> retries;
   {
     const std::lock_guard lock(mutex_);
     if (ended_) return;
     ended_ = true;
     timers = std::exchange(timers_, nullptr);
     watch = std::exchange(watchTimer_, 0);
-    retries = std::exchange(retries_, {});
   }
-  // Without the lock: a running call may be waiting for it.
-  if (timers) {
-    if (watch != 0) timers->DeleteTimer(watch, rt::TimerWait::kWait);
-    for (const rt::TimerId retry : retries) timers->DeleteTimer(retry, rt::TimerWait::kWait);
-  }
-  ownTimers_.reset();
+  // Without the lock: a running look may be waiting for it.
+  if (timers && watch != 0) timers->DeleteTimer(watch, rt::TimerWait::kWait);
 }
 
 void LiveSchedule::LookAtFile() {
@@ -290,27 +274,6 @@ std::optional<std::int64_t> LiveSchedule::NextFiring(std::string_view task, std:
       found->NextAfter(cron::TimeFromLocalSeconds(after), cron::LocalZone(*Context().clock));
   if (!next) return std::nullopt;
   return cron::LocalSeconds(*next);
-}
-
-bool LiveSchedule::ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
-                                 std::function<void()> job) {
-  const std::lock_guard lock(mutex_);
-  if (ended_ || !timers_) return false;
-  // The id is stored before the lock is released, so the call always finds it.
-  auto id = std::make_shared<rt::TimerId>(0);
-  *id = timers_->CreateTimer(
-      [this, id, job = std::move(job)](rt::TimerTick&) {
-        {
-          const std::lock_guard held(mutex_);
-          if (retries_.erase(*id) == 0) return;  // ended meanwhile
-        }
-        job();
-      },
-      delayMs, 0);
-  if (*id == 0) return false;
-  retries_.insert(*id);
-  Context().console->Write(announcement);
-  return true;
 }
 
 std::string LiveSchedule::MessageOf(std::string_view task) {

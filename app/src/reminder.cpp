@@ -5,18 +5,13 @@
 #include "app/exchange.h"
 #include "app/first_run.h"
 #include "app/history.h"
-#include "app/live.h"
 #include "app/message.h"
 #include "app/report.h"
 #include "app/schedule_file.h"
-#include "crontab/crontab.h"
-#include "crontab/schedule.h"
-#include "deliveries.h"
-#include "runtime/codepage.h"
+#include "application.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
 #include "runtime/frame.h"
-#include "runtime/value.h"
 
 namespace app {
 namespace {
@@ -24,18 +19,7 @@ namespace {
 constexpr std::string_view kTitle = "鹤溪堂 铃兰小闹钟";
 constexpr std::string_view kExitCommand = "q";
 
-crontab_handle* gScheduler = nullptr;
 std::atomic<AppContext*> gContext{nullptr};
-
-// How long the end of the program waits for tries still running before it
-// settles them; within the stop steps' own grace.
-constexpr int kEndGraceMs = 500;
-
-// Never destroyed: its workers may outlive the main routine.
-Deliveries& Open() {
-  static auto* deliveries = new Deliveries(kMaxDeliveriesInFlight);
-  return *deliveries;
-}
 
 AppContext& ProcessContext() {
   static AppContext context{
@@ -49,42 +33,10 @@ AppContext& ProcessContext() {
   return context;
 }
 
-std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task) {
-  AppContext& ctx = Context();
-  auto d = std::make_shared<Delivery>();
-  d->fireTime = fireTime;
-  d->task = std::move(task);
-  // The test reminder (no name) says what every reminder said before tasks
-  // had messages of their own.
-  d->message =
-      ComposeReminder(*ctx.clock, ctx.settings.siteUrl, d->task, Live().MessageOf(d->task));
-  return d;
-}
-
 }  // namespace
 
 std::string ReadKey() {
   return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(kKeyFile))));
-}
-
-bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
-                  int attempts) {
-  const auto delay = RetryDelaySeconds(attempts);
-  if (!delay) return false;
-  AppContext& ctx = Context();
-  // No retry once the task's own next reminder would come first anyway.
-  const std::int64_t now = cron::LocalSeconds(ctx.clock->LocalTime());
-  if (const auto fired = rt::SystemTimeFromDateTime(d->fireTime)) {
-    const auto next = Live().NextFiring(d->task, cron::LocalSeconds(*fired));
-    if (next && *next <= now + *delay) return false;
-  }
-  const bool showTask = Live().TaskCount() > 1;
-  const std::string announcement =
-      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
-                    showTask ? ShownTaskName(d->task) : std::string(), " ", outcome.detail, "，",
-                    std::to_string(*delay), " 秒后第 ", std::to_string(attempts), " 次重试\r\n");
-  return Live().ScheduleRetry(static_cast<std::uint32_t>(*delay) * 1000, announcement,
-                              [d] { Open().Retry(d); });
 }
 
 rt::Path ProgramFile(std::string_view name) {
@@ -102,18 +54,11 @@ void SetContext(AppContext* context) {
 }
 
 void CreateAppScheduler() {
-  gScheduler = new crontab_handle{};
-  crontab_Intialize(gScheduler);
+  App().CreateScheduler();
 }
 
 void DestroyAppScheduler() {
-  if (!gScheduler) return;
-  Live().End();  // its watch uses the scheduler
-  crontab_Destroy(gScheduler);
-  delete gScheduler;
-  gScheduler = nullptr;
-  // No tick comes any more: what is still open gets its verdict now.
-  Open().EndAll(kEndGraceMs);
+  App().DestroyScheduler();
 }
 
 std::string Banner(const Settings& settings) {
@@ -143,15 +88,7 @@ int ReminderMain() {
   // A key typed at the prompt is saved and taken as if it had been there.
   if (key.empty() && AskForKey(ctx, ProgramFile(kKeyFile)).empty()) return 0;
 
-  crontab_OnSkip(gScheduler, OnScheduleSkip);
-  crontab_OnClockBack(gScheduler, OnClockSetBack);
-  Live().Begin(gScheduler, scheduleStamp, scheduleText);
-  ctx.console->Write("下面开始测试发送一次\r\n");
-  // Off this thread, so that "q" is answered while the relay takes its time;
-  // its verdict and "测试完成" follow when it ends.
-  const auto test = NewDelivery(rt::NowLocal(*ctx.clock), "");
-  test->maxAttempts = 1;
-  Open().Start(test);
+  App().Begin(scheduleStamp, scheduleText);
 
   while (ctx.console->ReadLine() != kExitCommand) {
     if (ctx.console->InputEnded()) rt::WaitForStop();  // deliveries go on until a stop request
@@ -159,11 +96,10 @@ int ReminderMain() {
   }
   // Pending retries and the file's watch end here, each retry with its
   // verdict; the process ends soon.
-  Live().End();
-  Open().EndRetries();
+  App().EndRetries();
   ctx.console->Write("再按一次回车退出\r\n");
   ctx.console->ReadLine();  // one more Enter ends the program
-  Open().EndAll(kEndGraceMs);
+  App().EndAll();
   ctx.console->Release();
   return 0;
 }
@@ -171,13 +107,11 @@ int ReminderMain() {
 void OnReminderTrigger(double fireTime, const char* taskName) {
   // The tick goes on at once: a slow relay must not hold back the next
   // reminder.
-  Open().Start(NewDelivery(fireTime, taskName ? taskName : ""));
+  App().Trigger(fireTime, taskName ? taskName : "");
 }
 
 void OnScheduleSkip(double firstSkipped, double lastSkipped) {
-  const auto first = rt::SystemTimeFromDateTime(firstSkipped);
-  const auto last = rt::SystemTimeFromDateTime(lastSkipped);
-  if (first && last) Live().ReportMissed(cron::LocalSeconds(*first), cron::LocalSeconds(*last));
+  App().ReportMissed(firstSkipped, lastSkipped);
 }
 
 std::string DurationText(std::int64_t seconds) {
@@ -200,7 +134,7 @@ void OnClockSetBack(std::int64_t seconds, double /*lastFired*/, int takenAsNew) 
 }
 
 void WaitForDeliveries() {
-  Open().WaitIdle();
+  App().WaitIdle();
 }
 
 void SendReminder(double /*fireTime*/, const std::string& taskName) {

@@ -1,15 +1,12 @@
 // The running program's schedule: the task lines of time.txt as last
-// applied, a watch that applies a changed file while the program runs, the
-// retries' timers, and the report of reminders a clock jump skipped.
+// applied, a watch that applies a changed file while the program runs, and
+// the report of reminders a clock jump skipped.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,10 +39,11 @@ class LiveSchedule {
  public:
   // Applies the file's text read at start (the default line when it holds no
   // task; nullopt: too big to read, no task), confirming or refusing each
-  // line, starts the scheduler, and watches the file from `stamp` on.
+  // line, starts the scheduler, and watches the file from `stamp` on with a
+  // timer of `timers` (none when nullptr).
   void Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
-             std::optional<std::string_view> fileText);
-  // No look at the file and no retry starts after this returns.
+             std::optional<std::string_view> fileText, rt::TimerQueue* timers);
+  // No look at the file starts after this returns.
   void End();
 
   // One look at time.txt; the watch's timer calls it.
@@ -63,10 +61,6 @@ class LiveSchedule {
   // The first firing of the task after the second `after`; nullopt when the
   // task is gone or never fires again.
   std::optional<std::int64_t> NextFiring(std::string_view task, std::int64_t after);
-  // Writes the announcement and runs job after delayMs on a timer thread;
-  // false (nothing written) once ended.
-  bool ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
-                     std::function<void()> job);
   int TaskCount();
   // The message of the task line that added the task; "" for none.
   std::string MessageOf(std::string_view task);
@@ -87,14 +81,9 @@ class LiveSchedule {
   bool said_ = false;  // the file's trouble was reported
   bool ended_ = true;
   rt::TimerQueue* timers_ = nullptr;
-  std::unique_ptr<rt::TimerQueue> ownTimers_;
   rt::TimerId watchTimer_ = 0;
-  std::set<rt::TimerId> retries_;
   // Task name -> the message its line carries.
   std::map<std::string, std::string> messages_;
 };
-
-// The program's own.
-LiveSchedule& Live();
 
 }  // namespace app

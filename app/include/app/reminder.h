@@ -43,6 +43,8 @@ void SetContext(AppContext* context);  // nullptr: back to the process's own
 // A file in the folder of weskey.txt and time.txt. Every path the running
 // program uses is made here.
 rt::Path ProgramFile(std::string_view name);
+// The key as weskey.txt holds it now.
+std::string ReadKey();
 
 // Start step and exit hook of the process frame.
 void CreateAppScheduler();

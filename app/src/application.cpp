@@ -1,0 +1,166 @@
+#include "application.h"
+
+#include <utility>
+
+#include "app/exchange.h"
+#include "app/message.h"
+#include "app/reminder.h"
+#include "app/report.h"
+#include "crontab/schedule.h"
+#include "runtime/datetime_text.h"
+#include "runtime/text.h"
+
+namespace app {
+namespace {
+
+// How long the end of the program waits for tries still running before it
+// settles them; within the stop steps' own grace.
+constexpr int kEndGraceMs = 500;
+
+std::optional<std::int64_t> LocalSecondsOf(rt::DateTime t) {
+  const auto time = rt::SystemTimeFromDateTime(t);
+  if (!time) return std::nullopt;
+  return cron::LocalSeconds(*time);
+}
+
+}  // namespace
+
+Application& App() {
+  static auto* app = new Application;
+  return *app;
+}
+
+Application::Application()
+    : deliveries_(kMaxDeliveriesInFlight,
+                  {.readKey = [] { return ReadKey(); },
+                   .arrangeRetry =
+                       [this](const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                              int attempts) { return ArrangeRetry(d, outcome, attempts); },
+                   .namesTasks = [this] { return live_.TaskCount() > 1; }}) {}
+
+void Application::CreateScheduler() {
+  scheduler_ = new crontab_handle{};
+  crontab_Intialize(scheduler_);
+}
+
+void Application::DestroyScheduler() {
+  if (!scheduler_) return;
+  EndTimers();  // the file's watch uses the scheduler
+  crontab_Destroy(scheduler_);
+  delete scheduler_;
+  scheduler_ = nullptr;
+  // No tick comes any more: what is still open gets its verdict now.
+  EndAll();
+}
+
+void Application::Begin(const rt::FileStamp& scheduleStamp,
+                        std::optional<std::string_view> scheduleText) {
+  AppContext& ctx = Context();
+  rt::TimerQueue* timers = ctx.timers;
+  if (!timers) {
+    ownTimers_ = rt::CreateTimerQueue();
+    timers = ownTimers_.get();
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    timers_ = timers;
+  }
+  crontab_OnSkip(scheduler_, OnScheduleSkip);
+  crontab_OnClockBack(scheduler_, OnClockSetBack);
+  live_.Begin(scheduler_, scheduleStamp, scheduleText, timers);
+  ctx.console->Write("下面开始测试发送一次\r\n");
+  // Off this thread, so that "q" is answered while the relay takes its time;
+  // its verdict and "测试完成" follow when it ends.
+  const auto test = NewDelivery(rt::NowLocal(*ctx.clock), "");
+  test->maxAttempts = 1;
+  deliveries_.Start(test);
+}
+
+void Application::EndTimers() {
+  rt::TimerQueue* timers = nullptr;
+  std::set<rt::TimerId> retries;
+  {
+    const std::lock_guard lock(mutex_);
+    timers = std::exchange(timers_, nullptr);
+    retries = std::exchange(retries_, {});
+  }
+  live_.End();
+  // Without the lock: a running retry's call may be waiting for it.
+  if (timers) {
+    for (const rt::TimerId retry : retries) timers->DeleteTimer(retry, rt::TimerWait::kWait);
+  }
+  ownTimers_.reset();
+}
+
+void Application::EndRetries() {
+  EndTimers();
+  deliveries_.EndRetries();
+}
+
+void Application::EndAll() {
+  deliveries_.EndAll(kEndGraceMs);
+}
+
+void Application::Trigger(rt::DateTime fireTime, std::string task) {
+  deliveries_.Start(NewDelivery(fireTime, std::move(task)));
+}
+
+void Application::ReportMissed(rt::DateTime firstSkipped, rt::DateTime lastSkipped) {
+  const auto first = LocalSecondsOf(firstSkipped);
+  const auto last = LocalSecondsOf(lastSkipped);
+  if (first && last) live_.ReportMissed(*first, *last);
+}
+
+std::shared_ptr<Delivery> Application::NewDelivery(rt::DateTime fireTime, std::string task) {
+  AppContext& ctx = Context();
+  auto d = std::make_shared<Delivery>();
+  d->fireTime = fireTime;
+  d->task = std::move(task);
+  // The test reminder (no name) says what every reminder said before tasks
+  // had messages of their own.
+  d->message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl, d->task, live_.MessageOf(d->task));
+  return d;
+}
+
+bool Application::ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                               int attempts) {
+  const auto delay = RetryDelaySeconds(attempts);
+  if (!delay) return false;
+  AppContext& ctx = Context();
+  // No retry once the task's own next reminder would come first anyway.
+  const std::int64_t now = cron::LocalSeconds(ctx.clock->LocalTime());
+  if (const auto fired = LocalSecondsOf(d->fireTime)) {
+    const auto next = live_.NextFiring(d->task, *fired);
+    if (next && *next <= now + *delay) return false;
+  }
+  const bool showTask = live_.TaskCount() > 1;
+  const std::string announcement =
+      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
+                    showTask ? ShownTaskName(d->task) : std::string(), " ", outcome.detail, "，",
+                    std::to_string(*delay), " 秒后第 ", std::to_string(attempts), " 次重试\r\n");
+  return ScheduleRetry(static_cast<std::uint32_t>(*delay) * 1000, announcement,
+                       [this, d] { deliveries_.Retry(d); });
+}
+
+bool Application::ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
+                                std::function<void()> job) {
+  const std::lock_guard lock(mutex_);
+  if (!timers_) return false;
+  // The id is stored before the lock is released, so the call always finds it.
+  auto id = std::make_shared<rt::TimerId>(0);
+  *id = timers_->CreateTimer(
+      [this, id, job = std::move(job)](rt::TimerTick&) {
+        {
+          const std::lock_guard held(mutex_);
+          if (retries_.erase(*id) == 0) return;  // ended meanwhile
+        }
+        job();
+      },
+      delayMs, 0);
+  if (*id == 0) return false;
+  retries_.insert(*id);
+  Context().console->Write(announcement);
+  return true;
+}
+
+}  // namespace app

@@ -1,0 +1,68 @@
+// The running program's owner: the scheduler, the live schedule, the
+// deliveries and the timers of the file's watch and of the retries, from
+// CreateAppScheduler to DestroyAppScheduler. The scheduler's callbacks are
+// plain functions; they reach the program through App().
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "app/live.h"
+#include "crontab/crontab.h"
+#include "deliveries.h"
+#include "runtime/file.h"
+#include "runtime/timer_queue.h"
+
+namespace app {
+
+class Application {
+ public:
+  Application();
+
+  // The scheduler, made at the start step and destroyed at the exit hook;
+  // what is still open then gets its verdict.
+  void CreateScheduler();
+  void DestroyScheduler();
+
+  // Applies the schedule read at start, starts the watch of time.txt and
+  // sends the test reminder.
+  void Begin(const rt::FileStamp& scheduleStamp, std::optional<std::string_view> scheduleText);
+  // After "q": no look at the file and no retry any more; the firings that
+  // wait for a retry get their verdict.
+  void EndRetries();
+  // Waits a little for tries still running, then settles what is open.
+  void EndAll();
+
+  void Trigger(rt::DateTime fireTime, std::string task);
+  void ReportMissed(rt::DateTime firstSkipped, rt::DateTime lastSkipped);
+  void WaitIdle() { deliveries_.WaitIdle(); }
+
+ private:
+  std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task);
+  bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                    int attempts);
+  // Writes the announcement and runs job after delayMs on a timer thread;
+  // false (nothing written) once the retries ended.
+  bool ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
+                     std::function<void()> job);
+  void EndTimers();
+
+  crontab_handle* scheduler_ = nullptr;
+  LiveSchedule live_;
+  Deliveries deliveries_;
+
+  std::mutex mutex_;  // guards what follows
+  rt::TimerQueue* timers_ = nullptr;
+  std::unique_ptr<rt::TimerQueue> ownTimers_;
+  std::set<rt::TimerId> retries_;
+};
+
+// The program's one: never destroyed, as tries and timers may outlive the
+// main routine.
+Application& App();
+
+}  // namespace app
