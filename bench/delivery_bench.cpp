@@ -7,16 +7,13 @@
 #include "fault_server.h"
 #include "runtime/console.h"
 
+#include "fakes.h"
+
 namespace {
 
 using web::testing::FaultServer;
 
-class QuietConsole final : public rt::Console {
- public:
-  void Write(std::string_view, rt::Stream) override {}
-  std::string ReadLine() override { return {}; }
-  void SetTitle(std::string_view) override {}
-};
+using rt::testing::QuietConsole;
 
 void Deliver(benchmark::State& state, const FaultServer::Behaviour& behaviour) {
   QuietConsole console;

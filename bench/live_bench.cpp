@@ -16,16 +16,13 @@
 #include "runtime/file.h"
 #include "temp_folder.h"
 
+#include "fakes.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-class QuietConsole final : public rt::Console {
- public:
-  void Write(std::string_view, rt::Stream) override {}
-  std::string ReadLine() override { return {}; }
-  void SetTitle(std::string_view) override {}
-};
+using rt::testing::QuietConsole;
 
 // Timers that never fire: the bench calls Reload itself.
 class StillTimers final : public rt::TimerQueue {
@@ -38,11 +35,6 @@ class StillTimers final : public rt::TimerQueue {
 
  private:
   rt::TimerId last_ = 0;
-};
-
-class StillClock final : public rt::Clock {
- public:
-  rt::SystemTime LocalTime() override { return {2026, 12, 0, 6, 9, 1, 1, 0}; }
 };
 
 std::string Line(int i, int version) {
@@ -64,7 +56,7 @@ void Reload(benchmark::State& state) {
   const rt::testing::TempFolder folder("live_bench_");
   const fs::path& dir = folder.path();
   QuietConsole console;
-  StillClock clock;
+  rt::testing::FixedClock clock;
   StillTimers timers;
   app::AppContext context;
   context.console = &console;

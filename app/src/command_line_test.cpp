@@ -16,21 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using Action = CommandLine::Action;
 
-class CapturingConsole final : public rt::Console {
- public:
-  void Write(std::string_view text, rt::Stream stream) override {
-    (stream == rt::Stream::kErr ? err : out).append(text);
-  }
-  std::string ReadLine() override { return {}; }
-  void SetTitle(std::string_view) override {}
-  std::string out, err;
-};
-
-class FixedClock final : public rt::Clock {
- public:
-  rt::SystemTime LocalTime() override { return now; }
-  rt::SystemTime now{2026, 12, 1, 7, 9, 0, 0, 0};  // a Monday
-};
+// A Monday.
+constexpr rt::SystemTime kMonday{2026, 12, 1, 7, 9, 0, 0, 0};
 
 TEST(ParseCommandLine, Forms) {
   struct Case {
@@ -168,7 +155,7 @@ TEST(CheckSchedule, AgreesWithTheScheduler) {
     text += std::string(line) + "\r\n";
   }
   crontab_Destroy(&handle);
-  FixedClock clock;
+  FixedClock clock{kMonday};
   const std::string report = CheckSchedule(text, clock.now).report;
   int refusedByCheck = 0;
   for (std::size_t at = 0; (at = report.find("错误 ", at)) != std::string::npos; ++at) {
@@ -179,45 +166,47 @@ TEST(CheckSchedule, AgreesWithTheScheduler) {
 
 class RunCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = FreshTestFolder("command_line_test_"); }
+  void SetUp() override {
+    dir_ = FreshTestFolder("command_line_test_");
+    console_.EndInput();  // nothing is typed
+  }
   void TearDown() override { fs::remove_all(dir_); }
   int Run(const std::vector<std::string>& args) {
-    console_.out.clear();
-    console_.err.clear();
+    console_.Clear();
     return RunCommand(ParseCommandLine(args), console_, clock_, rt::Path::FromText(dir_.string()));
   }
   fs::path dir_;
-  CapturingConsole console_;
-  FixedClock clock_;
+  RecordingConsole console_;
+  FixedClock clock_{kMonday};
 };
 
 TEST_F(RunCommandTest, ExitCodesAndStreams) {
   EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_NE(console_.out.find("--check [文件]"), std::string::npos);
+  EXPECT_NE(console_.Out().find("--check [文件]"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);
-  EXPECT_EQ(console_.out, std::string("铃兰小闹钟 reminder ") + REMINDER_VERSION + "\r\n");
+  EXPECT_EQ(console_.Out(), std::string("铃兰小闹钟 reminder ") + REMINDER_VERSION + "\r\n");
   EXPECT_EQ(Run({"--nope"}), 2);
-  EXPECT_EQ(console_.out, "");
-  EXPECT_EQ(console_.err, "reminder: 未知选项 \"--nope\"，用 --help 查看用法\r\n");
+  EXPECT_EQ(console_.Out(), "");
+  EXPECT_EQ(console_.Err(), "reminder: 未知选项 \"--nope\"，用 --help 查看用法\r\n");
 
   // No time.txt beside the program: the default schedule, which is fine.
   EXPECT_EQ(Run({"--check"}), 0);
-  EXPECT_EQ(console_.out.substr(0, console_.out.find("\r\n")),
+  EXPECT_EQ(console_.Out().substr(0, console_.Out().find("\r\n")),
             "检查计划文件: " + (rt::Path::FromText(dir_.string()) / "time.txt").Display());
-  EXPECT_NE(console_.out.find("程序会使用默认计划"), std::string::npos);
+  EXPECT_NE(console_.Out().find("程序会使用默认计划"), std::string::npos);
 
   // A file saved in UTF-8 with a byte-order mark is read as the program reads it.
   std::ofstream(dir_ / "time.txt", std::ios::binary)
       << "\xEF\xBB\xBF" << rt::GbkToUtf8("0 0 9 * * * * 早\r\n");
   EXPECT_EQ(Run({"--check"}), 0);
-  EXPECT_NE(console_.out.find("OK   0 0 9 * * * * 早\r\n     2026-12-08 09:00:00"),
+  EXPECT_NE(console_.Out().find("OK   0 0 9 * * * * 早\r\n     2026-12-08 09:00:00"),
             std::string::npos)
-      << console_.out;
+      << console_.Out();
 
   const std::string bad = (dir_ / "bad.txt").string();
   std::ofstream(bad, std::ios::binary) << "0 0 9 * * * * ok\n0 0 24 * * * * late\n";
   EXPECT_EQ(Run({"--check", bad}), 1);
-  EXPECT_NE(console_.out.find("第 3 项(时) \"24\": 24 超出范围 0-23"), std::string::npos);
+  EXPECT_NE(console_.Out().find("第 3 项(时) \"24\": 24 超出范围 0-23"), std::string::npos);
 }
 
 // A FILE named on the command line that cannot be read, and a line that
@@ -238,8 +227,8 @@ TEST_F(RunCommandTest, UnreadableFilesAndDeadLinesFail) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run({"--check", c.file}), 1) << c.file;
-    EXPECT_NE(console_.out.find(c.says), std::string::npos) << console_.out;
-    EXPECT_EQ(console_.out.find("默认计划"), std::string::npos) << console_.out;
+    EXPECT_NE(console_.Out().find(c.says), std::string::npos) << console_.Out();
+    EXPECT_EQ(console_.Out().find("默认计划"), std::string::npos) << console_.Out();
   }
 }
 

@@ -70,7 +70,7 @@ class DeliveryFaults : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  ScriptedConsole console_;
+  RecordingConsole console_;
   // Runs the program with two tasks, a and b, against a relay that answers
   // the first `answered` requests (the test reminder's is the first) and
   // holds every later one until it goes away; returns the relay once the
@@ -164,7 +164,7 @@ TEST_F(DeliveryFaults, EachEndsInTimeWithItsVerdict) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedConsole console;
+    RecordingConsole console;
     context_.console = &console;
     FaultServer relay(c.relay);
     context_.settings.pushBaseUrl = relay.Url("/", c.scheme);
@@ -202,7 +202,7 @@ TEST_F(DeliveryFaults, HttpsVerdictFollowsTheCertificate) {
 #endif
   };
   for (const auto& c : cases) {
-    ScriptedConsole console;
+    RecordingConsole console;
     context_.console = &console;
     web::testing::TlsTestServer relay(c.certificate);
     ASSERT_EQ(relay.error(), "");

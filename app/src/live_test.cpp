@@ -170,7 +170,7 @@ class LiveTest : public ::testing::Test {
 
   static constexpr const char* kKey = "SCT1livesecret";
   ScriptedRelay relay_;
-  ScriptedConsole console_;
+  RecordingConsole console_;
   SimTime sim_{{2026, 12, 0, 6, 9, 0, 0, 0}};
   AppContext context_;
   fs::path dir_;

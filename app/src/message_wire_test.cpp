@@ -52,7 +52,7 @@ class MessageWire : public ::testing::Test {
   std::string reply_ = R"({"code":0,"message":"","data":{"pushid":"1"}})";
   int status_ = 200;
   LocalHttpServer relay_{[this](const ReceivedRequest&) { return Json(reply_, status_); }};
-  ScriptedConsole console_;
+  RecordingConsole console_;
   FixedClock clock_;
   AppContext context_;
   fs::path dir_;

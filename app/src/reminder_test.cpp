@@ -134,7 +134,7 @@ class ReminderTest : public ::testing::Test {
   std::string Stamp() const { return "2026-12-06 09:01:01"; }
 
   Relay relay_;
-  ScriptedConsole console_;
+  RecordingConsole console_;
   FixedClock clock_;
   AppContext context_;
   fs::path dir_;

@@ -4,31 +4,14 @@
 
 #include <algorithm>
 
+#include "fakes.h"
+
 namespace cron {
 namespace {
 
-class FixedClock final : public rt::Clock {
- public:
-  rt::SystemTime LocalTime() override { return {2026, 3, 0, 1, 10, 0, 0, 0}; }
-};
-
-class RecordingConsole final : public rt::Console {
- public:
-  void Write(std::string_view text, rt::Stream stream) override {
-    (stream == rt::Stream::kOut ? out : err) += text;
-    if (stream == rt::Stream::kOut) {
-      ++outWrites;
-      largestWrite = std::max(largestWrite, text.size());
-    }
-  }
-  std::string ReadLine() override { return ""; }
-  void SetTitle(std::string_view) override {}
-
-  std::string out;
-  std::string err;
-  int outWrites = 0;
-  std::size_t largestWrite = 0;
-};
+using rt::testing::FixedClock;
+using rt::testing::RecordingConsole;
+constexpr rt::SystemTime kNow{2026, 3, 0, 1, 10, 0, 0, 0};
 
 TEST(NextCommandTest, ArgumentsAndResults) {
   struct Case {
@@ -70,27 +53,28 @@ TEST(NextCommandTest, ArgumentsAndResults) {
       {{}, 1, "", "usage: crontab-next"},
   };
   for (const auto& c : cases) {
-    FixedClock clock;
+    FixedClock clock{kNow};
     RecordingConsole console;
     EXPECT_EQ(RunNextCommand(c.args, clock, console), c.code) << c.args.back();
-    EXPECT_EQ(console.out, c.out) << c.args.back();
-    EXPECT_EQ(console.err.substr(0, c.errPrefix.size()), c.errPrefix) << c.args.back();
+    EXPECT_EQ(console.Out(), c.out) << c.args.back();
+    EXPECT_EQ(console.Err().substr(0, c.errPrefix.size()), c.errPrefix) << c.args.back();
   }
 }
 
 TEST(NextCommandTest, PrintsAsItGoes) {
   // A large count is written in bounded pieces, never gathered whole.
-  FixedClock clock;
+  FixedClock clock{kNow};
   RecordingConsole console;
   const int count = 50'000;
   ASSERT_EQ(RunNextCommand({"--from", "2026-03-01 00:00:00", "--count", std::to_string(count),
                             "* * * * * * * x"},
                            clock, console),
             0);
-  EXPECT_EQ(std::count(console.out.begin(), console.out.end(), '\n'), count);
-  EXPECT_EQ(console.out.substr(console.out.size() - 20), "2026-03-01 13:53:20\n");
-  EXPECT_LE(console.largestWrite, 64u * 1024);
-  EXPECT_GT(console.outWrites, 1);
+  const std::string out = console.Out();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), count);
+  EXPECT_EQ(out.substr(out.size() - 20), "2026-03-01 13:53:20\n");
+  EXPECT_LE(console.LargestWrite(), 64u * 1024);
+  EXPECT_GT(console.OutWrites(), 1);
 }
 
 }  // namespace
