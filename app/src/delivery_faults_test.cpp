@@ -6,15 +6,15 @@
 #include <fstream>
 #include <thread>
 
+#include "app/exchange.h"
 #include "app/reminder.h"
+#include "app/schedule_file.h"
 #include "fault_server.h"
 #include "runtime/codepage.h"
 #include "scripted_console.h"
 #include "tls_test_server.h"
 #include "web/percent_encoding.h"
 #ifndef _WIN32
-#include "app/exchange.h"
-#include "app/schedule_file.h"
 #include "winhttp_curl.h"
 #endif
 
