@@ -11,7 +11,7 @@ namespace cron::test {
 
 class DstClock final : public rt::Clock {
  public:
-  static constexpr std::int64_t kUnixEpoch = std::int64_t{25569} * 86400;
+  static constexpr std::int64_t kUnixEpoch = rt::kUnixEpochDay * 86400;
 
   // Instants on the LocalSeconds scale, UTC.
   static std::int64_t Utc(int y, int mo, int d, int h, int mi, int s) {

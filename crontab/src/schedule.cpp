@@ -532,21 +532,8 @@ std::vector<Firing> FiringsBetween(std::span<const Schedule* const> schedules, s
   return out;
 }
 
-namespace {
-constexpr std::int64_t kEpochDays = 719468 - 25569;  // civil day 0 is 1899-12-30 here
-
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - kEpochDays;
-}
-}  // namespace
-
 std::int64_t LocalSeconds(const rt::SystemTime& t) {
-  return DaysFromCivil(t.year, t.month, t.day) * 86400 + std::int64_t{t.hour} * 3600 +
+  return rt::DaysFromCivil(t.year, t.month, t.day) * 86400 + std::int64_t{t.hour} * 3600 +
          std::int64_t{t.minute} * 60 + t.second;
 }
 
@@ -557,17 +544,12 @@ rt::SystemTime TimeFromLocalSeconds(std::int64_t seconds) {
     rest += 86400;
     --days;
   }
+  const rt::CivilDate date = rt::CivilFromDays(days);
   rt::SystemTime t;
-  t.dayOfWeek = static_cast<int>(((days + 6) % 7 + 7) % 7);  // 1899-12-30 was a Saturday
-  const std::int64_t z = days + kEpochDays;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
+  t.year = date.year;
+  t.month = date.month;
+  t.dayOfWeek = rt::DayOfWeek(days);
+  t.day = date.day;
   t.hour = static_cast<int>(rest / 3600);
   t.minute = static_cast<int>(rest % 3600 / 60);
   t.second = static_cast<int>(rest % 60);

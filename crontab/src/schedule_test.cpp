@@ -608,16 +608,28 @@ TEST(ExplainRefusalTest, AgreesWithParseOnRandomLines) {
   }
 }
 
-TEST(CalendarTest, AgreesWithRuntimeDateTimes) {
-  for (const auto& t : {At(1899, 12, 30), At(2026, 12, 7, 8, 1, 1), At(2000, 2, 29, 23, 59, 59),
-                        At(9999, 12, 31, 12, 0, 0)}) {
-    const auto runtime = rt::SystemTimeFromDateTime(rt::DateTimeFromSystemTime(t));
-    ASSERT_TRUE(runtime);
-    EXPECT_EQ(*runtime, t) << Text(t);
-    EXPECT_EQ(TimeFromLocalSeconds(LocalSeconds(t)), t);
+// The calendar is the runtime's; the split of seconds into days is ours.
+TEST(LocalSecondsTest, SplitIntoDaysEitherSideOfDayZero) {
+  struct Case {
+    std::int64_t seconds;
+    const char* text;
+    int dayOfWeek;
+  };
+  const Case cases[] = {
+      {0, "1899-12-30 00:00:00", 6},
+      {-1, "1899-12-29 23:59:59", 5},
+      {-86400, "1899-12-29 00:00:00", 5},
+      {-86401, "1899-12-28 23:59:59", 4},
+      {86399, "1899-12-30 23:59:59", 6},
+      {std::int64_t{46363} * 86400 + 8 * 3600 + 61, "2026-12-07 08:01:01", 1},
+      {std::int64_t{10565736} * 86400 + 86399, "30827-12-31 23:59:59", 5},
+  };
+  for (const auto& c : cases) {
+    const rt::SystemTime t = TimeFromLocalSeconds(c.seconds);
+    EXPECT_EQ(Text(t), c.text) << c.seconds;
+    EXPECT_EQ(t.dayOfWeek, c.dayOfWeek) << c.seconds;
+    EXPECT_EQ(LocalSeconds(t), c.seconds) << c.text;
   }
-  EXPECT_EQ(At(2026, 12, 7).dayOfWeek, 1);  // a Monday
-  EXPECT_EQ(At(30827, 12, 31).year, 30827);
 }
 
 TEST(ScheduleDeathTest, ExpandingForAnUnknownPositionIsARuntimeError) {

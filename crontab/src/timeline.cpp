@@ -9,7 +9,7 @@ namespace cron {
 namespace {
 
 constexpr std::int64_t kDay = 86400;
-constexpr std::int64_t kUnixEpoch = std::int64_t{25569} * kDay;  // 1970-01-01 on our scale
+constexpr std::int64_t kUnixEpoch = rt::kUnixEpochDay * kDay;  // 1970-01-01 on our scale
 // Longer spans are not searched for gaps: a clock set decades ahead is not
 // worth a call to the zone per day.
 constexpr std::int64_t kMaxGapScanDays = 3700;

@@ -4,10 +4,15 @@
 #include <cstdint>
 #include <optional>
 
+#include "runtime/calendar.h"
+
 namespace rt {
 
 // Days since 1899-12-30, the fraction giving the time of day; local time.
 using DateTime = double;
+
+// 0100-01-01 00:00:00, the first date-time with a calendar record.
+inline constexpr DateTime kMinimumDate = static_cast<DateTime>(DaysFromCivil(100, 1, 1));
 
 // Calendar record of a local time (field meanings as the platform's).
 struct SystemTime {
@@ -21,9 +26,6 @@ struct SystemTime {
   int milliseconds = 0;
   friend bool operator==(const SystemTime&, const SystemTime&) = default;
 };
-
-bool IsLeapYear(int year);
-int DaysInMonth(int year, int month);
 
 // The date-time of a calendar date and time of day (fields are not checked).
 DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);

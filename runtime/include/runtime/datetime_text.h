@@ -12,9 +12,6 @@
 
 namespace rt {
 
-// 0100-01-01 00:00:00, what TextToDateTime gives for text it cannot read.
-inline constexpr DateTime kMinimumDate = -657434.0;
-
 // Date picture elements: d dd ddd dddd M MM MMM MMMM y yy yyyy, 'quoted'.
 // Time picture elements: h hh H HH m mm s ss t tt, 'quoted'. Other characters
 // are copied. A picture shorter than 3 bytes is not used. Empty text when the
@@ -33,7 +30,7 @@ std::string ToUnixTimestamp(std::optional<DateTime> dateTime = std::nullopt, boo
 
 // Reads "yyyy-MM-dd HH:mm:ss" (separators: any one non-digit, the same twice;
 // the time of day may be left out or written without seconds). kMinimumDate
-// for anything else or for an impossible date or time.
+// (see runtime/clock.h) for anything else or for an impossible date or time.
 DateTime TextToDateTime(std::string_view text);
 
 // Units: 1 years, 2 quarters, 3 months, 4 weeks (calendar units, counted as
