@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <climits>
+#include <variant>
 
 #include "library.h"
 #include "runtime/text.h"
@@ -23,16 +25,20 @@ Bounds FullRange(int position, int currentYear) {
   return kRanges[position - 1];
 }
 
-// A plain decimal: digits only, no leading zero, at most 2^31 - 1.
+// A plain decimal: rt::ParseDecimal's digits without a leading zero, at
+// most 2^31 - 1.
 std::optional<int> ReadNumber(std::string_view text) {
-  if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-  std::int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value > 0x7fffffff) return std::nullopt;
-  return static_cast<int>(value);
+  if (text.size() > 1 && text[0] == '0') return std::nullopt;
+  const auto value = rt::ParseDecimal(text);
+  if (!value || *value > INT32_MAX) return std::nullopt;
+  return static_cast<int>(*value);
+}
+
+// The values a number at the position may take; a step's start at 1.
+Bounds ValueBounds(int position, bool isStep, int currentYear) {
+  Bounds bounds = FullRange(position, currentYear);
+  if (isStep) bounds.low = std::max(bounds.low, 1);
+  return bounds;
 }
 
 // Calls f on each piece of t between single-byte separators and returns
@@ -88,74 +94,138 @@ struct ParsedField {
   std::vector<Progression> parts;  // in the order expansion produces them; none: empty
 };
 
-// Validation and expansion of one field in one pass; nullopt when invalid.
-// The form is the first that applies: "*", base/step, x-y, list, number.
-std::optional<ParsedField> ParseField(std::string_view text, int position, int currentYear) {
-  auto number = [&](std::string_view t, bool isStep) -> std::optional<int> {
-    if (!ValidateFieldValue(t, position, isStep, currentYear)) return std::nullopt;
-    return ReadNumber(t);
-  };
-  ParsedField field;
-  if (text == "*") {
-    field.any = true;
+using Kind = Refusal::Kind;
+
+// A field, a number or a range as read, or why it is refused.
+template <class T>
+using Reading = std::variant<T, Refusal>;
+
+template <class T>
+const Refusal* FaultOf(const Reading<T>& reading) {
+  return std::get_if<Refusal>(&reading);
+}
+
+// Reads one field of a position 1..7 in one pass: validation, expansion and,
+// for a refused field, its first fault. The form is the first that applies:
+// "*", base/step, x-y, list, number.
+class FieldReader {
+ public:
+  FieldReader(std::string_view text, int position, int currentYear)
+      : text_(text), position_(position), currentYear_(currentYear) {}
+
+  Reading<ParsedField> Read() const {
+    if (text_ == "*") return ParsedField{true, {}};
+    if (text_.empty()) return Fault(Kind::kEmpty, text_);
+    const auto stepParts = Split<2>(text_, '/');
+    if (stepParts.count == 2) return Stepped(stepParts.items[0], stepParts.items[1]);
+    if (text_.find('/') != std::string_view::npos) return Fault(Kind::kBadForm, text_);
+    const auto rangeParts = Split<2>(text_, '-');
+    if (rangeParts.count == 2) {
+      const auto range = Range(text_, rangeParts.items[0], rangeParts.items[1]);
+      if (const Refusal* fault = FaultOf(range)) return *fault;
+      return Values(std::get<Bounds>(range), 1);
+    }
+    if (Split<1>(text_, ',').count >= 2) return List();
+    const auto value = Number(text_, false);
+    if (const Refusal* fault = FaultOf(value)) return *fault;
+    return Values({std::get<int>(value), std::get<int>(value)}, 1);
+  }
+
+ private:
+  Refusal Fault(Kind kind, std::string_view part, Bounds bounds = {}) const {
+    Refusal r;
+    r.kind = kind;
+    r.text = std::string(text_);
+    r.part = std::string(part);
+    r.low = bounds.low;
+    r.high = bounds.high;
+    return r;
+  }
+
+  // The multiples of step inside bounds.
+  static ParsedField Values(Bounds bounds, int step) {
+    ParsedField field;
+    const int first = (bounds.low + step - 1) / step * step;
+    if (first <= bounds.high) {
+      field.parts.push_back({first, bounds.high - (bounds.high - first) % step, step});
+    }
     return field;
   }
-  const auto stepParts = Split<2>(text, '/');
-  if (stepParts.count == 2) {
-    const auto step = number(stepParts.items[1], true);
-    if (!step) return std::nullopt;
-    Bounds base{};
-    if (stepParts.items[0] == "*") {
-      base = FullRange(position, currentYear);
-    } else {
-      const auto baseParts = Split<2>(stepParts.items[0], '-');
-      if (baseParts.count == 2) {
-        const auto low = number(baseParts.items[0], false);
-        const auto high = number(baseParts.items[1], false);
-        if (!low || !high || *high <= *low) return std::nullopt;
-        base = {*low, *high};
-      } else if (baseParts.count == 1) {
-        const auto value = number(baseParts.items[0], false);
-        if (!value) return std::nullopt;
-        base = {*value, *value};
-      } else {
-        return std::nullopt;
+
+  Reading<int> Number(std::string_view t, bool isStep) const {
+    if (t.empty()) return Fault(Kind::kEmpty, t);
+    if (t.find_first_of("/-,*") != std::string_view::npos) return Fault(Kind::kBadForm, t);
+    const auto value = ReadNumber(t);
+    if (!value) return Fault(Kind::kNotANumber, t);
+    const Bounds bounds = ValueBounds(position_, isStep, currentYear_);
+    if (*value < bounds.low || *value > bounds.high) {
+      return Fault(isStep ? Kind::kStepOutOfRange : Kind::kOutOfRange, t, bounds);
+    }
+    return *value;
+  }
+
+  // x-y with y above x; whole is the text at fault when it is not.
+  Reading<Bounds> Range(std::string_view whole, std::string_view low, std::string_view high) const {
+    const auto first = Number(low, false);
+    if (const Refusal* fault = FaultOf(first)) return *fault;
+    const auto last = Number(high, false);
+    if (const Refusal* fault = FaultOf(last)) return *fault;
+    if (std::get<int>(last) <= std::get<int>(first)) return Fault(Kind::kRangeNotAscending, whole);
+    return Bounds{std::get<int>(first), std::get<int>(last)};
+  }
+
+  Reading<ParsedField> Stepped(std::string_view base, std::string_view stepText) const {
+    const auto step = Number(stepText, true);
+    if (const Refusal* fault = FaultOf(step)) return *fault;
+    if (base == "*") return Values(FullRange(position_, currentYear_), std::get<int>(step));
+    const auto baseParts = Split<2>(base, '-');
+    if (baseParts.count == 2) {
+      const auto range = Range(base, baseParts.items[0], baseParts.items[1]);
+      if (const Refusal* fault = FaultOf(range)) return *fault;
+      return Values(std::get<Bounds>(range), std::get<int>(step));
+    }
+    if (baseParts.count != 1) return Fault(base.empty() ? Kind::kEmpty : Kind::kBadForm, base);
+    // A trailing "-" leaves one piece, which is the number; a fault is told
+    // in the whole base.
+    const auto value = Number(baseParts.items[0], false);
+    if (FaultOf(value)) return std::get<Refusal>(Number(base, false));
+    return Values({std::get<int>(value), std::get<int>(value)}, std::get<int>(step));
+  }
+
+  // Listed values in their order, none twice.
+  Reading<ParsedField> List() const {
+    ParsedField field;
+    std::optional<Refusal> fault;
+    std::vector<bool> seen(static_cast<std::size_t>(FullRange(position_, currentYear_).high) + 1);
+    ForEachPiece(text_, ',', [&](std::string_view piece) {
+      const auto value = Number(piece, false);
+      if (const Refusal* f = FaultOf(value)) {
+        fault = *f;
+        return false;
       }
-    }
-    // A step keeps the multiples of the step inside the base.
-    const int first = (base.low + *step - 1) / *step * *step;
-    if (first <= base.high) {
-      field.parts.push_back({first, base.high - (base.high - first) % *step, *step});
-    }
-    return field;
-  }
-  const auto rangeParts = Split<2>(text, '-');
-  if (rangeParts.count == 2) {
-    const auto low = number(rangeParts.items[0], false);
-    const auto high = number(rangeParts.items[1], false);
-    if (!low || !high || *high <= *low) return std::nullopt;
-    field.parts.push_back({*low, *high, 1});
-    return field;
-  }
-  if (Split<1>(text, ',').count >= 2) {
-    std::vector<int> sorted;
-    bool valid = true;
-    ForEachPiece(text, ',', [&](std::string_view part) {
-      const auto value = number(part, false);
-      if (!value) return valid = false;
-      field.parts.push_back({*value, *value, 1});
-      sorted.push_back(*value);
+      const int v = std::get<int>(value);
+      if (seen[static_cast<std::size_t>(v)]) {
+        fault = Fault(Kind::kRepeated, piece);
+        return false;
+      }
+      seen[static_cast<std::size_t>(v)] = true;
+      field.parts.push_back({v, v, 1});
       return true;
     });
-    if (!valid) return std::nullopt;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return std::nullopt;
+    if (fault) return *std::move(fault);
     return field;
   }
-  const auto value = number(text, false);
-  if (!value) return std::nullopt;
-  field.parts.push_back({*value, *value, 1});
-  return field;
+
+  std::string_view text_;
+  int position_;
+  int currentYear_;
+};
+
+// The verdict alone.
+std::optional<ParsedField> ParseField(std::string_view text, int position, int currentYear) {
+  auto reading = FieldReader(text, position, currentYear).Read();
+  if (FaultOf(reading)) return std::nullopt;
+  return std::get<ParsedField>(std::move(reading));
 }
 
 void AppendNumber(std::string& out, int value) {
@@ -219,72 +289,6 @@ int NextBit(std::uint64_t mask, int from) {
   return rest == 0 ? -1 : std::countr_zero(rest);
 }
 
-// Why ParseField refuses a field, following its order of forms.
-Refusal DiagnoseField(std::string_view text, int position, int currentYear) {
-  Refusal r;
-  r.text = std::string(text);
-  auto fault = [&](Refusal::Kind kind, std::string_view part, Bounds bounds = {}) {
-    r.kind = kind;
-    r.part = std::string(part);
-    r.low = bounds.low;
-    r.high = bounds.high;
-    return r;
-  };
-  // The fault of one number, if any.
-  auto number = [&](std::string_view t, bool isStep) -> std::optional<Refusal> {
-    if (t.empty()) return fault(Refusal::Kind::kEmpty, t);
-    if (t.find_first_of("/-,*") != std::string_view::npos) return fault(Refusal::Kind::kBadForm, t);
-    Bounds bounds = FullRange(position, currentYear);
-    if (isStep) bounds.low = std::max(bounds.low, 1);
-    const auto value = ReadNumber(t);
-    if (!value) return fault(Refusal::Kind::kNotANumber, t);
-    if (*value < bounds.low || *value > bounds.high) {
-      return fault(isStep ? Refusal::Kind::kStepOutOfRange : Refusal::Kind::kOutOfRange, t, bounds);
-    }
-    return std::nullopt;
-  };
-  auto range = [&](std::string_view t, const std::vector<std::string>& parts) {
-    for (const auto& part : parts) {
-      if (auto f = number(part, false)) return *f;
-    }
-    if (*ReadNumber(parts[1]) <= *ReadNumber(parts[0])) {
-      return fault(Refusal::Kind::kRangeNotAscending, t);
-    }
-    return fault(Refusal::Kind::kBadForm, t);
-  };
-  if (text.empty()) return fault(Refusal::Kind::kEmpty, text);
-  const auto stepParts = rt::SplitText(text, "/");
-  if (stepParts.size() == 2) {
-    if (auto f = number(stepParts[1], true)) return *f;
-    const std::string& base = stepParts[0];
-    const auto baseParts = rt::SplitText(base, "-");
-    if (baseParts.size() == 2) return range(base, baseParts);
-    if (baseParts.size() == 1) {
-      if (auto f = number(base, false)) return *f;
-    }
-    return fault(base.empty() ? Refusal::Kind::kEmpty : Refusal::Kind::kBadForm, base);
-  }
-  if (stepParts.size() > 2 || text.find('/') != std::string_view::npos) {
-    return fault(Refusal::Kind::kBadForm, text);
-  }
-  const auto rangeParts = rt::SplitText(text, "-");
-  if (rangeParts.size() == 2) return range(text, rangeParts);
-  const auto listParts = rt::SplitText(text, ",");
-  if (listParts.size() >= 2) {
-    std::vector<int> seen;
-    for (const auto& part : listParts) {
-      if (auto f = number(part, false)) return *f;
-      const int value = *ReadNumber(part);
-      if (std::find(seen.begin(), seen.end(), value) != seen.end()) {
-        return fault(Refusal::Kind::kRepeated, part);
-      }
-      seen.push_back(value);
-    }
-  }
-  if (auto f = number(text, false)) return *f;
-  return fault(Refusal::Kind::kBadForm, text);
-}
-
 constexpr const char* kFieldNames[] = {"second", "minute",      "hour", "day of month",
                                        "month",  "day of week", "year"};
 
@@ -331,8 +335,7 @@ bool ValidateFieldValue(std::string_view text, int position, bool isStep, int cu
   if (position < 1 || position > kFieldCount) return false;
   const auto value = ReadNumber(text);
   if (!value) return false;
-  Bounds bounds = FullRange(position, currentYear);
-  if (isStep) bounds.low = std::max(bounds.low, 1);
+  const Bounds bounds = ValueBounds(position, isStep, currentYear);
   return *value >= bounds.low && *value <= bounds.high;
 }
 
@@ -358,6 +361,59 @@ std::string ExpandRange(std::string_view text) {
   return FieldText(field);
 }
 
+namespace {
+
+// A line's items and fields as read, or its first fault: the item count,
+// then each field's form in order, then a field that matches no value.
+struct LineReading {
+  Pieces<kFieldCount + 1> items;
+  std::array<ParsedField, kFieldCount> fields;
+  std::optional<Refusal> fault;
+};
+
+LineReading ReadLine(std::string_view line, int currentYear) {
+  LineReading r;
+  r.items = Split<kFieldCount + 1>(line, ' ');
+  if (r.items.count != kFieldCount + 1) {
+    r.fault.emplace();
+    r.fault->kind = Kind::kItemCount;
+    r.fault->items = static_cast<int>(r.items.count);
+    return r;
+  }
+  for (int i = 0; i < kFieldCount; ++i) {
+    auto field = FieldReader(r.items.items[i], i + 1, currentYear).Read();
+    if (FaultOf(field)) {
+      r.fault = std::get<Refusal>(std::move(field));
+      r.fault->field = i + 1;
+      return r;
+    }
+    r.fields[i] = std::get<ParsedField>(std::move(field));
+  }
+  for (int i = 0; i < kFieldCount; ++i) {
+    if (r.fields[i].any || !r.fields[i].parts.empty()) continue;
+    // Only a step can leave a field empty.
+    r.fault.emplace();
+    r.fault->kind = Kind::kNoValue;
+    r.fault->field = i + 1;
+    r.fault->text = r.items.items[i];
+    r.fault->part = Split<2>(r.items.items[i], '/').items[1];
+    return r;
+  }
+  return r;
+}
+
+// Parse's reason, in plain ASCII.
+std::string ReasonText(const Refusal& fault) {
+  if (fault.kind == Kind::kItemCount) {
+    return "the line has " + std::to_string(fault.items) +
+           " items; it needs seven time fields and a task name, separated by single spaces";
+  }
+  return "field " + std::to_string(fault.field) + " (" + kFieldNames[fault.field - 1] + ") \"" +
+         fault.text + (fault.kind == Kind::kNoValue ? "\" matches no value" : "\" is not valid");
+}
+
+}  // namespace
+
 std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, std::string* why) {
   auto refuse = [&](std::string reason) -> std::optional<Schedule> {
     if (why) *why = std::move(reason);
@@ -365,39 +421,22 @@ std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, 
   };
   // Lengths are kept in 32 bits.
   if (line.size() >= 0xFFFFFFFFu / 2) return refuse("the line is longer than 2 GiB");
-  const auto pieces = Split<8>(line, ' ');
-  const auto& items = pieces.items;
-  if (pieces.count != 8) {
-    return refuse("the line has " + std::to_string(pieces.count) +
-                  " items; it needs seven time fields and a task name, separated by single spaces");
-  }
-  std::array<ParsedField, kFieldCount> parsed;
-  for (int i = 0; i < kFieldCount; ++i) {
-    auto field = ParseField(items[i], i + 1, currentYear);
-    if (!field) {
-      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" +
-                    std::string(items[i]) + "\" is not valid");
-    }
-    parsed[i] = std::move(*field);
-  }
-  for (int i = 0; i < kFieldCount; ++i) {
-    if (!parsed[i].any && parsed[i].parts.empty()) {
-      return refuse("field " + std::to_string(i + 1) + " (" + kFieldNames[i] + ") \"" +
-                    std::string(items[i]) + "\" matches no value");
-    }
-  }
+  const LineReading read = ReadLine(line, currentYear);
+  if (read.fault) return refuse(ReasonText(*read.fault));
+  const auto& items = read.items.items;
   Schedule schedule;
   schedule.text_ = std::string(line);
   schedule.lineLength_ = static_cast<std::uint32_t>(line.size());
   std::size_t nameStart = kFieldCount;  // the separators before the name
   for (int i = 0; i < kFieldCount; ++i) nameStart += items[i].size();
-  if (nameStart + items[7].size() != line.size()) {
+  if (nameStart + items[kFieldCount].size() != line.size()) {
     schedule.text_ += '\0';
-    schedule.text_ += items[7];
+    schedule.text_ += items[kFieldCount];
     nameStart = line.size() + 1;
   }
   schedule.nameOffset_ = static_cast<std::uint32_t>(nameStart);
   schedule.currentYear_ = currentYear;
+  const auto& parsed = read.fields;
   Fields& f = schedule.fields_;
   f.second = MaskOf<std::uint64_t>(parsed[0], FullRange(1, currentYear));
   f.minute = MaskOf<std::uint64_t>(parsed[1], FullRange(2, currentYear));
@@ -410,35 +449,7 @@ std::optional<Schedule> Schedule::Parse(std::string_view line, int currentYear, 
 }
 
 std::optional<Refusal> ExplainRefusal(std::string_view line, int currentYear) {
-  const auto items = rt::SplitText(line, " ");
-  if (items.size() != 8) {
-    Refusal r;
-    r.kind = Refusal::Kind::kItemCount;
-    r.items = static_cast<int>(items.size());
-    return r;
-  }
-  // The verdict is ParseField's own; the diagnosis only says why.
-  std::array<ParsedField, kFieldCount> parsed;
-  for (int i = 0; i < kFieldCount; ++i) {
-    auto field = ParseField(items[i], i + 1, currentYear);
-    if (!field) {
-      Refusal r = DiagnoseField(items[i], i + 1, currentYear);
-      r.field = i + 1;
-      return r;
-    }
-    parsed[i] = std::move(*field);
-  }
-  for (int i = 0; i < kFieldCount; ++i) {
-    if (!parsed[i].any && parsed[i].parts.empty()) {
-      Refusal r;
-      r.kind = Refusal::Kind::kNoValue;
-      r.field = i + 1;
-      r.text = items[i];
-      r.part = rt::SplitText(items[i], "/").back();
-      return r;
-    }
-  }
-  return std::nullopt;
+  return ReadLine(line, currentYear).fault;
 }
 
 std::string Schedule::ExpandedField(int position) const {

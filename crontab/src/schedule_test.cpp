@@ -547,6 +547,10 @@ TEST(ExplainRefusalTest, NamesTheFieldAndTheFault) {
       {kDayOfWeekField, "6-2", K::kRangeNotAscending, "6-2"},
       {kSecondField, "5-5/2", K::kRangeNotAscending, "5-5"},
       {kSecondField, "3,1,3", K::kRepeated, "3"},
+      {kYearField, "2027,30827,2027", K::kRepeated, "2027"},
+      {kSecondField, "x-/5", K::kBadForm,
+       "x-"},  // the base's one piece is "x"; the fault is told whole
+      {kSecondField, "-/5", K::kBadForm, "-"},
       {kSecondField, "1-5,10", K::kBadForm, "5,10"},
       {kSecondField, "1,5-10", K::kBadForm, "1,5"},
       {kSecondField, "1,2/5", K::kBadForm, "1,2"},
