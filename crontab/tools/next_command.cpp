@@ -1,6 +1,6 @@
 #include "next_command.h"
 
-#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -27,11 +27,11 @@ std::string WithName(std::string line) {
   return line;
 }
 
+// Digits alone (no sign), up to the largest int.
 std::optional<int> ReadInt(std::string_view text) {
-  int value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  return value;
+  const auto value = rt::ParseDecimal(text);
+  if (!value || *value > INT_MAX) return std::nullopt;
+  return static_cast<int>(*value);
 }
 
 std::optional<rt::SystemTime> ReadDateTime(std::string_view text) {
@@ -80,7 +80,7 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
       if (!from) return Fail(console, "--from needs a date-time \"YYYY-MM-DD hh:mm:ss\"");
     } else if (!haveLine && arg == "--count" && i + 1 < argc) {
       const auto n = ReadInt(args[++i]);
-      if (!n || *n < 0) return Fail(console, "--count needs a number of 0 or more");
+      if (!n) return Fail(console, "--count needs a number of 0 or more");
       count = *n;
     } else if (!haveLine && (arg == "--help" || arg == "-h")) {
       console.Write(kUsage);
