@@ -38,7 +38,6 @@ Registry& TheRegistry() {
 }
 
 std::once_flag initialized;
-std::atomic<std::intptr_t> hostEntry{0};
 
 void BuildRegistry() {
   auto& r = TheRegistry();
@@ -83,7 +82,6 @@ int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved
   switch (code) {
     case 1:
       std::call_once(cron::initialized, cron::BuildRegistry);
-      cron::hostEntry.store(value);
       return 0;
     case 6:
     case 14:

@@ -5,7 +5,6 @@ namespace cron {
 
 // Check sites, told apart in runtime error reports.
 inline constexpr int kSiteFullRange = 1;
-inline constexpr int kSiteCallbackTable = 2;
 
 // Releases the library's global tables (run before a fatal report ends the process).
 void LibraryCleanup();
