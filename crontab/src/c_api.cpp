@@ -33,6 +33,11 @@ std::unique_ptr<crontab> MakeObject() {
   return Factory() ? Factory()() : std::make_unique<crontab>();
 }
 
+std::vector<Schedule> SchedulesInForce(const crontab_handle* handle) {
+  const crontab* object = Object(handle);
+  return object ? object->Schedules() : std::vector<Schedule>();
+}
+
 }  // namespace cron
 
 extern "C" {

@@ -442,6 +442,14 @@ std::int32_t crontab::Tasks() const {
   return static_cast<std::int32_t>(tasks_->size());
 }
 
+std::vector<Schedule> crontab::Schedules() const {
+  std::lock_guard lock(mutex_);
+  std::vector<Schedule> out;
+  out.reserve(tasks_->size());
+  for (std::size_t i = 0; i < tasks_->size(); ++i) out.push_back((*tasks_)[i].schedule);
+  return out;
+}
+
 std::vector<bool> crontab::Replace(std::span<const std::string> lines, crontab_callback callback) {
   std::lock_guard lock(mutex_);
   const int currentYear = clock_->LocalTime().year;

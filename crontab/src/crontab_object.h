@@ -177,6 +177,8 @@ class crontab {
   bool Stop(bool noWait);
   bool State() const;
   std::int32_t Tasks() const;
+  // Copies of the tasks' schedules, in list order.
+  std::vector<Schedule> Schedules() const;
   // The whole task set at once, running or not: a line equal to a present
   // task's line (with the same callback) keeps that task as it is, the
   // others are added as by Add, in order. A tick sees the old set or the new

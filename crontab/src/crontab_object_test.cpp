@@ -9,6 +9,7 @@
 
 #include "dst_clock.h"
 #include "reference_matcher.h"
+#include "runtime/datetime_text.h"
 
 namespace cron {
 namespace {
@@ -593,6 +594,75 @@ TEST_F(CrontabTest, InitializeOnALiveHandleTearsTheOldObjectDown) {
   EXPECT_EQ(log->calls.back(), "close nowait");
   EXPECT_EQ(crontab_State(&handle), 0);
   EXPECT_EQ(crontab_Tasks(&handle), 0);
+  crontab_Destroy(&handle);
+  SetObjectFactory(nullptr);
+}
+
+// The schedules the scheduler runs, as it parsed them: a kept line keeps
+// the year it was read in, where reading it again a year later refuses it.
+TEST_F(CrontabTest, SchedulesInForceAreTheSchedulersOwn) {
+  SetObjectFactory([this] { return Make(); });
+  crontab_handle handle{};
+  EXPECT_TRUE(SchedulesInForce(&handle).empty());
+  EXPECT_TRUE(SchedulesInForce(nullptr).empty());
+  crontab_Intialize(&handle);
+  const char* const yearly = "0 0 0 1 1 * */2026 yearly";  // steps of at least this year
+  clock.Set(2026, 12, 31, 23, 59, 0);
+  ASSERT_EQ(crontab_Add(&handle, yearly, Record), 1);
+  ASSERT_EQ(crontab_Add(&handle, "0 0 9 * * * * morning", Record), 1);
+  clock.Set(2027, 1, 1, 0, 0, 1);
+  const char* lines[] = {"*/15 * * * * * 2027 quarter", "0 0 9 * * * * morning", yearly};
+  ASSERT_EQ(crontab_Replace(&handle, lines, 3, Record, nullptr), 3);
+  ASSERT_FALSE(Schedule::Parse(yearly, 2027));
+
+  struct Installed {
+    const char* line;
+    const char* name;
+    int year;
+  };
+  const Installed installed[] = {
+      {lines[0], "quarter", 2027}, {lines[1], "morning", 2026}, {yearly, "yearly", 2026}};
+  const rt::SystemTime now = clock.LocalTime();
+  const auto schedules = SchedulesInForce(&handle);
+  ASSERT_EQ(schedules.size(), std::size(installed));
+  for (std::size_t i = 0; i < schedules.size(); ++i) {
+    const auto& s = schedules[i];
+    const auto parsed = Schedule::Parse(installed[i].line, installed[i].year);
+    ASSERT_TRUE(parsed) << installed[i].line;
+    EXPECT_EQ(s.line(), installed[i].line);
+    EXPECT_EQ(s.name(), installed[i].name);
+    EXPECT_EQ(s.currentYear(), installed[i].year) << installed[i].line;
+    EXPECT_EQ(s.fields(), parsed->fields()) << installed[i].line;
+    EXPECT_EQ(s.NextFirings(now, 3), parsed->NextFirings(now, 3)) << installed[i].line;
+  }
+  EXPECT_EQ(rt::SystemTimeText(*schedules[2].NextAfter(now)), "4052-01-01 00:00:00");
+  ASSERT_EQ(crontab_Del(&handle, "morning"), 1);
+  EXPECT_EQ(SchedulesInForce(&handle).size(), 2u);
+  crontab_Destroy(&handle);
+  SetObjectFactory(nullptr);
+}
+
+// Read beside reloads and a running tick: always one whole task set.
+TEST_F(CrontabTest, SchedulesInForceBesideReloads) {
+  SetObjectFactory([this] { return Make(); });
+  crontab_handle handle{};
+  crontab_Intialize(&handle);
+  const char* sets[2][3] = {{"* * * * * * * a", "*/2 * * * * * * b", nullptr},
+                            {"*/3 * * * * * * c", "*/4 * * * * * * d", "*/5 * * * * * * e"}};
+  ASSERT_EQ(crontab_Replace(&handle, sets[0], 2, Record, nullptr), 2);
+  ASSERT_EQ(crontab_Start(&handle), 1);
+  std::thread reloads([&] {
+    for (int i = 1; i <= 200; ++i)
+      crontab_Replace(&handle, sets[i % 2], 2 + i % 2, Record, nullptr);
+  });
+  for (int i = 0; i < 200; ++i) {
+    const auto schedules = SchedulesInForce(&handle);
+    ASSERT_TRUE(schedules.size() == 2 || schedules.size() == 3);
+    const auto& set = sets[schedules.size() - 2];
+    for (std::size_t k = 0; k < schedules.size(); ++k) EXPECT_EQ(schedules[k].line(), set[k]);
+    if (i % 20 == 0) TickAt(10, 0, i / 20);
+  }
+  reloads.join();
   crontab_Destroy(&handle);
   SetObjectFactory(nullptr);
 }

@@ -16,6 +16,8 @@
 
 #include "runtime/clock.h"
 
+struct crontab_handle;  // crontab/crontab.h
+
 namespace cron {
 
 inline constexpr int kFieldCount = 7;
@@ -222,6 +224,12 @@ struct Firing {
 // them; *more (when given) tells whether some were left out.
 std::vector<Firing> FiringsBetween(std::span<const Schedule* const> schedules, std::int64_t first,
                                    std::int64_t last, std::size_t maxCount, bool* more = nullptr);
+
+// Copies of the schedules of a scheduler's tasks, in list order, as the
+// scheduler parsed them (with the year of their Add or Replace); none for
+// an empty handle. Safe beside a running scheduler and other calls on the
+// handle, as crontab_Tasks is.
+std::vector<Schedule> SchedulesInForce(const crontab_handle* handle);
 
 // Seconds since 1899-12-30 00:00:00 of a local calendar time, and back (the
 // record's dayOfWeek is computed; milliseconds are 0).
