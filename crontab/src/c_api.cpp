@@ -1,4 +1,5 @@
 // The C interface: each operation reaches the object held by the handle.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,18 @@ cron::crontab* Object(const crontab_handle* self) {
 
 std::string_view TextOrEmpty(const char* text) {
   return text ? std::string_view(text) : "";
+}
+
+// A local second as a host's callback receives it.
+double DateTimeOf(std::int64_t second) {
+  return rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(second));
+}
+
+// The observer that calls a host's callback, or none when it gave none.
+template <class Callback, class Call>
+auto ObserverOf(Callback callback, Call call) -> decltype(std::function(call)) {
+  if (!callback) return nullptr;
+  return call;
 }
 
 cron::ObjectFactory& Factory() {
@@ -117,30 +130,19 @@ int32_t crontab_Replace(crontab_handle* self, const char* const* lines, int32_t 
 }
 
 void crontab_OnSkip(crontab_handle* self, crontab_skip_callback callback) {
-  auto* object = Object(self);
-  if (!object) return;
-  if (!callback) {
-    object->SetSkipObserver(nullptr);
-    return;
+  if (auto* object = Object(self)) {
+    object->SetSkipObserver(ObserverOf(callback, [callback](std::int64_t first, std::int64_t last) {
+      callback(DateTimeOf(first), DateTimeOf(last));
+    }));
   }
-  object->SetSkipObserver([callback](std::int64_t first, std::int64_t last) {
-    callback(rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(first)),
-             rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(last)));
-  });
 }
 
 void crontab_OnClockBack(crontab_handle* self, crontab_back_callback callback) {
-  auto* object = Object(self);
-  if (!object) return;
-  if (!callback) {
-    object->SetBackObserver(nullptr);
-    return;
+  if (auto* object = Object(self)) {
+    object->SetBackObserver(ObserverOf(callback, [callback](const cron::BackStep& step) {
+      callback(step.seconds, DateTimeOf(step.lastEvaluated), step.takenAsNew ? 1 : 0);
+    }));
   }
-  object->SetBackObserver([callback](const cron::BackStep& step) {
-    callback(step.seconds,
-             rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(step.lastEvaluated)),
-             step.takenAsNew ? 1 : 0);
-  });
 }
 
 void crontab_Free(char* text) {

@@ -2,12 +2,25 @@
 // from the process heap on Windows and from malloc elsewhere.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <string_view>
+
+#include "runtime/frame.h"
 
 namespace cron {
 
-// A zero-terminated copy; exhausted memory is a fatal report.
-char* NewHostText(std::string_view text);
+// size bytes of the host's heap, or nullptr.
+char* AllocateHostBytes(std::size_t size);
 void FreeHostText(char* text);
+
+// A zero-terminated copy; exhausted memory is a fatal report.
+inline char* NewHostText(std::string_view text) {
+  char* out = AllocateHostBytes(text.size() + 1);
+  if (!out) rt::ReportOutOfMemory();
+  std::memcpy(out, text.data(), text.size());
+  out[text.size()] = '\0';
+  return out;
+}
 
 }  // namespace cron

@@ -497,15 +497,7 @@ std::optional<rt::SystemTime> Schedule::NextAfter(const rt::SystemTime& from) co
 }
 
 std::vector<rt::SystemTime> Schedule::NextFirings(const rt::SystemTime& from, int count) const {
-  std::vector<rt::SystemTime> out;
-  rt::SystemTime at = from;
-  while (static_cast<int>(out.size()) < count) {
-    const auto next = NextAfter(at);
-    if (!next) break;
-    out.push_back(*next);
-    at = *next;
-  }
-  return out;
+  return NextFirings(from, count, LocalZone());  // without a zone every second exists
 }
 
 std::vector<Firing> FiringsBetween(std::span<const Schedule* const> schedules, std::int64_t first,
