@@ -127,11 +127,12 @@ TaskStore::~TaskStore() {
 
 namespace {
 
-// Block and place within it of a task position.
+// Block and place within it of a task position: block b starts at the
+// position kFirstBlock * (2^b - 1).
 std::pair<int, std::size_t> BlockOf(std::size_t index) {
   const std::size_t q = index / TaskStore::kFirstBlock + 1;
-  const int block = static_cast<int>(std::bit_width(q)) - 1;
-  return {block, index - TaskStore::kFirstBlock * ((std::size_t{1} << block) - 1)};
+  return {static_cast<int>(std::bit_width(q)) - 1,
+          index - TaskStore::kFirstBlock * (std::bit_floor(q) - 1)};
 }
 
 }  // namespace
