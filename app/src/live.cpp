@@ -139,7 +139,6 @@ void LiveSchedule::Reload(const rt::FileStamp& stamp) {
 }
 
 void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
-  AppContext& ctx = Context();
   // The scheduler gets the time fields and the name; the message stays here.
   std::vector<TaskLine> parts;
   parts.reserve(lines.size());
@@ -152,18 +151,37 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
                   OnReminderTrigger, accepted.data());
   // A scheduler that had no task at start has no timer yet.
   crontab_Start(scheduler_);
+  // The schedules as the scheduler read them: never a second reading that
+  // could differ from it (a year step across New Year).
+  tasks_ = cron::SchedulesInForce(scheduler_);
+  messages_.clear();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (accepted[i]) messages_[parts[i].name] = parts[i].message;
+  }
 
-  const int year = ctx.clock->LocalTime().year;
-  // What the scheduler runs now, against what it ran before: each change is
-  // told, and nothing else (a reordering, a comment).
   std::vector<std::string> inForce, refused;
   for (std::size_t i = 0; i < lines.size(); ++i)
     (accepted[i] ? inForce : refused).push_back(lines[i]);
+  std::string report = ChangeReport(lines, accepted, inForce, refused, atStart);
+  lines_ = lines;
+  inForce_ = std::move(inForce);
+  refused_ = std::move(refused);
+  Context().console->Write(report);
+}
+
+std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
+                                       const std::vector<int>& accepted,
+                                       const std::vector<std::string>& inForce,
+                                       const std::vector<std::string>& refused,
+                                       bool atStart) const {
+  // What the scheduler runs now, against what it ran before: each change is
+  // told, and nothing else (a reordering, a comment).
   const std::vector<std::string> started = Without(inForce, inForce_);
   const std::vector<std::string> stopped = Without(inForce_, inForce);
   const std::vector<std::string> newlyRefused = Without(refused, refused_);
   const std::vector<std::string> reasons =
-      newlyRefused.empty() ? std::vector<std::string>() : RefusalReasons(lines, year);
+      newlyRefused.empty() ? std::vector<std::string>()
+                           : RefusalReasons(lines, Context().clock->LocalTime().year);
   std::string report;
   if (!atStart && (!started.empty() || !stopped.empty())) {
     report += rt::JoinTexts("任务已更新: +", std::to_string(started.size()), " -",
@@ -177,31 +195,9 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
       report += RefusalLine(lines[i], reasons[i]);
     }
   }
-  const bool changed = atStart || !started.empty() || !stopped.empty();
   if (atStart && inForce.empty()) report += kNoUsableTaskAtStart;
-
-  // The schedules of kept tasks are kept too; new ones are parsed once more.
-  std::unordered_map<std::string_view, std::size_t> old;
-  for (std::size_t i = 0; i < tasks_.size(); ++i) old.emplace(tasks_[i].line(), i);
-  std::vector<cron::Schedule> tasks;
-  tasks.reserve(inForce.size());
-  messages_.clear();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!accepted[i]) continue;
-    messages_[parts[i].name] = parts[i].message;
-    const auto kept = old.find(parts[i].schedule);
-    if (kept != old.end()) {
-      tasks.push_back(tasks_[kept->second]);
-    } else if (auto schedule = cron::Schedule::Parse(parts[i].schedule, year)) {
-      tasks.push_back(std::move(*schedule));
-    }
-  }
-  tasks_ = std::move(tasks);
-  lines_ = lines;
-  inForce_ = std::move(inForce);
-  refused_ = std::move(refused);
-  if (changed) report += NextReminderLine();
-  ctx.console->Write(report);
+  if (atStart || !started.empty() || !stopped.empty()) report += NextReminderLine();
+  return report;
 }
 
 std::string LiveSchedule::NextReminderLine() const {

@@ -68,6 +68,11 @@ class LiveSchedule {
  private:
   // With the lock held.
   void Apply(const std::vector<std::string>& lines, bool atStart);
+  // The console's words for the lines now in force and refused against
+  // those before.
+  std::string ChangeReport(const std::vector<std::string>& lines, const std::vector<int>& accepted,
+                           const std::vector<std::string>& inForce,
+                           const std::vector<std::string>& refused, bool atStart) const;
   void SayOnce(std::string_view text);
   std::string NextReminderLine() const;
 
@@ -76,7 +81,7 @@ class LiveSchedule {
   std::vector<std::string> lines_;     // the task lines last applied, in file order
   std::vector<std::string> inForce_;   // the accepted ones
   std::vector<std::string> refused_;   // the others
-  std::vector<cron::Schedule> tasks_;  // the accepted ones, parsed
+  std::vector<cron::Schedule> tasks_;  // the accepted ones, as the scheduler parsed them
   FileWatch watch_;
   bool said_ = false;  // the file's trouble was reported
   bool ended_ = true;
