@@ -21,11 +21,10 @@ std::string Field(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
     if (c == '\t' || c == '\r' || c == '\n') {
       out += ' ';
     } else {
-      out += b < 0x20 || b == 0x7F ? '?' : c;
+      out += rt::IsControlByte(c) ? '?' : c;
     }
   }
   return out;

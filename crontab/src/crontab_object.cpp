@@ -82,7 +82,6 @@ void ClearSnapshotTable() {
 }
 
 std::string EscapeName(std::string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(name.size());
   for (std::size_t i = 0; i < name.size();) {
@@ -93,9 +92,7 @@ std::string EscapeName(std::string_view name) {
       continue;
     }
     if (byte == '%' || byte == '|' || byte == '\r' || byte == '\n' || byte >= 0x80) {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
+      rt::AppendPercentByte(out, byte);
     } else {
       out += name[i];
     }

@@ -21,10 +21,7 @@ std::string ShownPiece(std::string_view text, std::size_t maxBytes) {
   std::string out;
   out.reserve(shown.size() + 3);
   // Byte by byte: a control character after a stray lead byte is caught too.
-  for (const char c : shown) {
-    const auto b = static_cast<unsigned char>(c);
-    out += b < 0x20 || b == 0x7F ? '?' : c;
-  }
+  for (const char c : shown) out += rt::IsControlByte(c) ? '?' : c;
   if (shown.size() < text.size()) out += "...";
   return out;
 }

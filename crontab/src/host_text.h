@@ -11,8 +11,12 @@
 namespace cron {
 
 // size bytes of the host's heap, or nullptr.
-char* AllocateHostBytes(std::size_t size);
-void FreeHostText(char* text);
+inline char* AllocateHostBytes(std::size_t size) {
+  return static_cast<char*>(rt::AllocateSharedBytes(size));
+}
+inline void FreeHostText(char* text) {
+  rt::FreeSharedBytes(text);
+}
 
 // A zero-terminated copy; exhausted memory is a fatal report.
 inline char* NewHostText(std::string_view text) {

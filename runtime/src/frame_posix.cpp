@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "locale_posix.h"
@@ -93,3 +94,15 @@ void* FindRoutine(LibraryHandle library, const RoutineLookup& lookup) {
 }
 
 }  // namespace rt::platform
+
+namespace rt {
+
+void* AllocateSharedBytes(std::size_t size) {
+  return std::malloc(size);
+}
+
+void FreeSharedBytes(void* bytes) {
+  std::free(bytes);
+}
+
+}  // namespace rt

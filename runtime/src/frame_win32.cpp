@@ -79,3 +79,17 @@ void* FindRoutine(LibraryHandle library, const RoutineLookup& lookup) {
 }
 
 }  // namespace rt::platform
+
+namespace rt {
+
+// The process heap is the one heap every module of the process can release
+// into, whatever C runtime it was built with.
+void* AllocateSharedBytes(std::size_t size) {
+  return HeapAlloc(GetProcessHeap(), 0, size);
+}
+
+void FreeSharedBytes(void* bytes) {
+  if (bytes) HeapFree(GetProcessHeap(), 0, bytes);
+}
+
+}  // namespace rt

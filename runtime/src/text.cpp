@@ -183,7 +183,7 @@ std::string PrintableText(std::string_view t) {
       ++i;
     } else if (b == '\n') {
       out += "\r\n";
-    } else if ((b < 0x20 && b != '\t') || b == 0x7F) {
+    } else if (b != '\t' && IsControlByte(t[i])) {
       out += '?';
     } else {
       out += t[i];

@@ -192,6 +192,16 @@ TEST(Bytes, UpperCaseCompareCharCode) {
   EXPECT_EQ(JoinTexts(std::string("a"), "", std::string_view("b")), "ab");
 }
 
+TEST(ByteHelpers, ControlBytesAndPercentForms) {
+  for (const int b : {0x00, 0x09, 0x1F, 0x7F})
+    EXPECT_TRUE(IsControlByte(static_cast<char>(b))) << b;
+  for (const int b : {0x20, 0x7E, 0x80, 0xFF})
+    EXPECT_FALSE(IsControlByte(static_cast<char>(b))) << b;
+  std::string out;
+  for (const unsigned char b : {0x00, 0x0A, 0x25, 0x7F, 0xB0, 0xFF}) AppendPercentByte(out, b);
+  EXPECT_EQ(out, "%00%0A%25%7F%B0%FF");
+}
+
 TEST(ParseDecimal, RejectsAnythingButPlainDigits) {
   EXPECT_EQ(ParseDecimal("0"), 0);
   EXPECT_EQ(ParseDecimal("9223372036854775807"), INT64_MAX);

@@ -29,22 +29,7 @@ std::string ArrayRun(const Array<T>& a) {
   return ByteRun(a.elements.data(), a.elements.size() * sizeof(T));
 }
 
-int YearLength(std::int64_t year) {
-  return IsLeapYear(static_cast<int>(year)) ? 366 : 365;
-}
-
-// Month and day of the r-th day (1-based) of a year.
-void WalkMonths(std::int64_t year, std::int64_t r, int& month, std::int64_t& day) {
-  month = 1;
-  while (month < 12 && r > DaysInMonth(static_cast<int>(year), month)) {
-    r -= DaysInMonth(static_cast<int>(year), month);
-    ++month;
-  }
-  day = r;
-}
-
-constexpr std::int64_t kDaysPer400Years = 146097;
-// Days beyond which a year no longer fits the text's integer.
+// Days beyond which a year no longer fits an int.
 constexpr double kMaxDays = 7.0e11;
 
 }  // namespace
@@ -64,30 +49,8 @@ std::string DateTimeToText(double dateTime, bool dateOnly) {
   const std::int64_t s = std::llround(std::fabs(fraction) * 86400);  // nearest whole second
   const auto hours = s / 3600, minutes = s % 3600 / 60, seconds = s % 60;
 
-  const auto d = static_cast<std::int64_t>(whole);
-  std::int64_t year = 1899, day = 30;
-  int month = 12;
-  if (d == 1) {
-    day = 31;
-  } else if (d > 1) {
-    year = 1900;
-    std::int64_t r = d - 1;
-    year += 400 * ((r - 1) / kDaysPer400Years);
-    r = (r - 1) % kDaysPer400Years + 1;
-    while (r > YearLength(year)) r -= YearLength(year++);
-    WalkMonths(year, r, month, day);
-  } else if (d < 0) {
-    std::int64_t r = 1 - d;
-    // Whole 400-year cycles first (from 1899 back), keeping r >= 1.
-    const std::int64_t cycles = (r - 1) / kDaysPer400Years;
-    year -= 400 * cycles;
-    r -= cycles * kDaysPer400Years;
-    while (r >= YearLength(year)) r -= YearLength(year--);
-    WalkMonths(year, YearLength(year) - r, month, day);
-  }
-
-  std::string text = FormatText("%lld年%d月%lld日", static_cast<long long>(year), month,
-                                static_cast<long long>(day));
+  const CivilDate date = CivilFromDays(static_cast<std::int64_t>(whole));
+  std::string text = FormatText("%d年%d月%d日", date.year, date.month, date.day);
   if (dateOnly) return text;
   if (seconds != 0) {
     text += FormatText("%lld时%lld分%lld秒", static_cast<long long>(hours),

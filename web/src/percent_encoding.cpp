@@ -1,17 +1,8 @@
 #include "web/percent_encoding.h"
 
+#include "runtime/text.h"
+
 namespace web {
-namespace {
-
-constexpr char kHex[] = "0123456789ABCDEF";
-
-void AppendEncoded(std::string& out, unsigned char b) {
-  out += '%';
-  out += kHex[b >> 4];
-  out += kHex[b & 15];
-}
-
-}  // namespace
 
 bool IsUnreservedByte(unsigned char b) {
   return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
@@ -26,7 +17,7 @@ std::string PercentEncode(std::string_view bytes, bool (*keep)(unsigned char)) {
     if (keep(b)) {
       out += c;
     } else {
-      AppendEncoded(out, b);
+      rt::AppendPercentByte(out, b);
     }
   }
   return out;
@@ -42,7 +33,7 @@ std::string FormEncode(std::string_view bytes) {
     } else if (IsUnreservedByte(b)) {
       out += c;
     } else {
-      AppendEncoded(out, b);
+      rt::AppendPercentByte(out, b);
     }
   }
   return out;

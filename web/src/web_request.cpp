@@ -9,6 +9,7 @@
 #include "automation_platform.h"
 #include "runtime/clock.h"
 #include "runtime/codepage.h"
+#include "runtime/text.h"
 #include "url.h"
 #include "web/header_text.h"
 
@@ -251,10 +252,7 @@ std::string CookiesOf(std::string_view headers) {
 }  // namespace
 
 bool IsWireSafe(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b < 0x20 || b == 0x7F;
-  });
+  return std::none_of(text.begin(), text.end(), rt::IsControlByte);
 }
 
 rt::Bytes WebRequest(const WebRequestArgs& a) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -80,6 +81,12 @@ void CheckArrayIndex(std::int64_t index, std::int64_t count, int site, int offse
 
 // Report for exhausted memory, then exit code 1.
 [[noreturn]] void ReportOutOfMemory();
+
+// Memory any module of the process may release, whatever C runtime it was
+// built with (the process heap on Windows, malloc elsewhere); nullptr when
+// none is left. FreeSharedBytes(nullptr) does nothing.
+void* AllocateSharedBytes(std::size_t size);
+void FreeSharedBytes(void* bytes);
 
 // Resolves routineName in libraryName ("#n": ordinal n, the number read as
 // atoi reads it, so "#12abc" is 12; "name@@..." looks up

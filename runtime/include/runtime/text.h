@@ -69,6 +69,20 @@ std::string UpperCase(std::string_view t);
 inline bool IsAsciiDigit(char c) {
   return c >= '0' && c <= '9';
 }
+// A C0 control or DEL: what never reaches a terminal, a log field or the
+// wire as it is.
+inline bool IsControlByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b < 0x20 || b == 0x7F;
+}
+// "%XX", upper-case hex: the one percent form of a byte (addresses, forms,
+// escaped task names).
+inline void AppendPercentByte(std::string& out, unsigned char b) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[b >> 4];
+  out += kHex[b & 15];
+}
 // ASCII letter case: the one folding every layer uses (header and member
 // names, task names, URL schemes and hosts).
 inline char LowerAscii(char c) {
