@@ -198,7 +198,9 @@ TEST(ByteHelpers, ControlBytesAndPercentForms) {
   for (const int b : {0x20, 0x7E, 0x80, 0xFF})
     EXPECT_FALSE(IsControlByte(static_cast<char>(b))) << b;
   std::string out;
-  for (const unsigned char b : {0x00, 0x0A, 0x25, 0x7F, 0xB0, 0xFF}) AppendPercentByte(out, b);
+  for (const int b : {0x00, 0x0A, 0x25, 0x7F, 0xB0, 0xFF}) {
+    AppendPercentByte(out, static_cast<unsigned char>(b));
+  }
   EXPECT_EQ(out, "%00%0A%25%7F%B0%FF");
 }
 
