@@ -230,13 +230,15 @@ TEST_F(DeliveryFaults, AHugeReplyCostsLittleMemory) {
   // it is released while still receiving a long body with a length.
   GTEST_SKIP() << "the reply's memory belongs to the platform's object here";
 #endif
-  FaultServer relay(FaultServer::Huge(std::size_t{50} << 20));
+  // 200 MiB against a bound of 16: sanitizer builds keep freed memory for a
+  // while, so the bound has room, and a reply kept whole still breaks it.
+  FaultServer relay(FaultServer::Huge(std::size_t{200} << 20));
   context_.settings.pushBaseUrl = relay.Url();
   PushReminder("SCT1k", "t", "b");  // the first exchange loads the libraries
   const long before = PeakResidentKiB();
   if (before < 0) GTEST_SKIP() << "no peak memory figure on this system";
   PushReminder("SCT1k", "t", "b");
-  EXPECT_LT(PeakResidentKiB() - before, 8 * 1024);
+  EXPECT_LT(PeakResidentKiB() - before, 16 * 1024);
   EXPECT_NE(console_.Output().find("…(回复过长，已截断)"), std::string::npos);
 }
 
