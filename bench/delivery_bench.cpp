@@ -19,13 +19,13 @@ void Deliver(benchmark::State& state, const FaultServer::Behaviour& behaviour) {
   QuietConsole console;
   app::AppContext context;
   context.console = &console;
-  app::SetContext(&context);
+  app::UseContext(&context);
   for (auto _ : state) {
     FaultServer relay(behaviour);
     context.settings.pushBaseUrl = relay.Url();
     app::PushReminder("SCT1bench", "t", "b");
   }
-  app::SetContext(nullptr);
+  app::UseContext(nullptr);
 }
 
 void MisbehavingRelay_Trickle(benchmark::State& state) {

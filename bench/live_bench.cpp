@@ -63,15 +63,15 @@ void Reload(benchmark::State& state) {
   context.clock = &clock;
   context.directory = rt::Path::FromText(dir.string());
   context.timers = &timers;
-  app::SetContext(&context);
   cron::SetObjectFactory([&clock] {
     return std::make_unique<cron::crontab>(clock, [] { return std::make_unique<StillTimers>(); });
   });
   crontab_handle scheduler{};
   crontab_Intialize(&scheduler);
-  const rt::Path path = app::ProgramFile(app::kScheduleFile);
+  const rt::Path path = app::ProgramFile(context, app::kScheduleFile);
   const std::string versions[2] = {FileOf(lines, changed, 1), FileOf(lines, changed, 2)};
-  app::LiveSchedule live;
+  app::History history;
+  app::LiveSchedule live([&context]() -> const app::AppContext& { return context; }, history);
   live.Begin(&scheduler, {}, rt::Utf8ToGbk(versions[0]), &timers);
   int next = 1;
   for (auto _ : state) {
@@ -86,7 +86,6 @@ void Reload(benchmark::State& state) {
   live.End();
   crontab_Destroy(&scheduler);
   cron::SetObjectFactory(nullptr);
-  app::SetContext(nullptr);
 }
 BENCHMARK(Reload)
     ->ArgNames({"lines", "changed"})

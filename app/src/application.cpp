@@ -8,6 +8,8 @@
 #include "app/report.h"
 #include "crontab/schedule.h"
 #include "runtime/datetime_text.h"
+#include "runtime/file.h"
+#include "runtime/frame.h"
 #include "runtime/text.h"
 
 namespace app {
@@ -31,12 +33,25 @@ Application& App() {
 }
 
 Application::Application()
-    : deliveries_(kMaxDeliveriesInFlight,
-                  {.readKey = [] { return ReadKey(); },
+    : own_{.openEditor = [](const rt::Path& path) { return rt::OpenTextEditor(path); },
+           .pause =
+               [] {
+                 rt::DelayWithMessages(300, 0);
+                 rt::ProcessPendingMessages();
+               }},
+      live_([this]() -> const AppContext& { return Context(); }, history_),
+      deliveries_(kMaxDeliveriesInFlight,
+                  {.exchange =
+                       [this](const Delivery& d) {
+                         // The key is read for every try: a key fixed meanwhile counts.
+                         const AppContext& ctx = Context();
+                         return Exchange(ctx, ReadKey(ctx), d.message.title, d.message.body);
+                       },
                    .arrangeRetry =
-                       [this](const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+                       [this](const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome,
                               int attempts) { return ArrangeRetry(d, outcome, attempts); },
-                   .namesTasks = [this] { return live_.TaskCount() > 1; }}) {}
+                   .report = [this](const Delivery& d, const ExchangeOutcome& outcome,
+                                    int attempts) { Report(d, outcome, attempts); }}) {}
 
 void Application::CreateScheduler() {
   scheduler_ = new crontab_handle{};
@@ -111,6 +126,17 @@ void Application::ReportMissed(rt::DateTime firstSkipped, rt::DateTime lastSkipp
   if (first && last) live_.ReportMissed(*first, *last);
 }
 
+void Application::Report(const Delivery& d, const ExchangeOutcome& outcome, int attempts) {
+  const AppContext& ctx = Context();
+  const bool test = d.task.empty();
+  ReportDelivery(ctx, history_, outcome,
+                 {.scheduled = d.fireTime,
+                  .task = d.task,
+                  .showTask = !test && live_.TaskCount() > 1,
+                  .attempts = attempts});
+  if (test) ctx.console->Write("测试完成\r\n");
+}
+
 std::shared_ptr<Delivery> Application::NewDelivery(rt::DateTime fireTime, std::string task) {
   AppContext& ctx = Context();
   auto d = std::make_shared<Delivery>();
@@ -122,7 +148,7 @@ std::shared_ptr<Delivery> Application::NewDelivery(rt::DateTime fireTime, std::s
   return d;
 }
 
-bool Application::ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+bool Application::ArrangeRetry(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome,
                                int attempts) {
   const auto delay = RetryDelaySeconds(attempts);
   if (!delay) return false;

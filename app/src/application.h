@@ -1,9 +1,11 @@
-// The running program's owner: the scheduler, the live schedule, the
-// deliveries and the timers of the file's watch and of the retries, from
-// CreateAppScheduler to DestroyAppScheduler. The scheduler's callbacks are
-// plain functions; they reach the program through App().
+// The running program's owner: its context, the scheduler, the live
+// schedule, the deliveries, the history and the timers of the file's watch
+// and of the retries, from CreateAppScheduler to DestroyAppScheduler. The
+// scheduler's callbacks are plain functions; they reach the program through
+// App(), the one process-wide object.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/context.h"
+#include "app/history.h"
 #include "app/live.h"
 #include "crontab/crontab.h"
 #include "deliveries.h"
@@ -22,6 +26,14 @@ namespace app {
 class Application {
  public:
   Application();
+
+  // What the program touches of the outside world: the process's own
+  // unless a test gave another.
+  AppContext& Context() { return *context_.load(std::memory_order_acquire); }
+  void UseContext(AppContext* context) {
+    context_.store(context ? context : &own_, std::memory_order_release);
+  }
+  History& history() { return history_; }
 
   // The scheduler, made at the start step and destroyed at the exit hook;
   // what is still open then gets its verdict.
@@ -43,7 +55,8 @@ class Application {
 
  private:
   std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task);
-  bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+  void Report(const Delivery& d, const ExchangeOutcome& outcome, int attempts);
+  bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome,
                     int attempts);
   // Writes the announcement and runs job after delayMs on a timer thread;
   // false (nothing written) once the retries ended.
@@ -51,6 +64,11 @@ class Application {
                      std::function<void()> job);
   void EndTimers();
 
+  // Tries and timers may outlive the main routine, so nothing here is ever
+  // destroyed (see App()).
+  AppContext own_;
+  std::atomic<AppContext*> context_{&own_};
+  History history_;
   crontab_handle* scheduler_ = nullptr;
   LiveSchedule live_;
   Deliveries deliveries_;

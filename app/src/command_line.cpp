@@ -8,6 +8,7 @@
 #include "app/reminder.h"
 #include "app/report.h"
 #include "app/schedule_file.h"
+#include "application.h"
 #include "crontab/explain.h"
 #include "deliveries.h"
 #include "runtime/datetime_text.h"
@@ -23,25 +24,10 @@ std::string Quoted(std::string_view text) {
   return rt::JoinTexts("\"", ShownText(text, 60), "\"");
 }
 
-// Runs f with the application's context pointed at this console, clock and
-// folder (its settings kept).
-int WithContext(rt::Console& console, rt::Clock& clock, const rt::Path& directory, int (*f)()) {
-  AppContext& previous = Context();
-  AppContext local = previous;
-  local.console = &console;
-  local.clock = &clock;
-  local.directory = directory;
-  SetContext(&local);
-  const int code = f();
-  SetContext(&previous);
-  return code;
-}
-
 // The start-up test message, once: 0 when the relay took it.
-int SendTestMessage() {
-  AppContext& ctx = Context();
-  const rt::Path keyPath = ProgramFile(kKeyFile);
-  const std::string key = ReadKey();
+int SendTestMessage(const AppContext& ctx) {
+  const rt::Path keyPath = ProgramFile(ctx, kKeyFile);
+  const std::string key = ReadKey(ctx);
   if (key.empty()) {
     ctx.console->Write(
         rt::JoinTexts("没有 key: ", ShownText(keyPath.Display(), 400), " 为空或不存在\r\n"),
@@ -50,8 +36,10 @@ int SendTestMessage() {
   }
   const rt::DateTime now = rt::NowLocal(*ctx.clock);
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
-  const DeliveryOutcome outcome = Exchange(key, message.title, message.body);
-  ReportDelivery(outcome, {.scheduled = now, .task = {}, .showTask = false, .attempts = 1});
+  const ExchangeOutcome outcome = Exchange(ctx, key, message.title, message.body);
+  History history;
+  ReportDelivery(ctx, history, outcome,
+                 {.scheduled = now, .task = {}, .showTask = false, .attempts = 1});
   return outcome.accepted ? 0 : 1;
 }
 
@@ -179,8 +167,14 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     case Action::kError:
       console.Write(rt::JoinTexts("reminder: ", command.error, "\r\n"), rt::Stream::kErr);
       return 2;
-    case Action::kTest:
-      return WithContext(console, clock, programDirectory, SendTestMessage);
+    case Action::kTest: {
+      // This console, clock and folder, with the program's settings.
+      AppContext ctx = App().Context();
+      ctx.console = &console;
+      ctx.clock = &clock;
+      ctx.directory = programDirectory;
+      return SendTestMessage(ctx);
+    }
     case Action::kCheck:
       break;
   }

@@ -3,16 +3,15 @@
 #include <vector>
 
 #include "app/exchange.h"
-#include "app/report.h"
 #include "runtime/text.h"
 
 namespace app {
 namespace {
 
 // The verdict of a firing the end of the program cut short.
-DeliveryOutcome CutShort(const Delivery& d) {
+ExchangeOutcome CutShort(const Delivery& d) {
   if (d.retryPending) {
-    DeliveryOutcome outcome = d.last;
+    ExchangeOutcome outcome = d.last;
     outcome.detail = rt::JoinTexts(d.last.detail, "，程序结束，不再重试");
     return outcome;
   }
@@ -28,7 +27,7 @@ void Deliveries::Start(const std::shared_ptr<Delivery>& d) {
     const std::lock_guard lock(mutex_);
     open_.insert(d);
   }
-  Post(d);
+  Enqueue(d);
 }
 
 void Deliveries::Retry(const std::shared_ptr<Delivery>& d) {
@@ -37,10 +36,10 @@ void Deliveries::Retry(const std::shared_ptr<Delivery>& d) {
     if (!open_.contains(d) || !d->retryPending) return;
     d->retryPending = false;
   }
-  Post(d);
+  Enqueue(d);
 }
 
-void Deliveries::Post(const std::shared_ptr<Delivery>& d) {
+void Deliveries::Enqueue(const std::shared_ptr<Delivery>& d) {
   bool full = false;
   {
     const std::lock_guard lock(mutex_);
@@ -73,8 +72,7 @@ void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
     if (!open_.contains(d)) return;  // settled by the end of the program
     attempts = ++d->attempts;        // a try counts once it is made
   }
-  // The key is read for every try: a key fixed meanwhile counts.
-  const DeliveryOutcome outcome = Exchange(hooks_.readKey(), d->message.title, d->message.body);
+  const ExchangeOutcome outcome = hooks_.exchange(*d);
   bool retry = false;
   {
     const std::lock_guard lock(mutex_);
@@ -87,7 +85,7 @@ void Deliveries::Run(const std::shared_ptr<Delivery>& d) {
   Settle(d, outcome);
 }
 
-void Deliveries::Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome) {
+void Deliveries::Settle(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome) {
   int attempts = 0;
   {
     const std::lock_guard lock(mutex_);
@@ -95,16 +93,11 @@ void Deliveries::Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcom
     d->retryPending = false;
     attempts = d->attempts;
   }
-  const bool test = d->task.empty();
-  ReportDelivery(outcome, {.scheduled = d->fireTime,
-                           .task = d->task,
-                           .showTask = !test && hooks_.namesTasks(),
-                           .attempts = attempts});
-  if (test) Context().console->Write("测试完成\r\n");
+  hooks_.report(*d, outcome, attempts);
 }
 
 void Deliveries::EndRetries() {
-  std::vector<std::pair<std::shared_ptr<Delivery>, DeliveryOutcome>> ended;
+  std::vector<std::pair<std::shared_ptr<Delivery>, ExchangeOutcome>> ended;
   {
     const std::lock_guard lock(mutex_);
     for (const auto& d : open_) {
@@ -116,7 +109,7 @@ void Deliveries::EndRetries() {
 
 void Deliveries::EndAll(int graceMs) {
   pool_.WaitIdle(graceMs);
-  std::vector<std::pair<std::shared_ptr<Delivery>, DeliveryOutcome>> ended;
+  std::vector<std::pair<std::shared_ptr<Delivery>, ExchangeOutcome>> ended;
   {
     const std::lock_guard lock(mutex_);
     for (const auto& d : open_) ended.emplace_back(d, CutShort(*d));

@@ -12,7 +12,6 @@
 
 #include "app/exchange.h"
 #include "app/message.h"
-#include "app/reminder.h"
 #include "runtime/worker_pool.h"
 
 namespace app {
@@ -26,21 +25,21 @@ struct Delivery {
   // Guarded by the owner's lock.
   int attempts = 0;
   bool retryPending = false;
-  DeliveryOutcome last;  // of the latest try
+  ExchangeOutcome last;  // of the latest try
 };
 
 // What the deliveries ask of the program around them.
 struct DeliveryHooks {
-  // The key as weskey.txt holds it now.
-  std::function<std::string()> readKey;
+  // One try of d: one exchange with the relay.
+  std::function<ExchangeOutcome(const Delivery& d)> exchange;
   // Arranges another try of d after its attempts-th try failed with
   // outcome, and announces it; false when none is made (no tries left
   // before the task's own next reminder, or the program ends).
-  std::function<bool(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome,
+  std::function<bool(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome,
                      int attempts)>
       arrangeRetry;
-  // Whether the console names the task of a verdict (several tasks run).
-  std::function<bool()> namesTasks;
+  // The verdict of d, final: on the console and in the history.
+  std::function<void(const Delivery& d, const ExchangeOutcome& outcome, int attempts)> report;
 };
 
 class Deliveries {
@@ -65,9 +64,9 @@ class Deliveries {
 
  private:
   void Run(const std::shared_ptr<Delivery>& d);
-  void Post(const std::shared_ptr<Delivery>& d);
+  void Enqueue(const std::shared_ptr<Delivery>& d);
   // Reports the verdict unless the firing was settled already.
-  void Settle(const std::shared_ptr<Delivery>& d, const DeliveryOutcome& outcome);
+  void Settle(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome);
 
   const DeliveryHooks hooks_;
   const int maxTries_;

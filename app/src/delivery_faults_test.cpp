@@ -62,11 +62,11 @@ class DeliveryFaults : public ::testing::Test {
     context_.openEditor = [](const rt::Path&) { return true; };
     context_.pause = [] {};
     context_.timeoutSeconds = kTimeout;
-    SetContext(&context_);
+    UseContext(&context_);
   }
   void TearDown() override {
     WaitForDeliveries();
-    SetContext(nullptr);
+    UseContext(nullptr);
     fs::remove_all(dir_);
   }
 

@@ -108,7 +108,7 @@ TEST(RequestAddress, KeyForms) {
   EXPECT_EQ(RequestAddress(s, ""), "https://relay.example/.send");
 }
 
-TEST(JudgeDelivery, VerdictAndReason) {
+TEST(JudgeExchange, VerdictAndReason) {
   const std::string page = "<html><body>Login to the Wi-Fi</body></html>";
   struct Case {
     int status;
@@ -146,7 +146,7 @@ TEST(JudgeDelivery, VerdictAndReason) {
       {0, static_cast<std::int32_t>(0x80004005), "", false, "未收到回复 (错误 0x80004005)"},
   };
   for (const auto& c : cases) {
-    const DeliveryOutcome o = JudgeDelivery(c.status, c.sendResult, B(c.body), "SCT1key");
+    const ExchangeOutcome o = JudgeExchange(c.status, c.sendResult, B(c.body), "SCT1key");
     EXPECT_EQ(o.accepted, c.accepted) << c.status << " " << c.body;
     EXPECT_EQ(o.detail, c.detail) << c.status << " " << c.body;
   }
@@ -154,7 +154,7 @@ TEST(JudgeDelivery, VerdictAndReason) {
 
 // Only what another try may get past: no answer, busy, broken. A refusal
 // (other 4xx, the relay's own non-zero code) stands.
-TEST(JudgeDelivery, WhatIsWorthRetrying) {
+TEST(JudgeExchange, WhatIsWorthRetrying) {
   struct Case {
     int status;
     std::int32_t sendResult;
@@ -181,15 +181,15 @@ TEST(JudgeDelivery, WhatIsWorthRetrying) {
       {200, 0, R"({"code":0})", false},
   };
   for (const auto& c : cases) {
-    const DeliveryOutcome o = JudgeDelivery(c.status, c.sendResult, B(c.body), "SCT1key");
+    const ExchangeOutcome o = JudgeExchange(c.status, c.sendResult, B(c.body), "SCT1key");
     EXPECT_EQ(o.retry, c.retry) << c.status << " " << std::hex << c.sendResult;
     EXPECT_EQ(o.status, c.sendResult < 0 ? 0 : c.status);
   }
 }
 
-TEST(JudgeDelivery, LongRepliesAreCutAtACharacterBoundary) {
+TEST(JudgeExchange, LongRepliesAreCutAtACharacterBoundary) {
   const std::string big = "<p>" + std::string(3000, 'x') + "</p>";
-  const DeliveryOutcome o = JudgeDelivery(500, 0, B(big), "");
+  const ExchangeOutcome o = JudgeExchange(500, 0, B(big), "");
   EXPECT_EQ(o.detail, "HTTP 500 " + big.substr(0, kShownReplyBytes) + "…(回复过长，已截断)");
   // 2047 ASCII bytes, then a two-byte character that does not fit whole.
   const std::string text = std::string(2047, 'a') + "中";
@@ -222,8 +222,8 @@ TEST(SafeReply, NoPieceOfTheKeyAtTheCut) {
   };
   for (const auto& c : cases) EXPECT_EQ(SafeReply(c.reply, c.key), c.shown) << c.reply;
   // Inside the relay's own message, after its escapes are undone.
-  const DeliveryOutcome o =
-      JudgeDelivery(200, 0, B(R"({"code":40001,"message":"bad key \u0053CTfakeKEY1234567"})"),
+  const ExchangeOutcome o =
+      JudgeExchange(200, 0, B(R"({"code":40001,"message":"bad key \u0053CTfakeKEY1234567"})"),
                     "SCTfakeKEY1234567");
   EXPECT_EQ(o.detail, "bad key ***");
 }

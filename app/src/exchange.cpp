@@ -119,7 +119,7 @@ std::string RequestAddress(const Settings& settings, std::string_view key) {
          EncodePathSegment(key) + ".send";
 }
 
-DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
+ExchangeOutcome JudgeExchange(int status, std::int32_t sendResult, const rt::Bytes& answer,
                               std::string_view key) {
   if (sendResult < 0 || (status == 0 && answer.empty())) {
     return {.detail = NoAnswerReason(sendResult), .retry = WorthRetrying(sendResult)};
@@ -174,9 +174,8 @@ std::string SafeReply(std::string_view reply, std::string_view key, std::size_t 
   return out;
 }
 
-DeliveryOutcome Exchange(const std::string& key, const std::string& title,
+ExchangeOutcome Exchange(const AppContext& ctx, const std::string& key, const std::string& title,
                          const std::string& body) {
-  AppContext& ctx = Context();
   int status = 0;
   std::int32_t sendResult = 0;
   web::WebRequestArgs args;
@@ -184,15 +183,15 @@ DeliveryOutcome Exchange(const std::string& key, const std::string& title,
   args.method = web::kMethodPost;
   args.bodyText = FormBody(title, body);
   args.statusCode = &status;
-  const int timeout = ctx.timeoutSeconds.value_or(kDeliveryTimeoutSeconds);
+  const int timeout = ctx.timeoutSeconds.value_or(kExchangeTimeoutSeconds);
   args.timeoutSeconds = timeout;
-  // Whatever the relay does (trickling, a chain of redirects), the whole
-  // delivery ends within the time-out.
+  // Whatever the relay does (trickling, a chain of redirects), the
+  // exchange ends within the time-out.
   args.deadlineSeconds = timeout;
   args.maxReplyBytes = kMaxReplyBytes;
   args.sendResult = &sendResult;
   const rt::Bytes answer = web::WebRequest(args);
-  return JudgeDelivery(status, sendResult, answer, key);
+  return JudgeExchange(status, sendResult, answer, key);
 }
 
 }  // namespace app

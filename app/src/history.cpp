@@ -1,21 +1,12 @@
 #include "app/history.h"
 
-#include <mutex>
-
 #include "app/command_line.h"
-#include "app/reminder.h"
 #include "app/report.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
 
 namespace app {
 namespace {
-
-std::mutex& HistoryMutex() {
-  static auto* mutex = new std::mutex;  // deliveries may write while the process ends
-  return *mutex;
-}
-bool gReported = false;  // guarded by HistoryMutex()
 
 std::string Field(std::string_view text) {
   std::string out;
@@ -30,13 +21,13 @@ std::string Field(std::string_view text) {
   return out;
 }
 
-bool Append(const std::string& line) {
-  const rt::Path path = ProgramFile(kHistoryFile);
+bool Append(const AppContext& ctx, const std::string& line) {
+  const rt::Path path = ProgramFile(ctx, kHistoryFile);
   const rt::FileStamp stamp = rt::StatFile(path);
   bool fresh = !stamp.exists || stamp.size == 0;
   // One old file is kept; a log that cannot be moved is not let grow.
   if (!fresh && stamp.size + line.size() > kHistoryMaxBytes) {
-    if (!rt::RenameFile(path, ProgramFile(kOldHistoryFile))) return false;
+    if (!rt::RenameFile(path, ProgramFile(ctx, kOldHistoryFile))) return false;
     fresh = true;
   }
   const std::string text = fresh ? rt::JoinTexts(rt::kUtf8FileMark, line) : line;
@@ -53,23 +44,23 @@ std::string HistoryLine(const HistoryRecord& r) {
   return rt::GbkToUtf8(line);
 }
 
-void WriteHistory(const HistoryRecord& record) {
+void History::Write(const AppContext& ctx, const HistoryRecord& record) {
   const std::string line = HistoryLine(record);
-  const std::lock_guard lock(HistoryMutex());
-  if (Append(line)) {
-    gReported = false;
+  const std::lock_guard lock(mutex_);
+  if (Append(ctx, line)) {
+    reported_ = false;
     return;
   }
-  if (gReported) return;
-  gReported = true;
-  Context().console->Write(rt::JoinTexts("发送记录无法写入 ",
-                                         ShownText(ProgramFile(kHistoryFile).Display(), 400),
-                                         "，程序照常运行\r\n"));
+  if (reported_) return;
+  reported_ = true;
+  ctx.console->Write(rt::JoinTexts("发送记录无法写入 ",
+                                   ShownText(ProgramFile(ctx, kHistoryFile).Display(), 400),
+                                   "，程序照常运行\r\n"));
 }
 
-void ResetHistoryReport() {
-  const std::lock_guard lock(HistoryMutex());
-  gReported = false;
+void History::ResetReport() {
+  const std::lock_guard lock(mutex_);
+  reported_ = false;
 }
 
 }  // namespace app

@@ -60,7 +60,7 @@ bool FileWatch::Look(const rt::FileStamp& now) {
 
 void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
                          std::optional<std::string_view> fileText, rt::TimerQueue* timers) {
-  AppContext& ctx = Context();
+  const AppContext& ctx = context_();
   const std::lock_guard lock(mutex_);
   scheduler_ = scheduler;
   lines_.clear();
@@ -98,7 +98,7 @@ void LiveSchedule::End() {
 }
 
 void LiveSchedule::LookAtFile() {
-  const rt::FileStamp stamp = rt::StatFile(ProgramFile(kScheduleFile));
+  const rt::FileStamp stamp = rt::StatFile(ProgramFile(context_(), kScheduleFile));
   {
     const std::lock_guard lock(mutex_);
     if (ended_ || !watch_.Look(stamp)) return;
@@ -109,7 +109,7 @@ void LiveSchedule::LookAtFile() {
 void LiveSchedule::SayOnce(std::string_view text) {
   if (said_) return;
   said_ = true;
-  Context().console->Write(text);
+  context_().console->Write(text);
 }
 
 void LiveSchedule::Reload(const rt::FileStamp& stamp) {
@@ -120,13 +120,14 @@ void LiveSchedule::Reload(const rt::FileStamp& stamp) {
     return;
   }
   const std::vector<std::string> lines =
-      TaskLines(FileText(rt::ReadFileBytes(ProgramFile(kScheduleFile))));
+      TaskLines(FileText(rt::ReadFileBytes(ProgramFile(context_(), kScheduleFile))));
   // Never the default schedule in the middle of a run.
   if (lines.empty()) {
     SayOnce("time.txt 里没有任务(为空、无法读取或只有注释)，继续使用现有的任务\r\n");
     return;
   }
-  const std::vector<std::string> reasons = RefusalReasons(lines, Context().clock->LocalTime().year);
+  const std::vector<std::string> reasons =
+      RefusalReasons(lines, context_().clock->LocalTime().year);
   if (std::all_of(reasons.begin(), reasons.end(), [](const auto& r) { return !r.empty(); })) {
     std::string text;
     for (std::size_t i = 0; i < lines.size(); ++i) text += RefusalLine(lines[i], reasons[i]);
@@ -166,7 +167,7 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
   lines_ = lines;
   inForce_ = std::move(inForce);
   refused_ = std::move(refused);
-  Context().console->Write(report);
+  context_().console->Write(report);
 }
 
 std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
@@ -181,7 +182,7 @@ std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
   const std::vector<std::string> newlyRefused = Without(refused, refused_);
   const std::vector<std::string> reasons =
       newlyRefused.empty() ? std::vector<std::string>()
-                           : RefusalReasons(lines, Context().clock->LocalTime().year);
+                           : RefusalReasons(lines, context_().clock->LocalTime().year);
   std::string report;
   if (!atStart && (!started.empty() || !stopped.empty())) {
     report += rt::JoinTexts("任务已更新: +", std::to_string(started.size()), " -",
@@ -201,7 +202,7 @@ std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
 }
 
 std::string LiveSchedule::NextReminderLine() const {
-  rt::Clock& clock = *Context().clock;
+  rt::Clock& clock = *context_().clock;
   const rt::SystemTime now = clock.LocalTime();
   const cron::LocalZone zone(clock);  // never a time a daylight-saving gap skips
   std::optional<std::int64_t> first;
@@ -218,7 +219,7 @@ std::string LiveSchedule::NextReminderLine() const {
 
 void LiveSchedule::ReportMissed(std::int64_t first, std::int64_t last) {
   const std::lock_guard lock(mutex_);
-  AppContext& ctx = Context();
+  const AppContext& ctx = context_();
   std::vector<const cron::Schedule*> schedules;
   schedules.reserve(tasks_.size());
   for (const auto& task : tasks_) schedules.push_back(&task);
@@ -245,11 +246,12 @@ void LiveSchedule::ReportMissed(std::int64_t first, std::int64_t last) {
     // Each missed reminder is accounted for: a line of its own when few,
     // else one line that counts them.
     const auto record = [&](std::int64_t second, std::string detail) {
-      WriteHistory({.scheduled = rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(second)),
-                    .task = name,
-                    .verdict = "错过",
-                    .attempts = 0,
-                    .detail = std::move(detail)});
+      history_.Write(ctx,
+                     {.scheduled = rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(second)),
+                      .task = name,
+                      .verdict = "错过",
+                      .attempts = 0,
+                      .detail = std::move(detail)});
     };
     if (few) {
       for (const std::int64_t second : task.times) record(second, std::string(kMissedWhy));
@@ -267,7 +269,7 @@ std::optional<std::int64_t> LiveSchedule::NextFiring(std::string_view task, std:
                                   [task](const cron::Schedule& s) { return s.name() == task; });
   if (found == tasks_.end()) return std::nullopt;
   const auto next =
-      found->NextAfter(cron::TimeFromLocalSeconds(after), cron::LocalZone(*Context().clock));
+      found->NextAfter(cron::TimeFromLocalSeconds(after), cron::LocalZone(*context_().clock));
   if (!next) return std::nullopt;
   return cron::LocalSeconds(*next);
 }

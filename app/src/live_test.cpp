@@ -105,7 +105,7 @@ class LiveTest : public ::testing::Test {
     context_.openEditor = [](const rt::Path&) { return true; };
     context_.pause = [] {};
     context_.timeoutSeconds = 2;
-    SetContext(&context_);
+    UseContext(&context_);
     cron::SetObjectFactory([this] {
       return std::make_unique<cron::crontab>(sim_,
                                              [this] { return std::make_unique<SimQueue>(sim_); });
@@ -117,7 +117,7 @@ class LiveTest : public ::testing::Test {
     WaitForDeliveries();
     DestroyAppScheduler();
     cron::SetObjectFactory(nullptr);
-    SetContext(nullptr);
+    UseContext(nullptr);
     fs::remove_all(dir_);
   }
 
@@ -585,13 +585,14 @@ TEST_F(HistoryTest, RotatesAtOneMebibyteKeepingOneOldFile) {
   const std::string line = HistoryLine(r);
   std::ofstream(old) << "oldest";
   std::ofstream(log) << std::string(kHistoryMaxBytes - line.size(), 'x');
-  WriteHistory(r);  // fits exactly
+  History history;
+  history.Write(context_, r);  // fits exactly
   EXPECT_EQ(fs::file_size(log), kHistoryMaxBytes);
-  WriteHistory(r);  // would not fit: the log moves aside
+  history.Write(context_, r);  // would not fit: the log moves aside
   const std::string mark(rt::kUtf8FileMark);
   EXPECT_EQ(ReadText(log), mark + line);  // a new log starts with the system's mark
   EXPECT_EQ(fs::file_size(old), kHistoryMaxBytes);
-  WriteHistory(r);
+  history.Write(context_, r);
   EXPECT_EQ(ReadText(log), mark + line + line);
   EXPECT_EQ(console_.Output(), "");
 }

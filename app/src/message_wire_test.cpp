@@ -39,10 +39,10 @@ class MessageWire : public ::testing::Test {
     context_.directory = rt::Path::FromText(dir_.string());
     context_.settings = {relay_.Url(), "https://help.example/3.version", "https://site.example"};
     context_.timeoutSeconds = 5;
-    SetContext(&context_);
+    UseContext(&context_);
   }
   void TearDown() override {
-    SetContext(nullptr);
+    UseContext(nullptr);
     fs::remove_all(dir_);
   }
   int RunTest(const std::vector<std::string>& args = {"--test"}) {
@@ -74,7 +74,7 @@ TEST_F(MessageWire, TheRelaysFormParserReadsTheComposedTexts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     const Composition sent = ComposeReminder(clock_, context_.settings.siteUrl, c.name, c.message);
-    ASSERT_TRUE(Exchange("SCT1k", sent.title, sent.body).accepted);
+    ASSERT_TRUE(Exchange(context_, "SCT1k", sent.title, sent.body).accepted);
     const auto form = FormFields(relay_.Requests().back().body);
     ASSERT_EQ(form.size(), 2u);
     EXPECT_EQ(rt::Utf8ToGbk(form.at("text")), sent.title);

@@ -1,7 +1,5 @@
 #include "app/reminder.h"
 
-#include <atomic>
-
 #include "app/exchange.h"
 #include "app/first_run.h"
 #include "app/history.h"
@@ -19,38 +17,18 @@ namespace {
 constexpr std::string_view kTitle = "鹤溪堂 铃兰小闹钟";
 constexpr std::string_view kExitCommand = "q";
 
-std::atomic<AppContext*> gContext{nullptr};
-
-AppContext& ProcessContext() {
-  static AppContext context{
-      .openEditor = [](const rt::Path& path) { return rt::OpenTextEditor(path); },
-      .pause =
-          [] {
-            rt::DelayWithMessages(300, 0);
-            rt::ProcessPendingMessages();
-          },
-  };
-  return context;
-}
-
 }  // namespace
 
-std::string ReadKey() {
-  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(kKeyFile))));
+std::string ReadKey(const AppContext& ctx) {
+  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(ctx, kKeyFile))));
 }
 
-rt::Path ProgramFile(std::string_view name) {
-  const AppContext& ctx = Context();
+rt::Path ProgramFile(const AppContext& ctx, std::string_view name) {
   return (ctx.directory.empty() ? rt::ProgramDirectory() : ctx.directory) / name;
 }
 
-AppContext& Context() {
-  AppContext* ctx = gContext.load(std::memory_order_acquire);
-  return ctx ? *ctx : ProcessContext();
-}
-
-void SetContext(AppContext* context) {
-  gContext.store(context, std::memory_order_release);
+void UseContext(AppContext* context) {
+  App().UseContext(context);
 }
 
 void CreateAppScheduler() {
@@ -71,22 +49,22 @@ std::string Banner(const Settings& settings) {
 }
 
 int ReminderMain() {
-  AppContext& ctx = Context();
-  const std::string key = ReadKey();
+  AppContext& ctx = App().Context();
+  const std::string key = ReadKey(ctx);
   // The stamp first: a change made while the file is read is seen later.
-  const rt::FileStamp scheduleStamp = rt::StatFile(ProgramFile(kScheduleFile));
+  const rt::FileStamp scheduleStamp = rt::StatFile(ProgramFile(ctx, kScheduleFile));
   // A file too big is not read, at start as on a reload.
   std::optional<std::string> scheduleText;
   if (scheduleStamp.size <= kMaxScheduleBytes) {
-    scheduleText = FileText(rt::ReadFileBytes(ProgramFile(kScheduleFile)));
+    scheduleText = FileText(rt::ReadFileBytes(ProgramFile(ctx, kScheduleFile)));
   }
-  ResetHistoryReport();
+  App().history().ResetReport();
 
   ctx.console->SetTitle(kTitle);
   ctx.console->Write(Banner(ctx.settings));
 
   // A key typed at the prompt is saved and taken as if it had been there.
-  if (key.empty() && AskForKey(ctx, ProgramFile(kKeyFile)).empty()) return 0;
+  if (key.empty() && AskForKey(ctx, ProgramFile(ctx, kKeyFile)).empty()) return 0;
 
   App().Begin(scheduleStamp, scheduleText);
 
@@ -126,7 +104,7 @@ std::string DurationText(std::int64_t seconds) {
 }
 
 void OnClockSetBack(std::int64_t seconds, double /*lastFired*/, int takenAsNew) {
-  AppContext& ctx = Context();
+  const AppContext& ctx = App().Context();
   ctx.console->Write(rt::JoinTexts("时钟回拨 ", DurationText(seconds),
                                    takenAsNew
                                        ? "，超过 3 小时，从现在的时间起照常提醒\r\n"
@@ -139,15 +117,16 @@ void WaitForDeliveries() {
 
 void SendReminder(double /*fireTime*/, const std::string& taskName) {
   // Every reminder is made from the key file and the clock as they are now.
-  AppContext& ctx = Context();
+  const AppContext& ctx = App().Context();
   const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
-  PushReminder(ReadKey(), message.title, message.body, taskName);
+  PushReminder(ReadKey(ctx), message.title, message.body, taskName);
 }
 
 void PushReminder(const std::string& key, const std::string& title, const std::string& body,
                   std::string_view taskName) {
-  const rt::DateTime now = rt::NowLocal(*Context().clock);
-  ReportDelivery(Exchange(key, title, body),
+  const AppContext& ctx = App().Context();
+  const rt::DateTime now = rt::NowLocal(*ctx.clock);
+  ReportDelivery(ctx, App().history(), Exchange(ctx, key, title, body),
                  {.scheduled = now, .task = std::string(taskName), .showTask = !taskName.empty()});
 }
 

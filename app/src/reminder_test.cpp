@@ -106,12 +106,12 @@ class ReminderTest : public ::testing::Test {
     };
     context_.pause = [this] { ++pauses_; };
     context_.timeoutSeconds = 1;
-    SetContext(&context_);
+    UseContext(&context_);
     CreateAppScheduler();
   }
   void TearDown() override {
     DestroyAppScheduler();
-    SetContext(nullptr);
+    UseContext(nullptr);
     fs::remove_all(dir_);
   }
   void WriteFile(const std::string& name, const std::string& bytes) {

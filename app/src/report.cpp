@@ -2,8 +2,6 @@
 #include "app/report.h"
 
 #include "app/exchange.h"
-#include "app/history.h"
-#include "app/reminder.h"
 #include "runtime/datetime_text.h"
 #include "runtime/text.h"
 #include "runtime/value.h"
@@ -18,20 +16,20 @@ std::string ShownTaskName(std::string_view taskName) {
   return taskName.empty() ? std::string() : rt::JoinTexts(" [", rt::PrintableText(taskName), "]");
 }
 
-void ReportDelivery(const DeliveryOutcome& outcome, const DeliveryRecord& record) {
-  AppContext& ctx = Context();
+void ReportDelivery(const AppContext& ctx, History& history, const ExchangeOutcome& outcome,
+                    const DeliveryRecord& record) {
   const std::string verdict = outcome.accepted ? "推送完成" : "推送失败";
   const std::string name = record.showTask ? ShownTaskName(record.task) : std::string();
   ctx.console->Write(
       rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), "  ", verdict, name, "\r\n"));
   ctx.console->Write(
       rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), name, " ", outcome.detail, "\r\n\r\n"));
-  WriteHistory({.scheduled = record.scheduled,
-                .task = record.task.empty() ? std::string(kTestTaskName) : record.task,
-                .verdict = verdict,
-                .attempts = record.attempts,
-                .status = outcome.status,
-                .detail = outcome.detail});
+  history.Write(ctx, {.scheduled = record.scheduled,
+                      .task = record.task.empty() ? std::string(kTestTaskName) : record.task,
+                      .verdict = verdict,
+                      .attempts = record.attempts,
+                      .status = outcome.status,
+                      .detail = outcome.detail});
 }
 
 }  // namespace app

@@ -8,19 +8,20 @@
 #include <string>
 #include <string_view>
 
+#include "app/context.h"
 #include "app/settings.h"
 #include "runtime/file.h"
 
 namespace app {
 
 // Bounds of one exchange.
-inline constexpr int kDeliveryTimeoutSeconds = 15;
+inline constexpr int kExchangeTimeoutSeconds = 15;
 inline constexpr std::size_t kMaxReplyBytes = 1 << 20;
 inline constexpr std::size_t kShownReplyBytes = 2048;
 
 std::string RequestAddress(const Settings& settings, std::string_view key);
 
-struct DeliveryOutcome {
+struct ExchangeOutcome {
   bool accepted = false;
   std::string detail;  // the second log line: the reply, or why it failed
   int status = 0;      // the HTTP status; 0 when no answer came
@@ -30,10 +31,11 @@ struct DeliveryOutcome {
 };
 // The verdict on one exchange: accepted only for a 2xx answer whose body is
 // a JSON object with a "code" (or "errno") of 0, or neither.
-DeliveryOutcome JudgeDelivery(int status, std::int32_t sendResult, const rt::Bytes& answer,
+ExchangeOutcome JudgeExchange(int status, std::int32_t sendResult, const rt::Bytes& answer,
                               std::string_view key);
 // One exchange with the relay, judged; writes nothing.
-DeliveryOutcome Exchange(const std::string& key, const std::string& title, const std::string& body);
+ExchangeOutcome Exchange(const AppContext& ctx, const std::string& key, const std::string& title,
+                         const std::string& body);
 
 // Seconds to wait before the next try after `attempts` tries have failed
 // worth retrying: 10, then 30; nullopt: no more tries.

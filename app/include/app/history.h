@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
+#include "app/context.h"
 #include "runtime/clock.h"
 
 namespace app {
@@ -28,11 +30,19 @@ struct HistoryRecord {
 // other control characters inside a field become a blank or "?".
 std::string HistoryLine(const HistoryRecord& record);
 
-// Appends the record's line to reminder.log. A log that cannot be written is
+// The log of one running program: appends each record's line to
+// reminder.log in the context's folder. A log that cannot be written is
 // reported once on the console (once more only after a line got written),
 // and the program goes on.
-void WriteHistory(const HistoryRecord& record);
-// Forgets an earlier report (a new run).
-void ResetHistoryReport();
+class History {
+ public:
+  void Write(const AppContext& ctx, const HistoryRecord& record);
+  // Forgets an earlier report (a new run).
+  void ResetReport();
+
+ private:
+  std::mutex mutex_;
+  bool reported_ = false;  // guarded by mutex_
+};
 
 }  // namespace app

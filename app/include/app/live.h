@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/context.h"
+#include "app/history.h"
 #include "app/schedule_file.h"
 #include "crontab/crontab.h"
 #include "crontab/schedule.h"
@@ -37,6 +40,11 @@ class FileWatch {
 
 class LiveSchedule {
  public:
+  // context: the program's context at the moment; history: where missed
+  // reminders are written.
+  LiveSchedule(std::function<const AppContext&()> context, History& history)
+      : context_(std::move(context)), history_(history) {}
+
   // Applies the file's text read at start (the default line when it holds no
   // task; nullopt: too big to read, no task), confirming or refusing each
   // line, starts the scheduler, and watches the file from `stamp` on with a
@@ -76,6 +84,8 @@ class LiveSchedule {
   void SayOnce(std::string_view text);
   std::string NextReminderLine() const;
 
+  const std::function<const AppContext&()> context_;
+  History& history_;
   std::mutex mutex_;
   crontab_handle* scheduler_ = nullptr;
   std::vector<std::string> lines_;     // the task lines last applied, in file order

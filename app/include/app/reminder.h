@@ -4,47 +4,17 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "app/context.h"
 #include "app/settings.h"
-#include "runtime/clock.h"
-#include "runtime/console.h"
-#include "runtime/path.h"
-#include "runtime/text.h"
-#include "runtime/timer_queue.h"
 
 namespace app {
 
-// What the application touches of the outside world.
-struct AppContext {
-  rt::Console* console = &rt::SystemConsole();
-  rt::Clock* clock = &rt::SystemClock();
-  rt::Path directory{};  // folder of weskey.txt and time.txt; empty = the program's own
-  Settings settings = DefaultSettings();
-  // Opens the key file for editing; its result is not reported.
-  std::function<bool(const rt::Path& keyPath)> openEditor;
-  // The pause between console lines.
-  std::function<void()> pause;
-  // Time-out of a whole delivery; unset: kDeliveryTimeoutSeconds.
-  std::optional<int> timeoutSeconds{};
-  // Timers of the schedule file's watch and of retries; nullptr: a queue of
-  // the program's own.
-  rt::TimerQueue* timers = nullptr;
-};
-
-// The context the routines below use (the process's own unless set).
-AppContext& Context();
-void SetContext(AppContext* context);  // nullptr: back to the process's own
-
-// A file in the folder of weskey.txt and time.txt. Every path the running
-// program uses is made here.
-rt::Path ProgramFile(std::string_view name);
-// The key as weskey.txt holds it now.
-std::string ReadKey();
+// The running program's context from now on: a test's (nullptr: the
+// process's own again).
+void UseContext(AppContext* context);
 
 // Start step and exit hook of the process frame.
 void CreateAppScheduler();

@@ -4,7 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/context.h"
 #include "app/exchange.h"
+#include "app/history.h"
 #include "runtime/clock.h"
 
 namespace app {
@@ -24,6 +26,7 @@ inline constexpr std::string_view kTestTaskName = "(测试)";
 // " [name]" for a task name, "" for none.
 std::string ShownTaskName(std::string_view taskName);
 // The two console lines of the final verdict, and the history line.
-void ReportDelivery(const DeliveryOutcome& outcome, const DeliveryRecord& record);
+void ReportDelivery(const AppContext& ctx, History& history, const ExchangeOutcome& outcome,
+                    const DeliveryRecord& record);
 
 }  // namespace app
