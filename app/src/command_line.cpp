@@ -25,7 +25,7 @@ std::string Quoted(std::string_view text) {
 }
 
 // The start-up test message, once: 0 when the relay took it.
-int SendTestMessage(const AppContext& ctx) {
+int DeliverTestReminder(const AppContext& ctx) {
   const rt::Path keyPath = ProgramFile(ctx, kKeyFile);
   const std::string key = ReadKey(ctx);
   if (key.empty()) {
@@ -173,7 +173,7 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
       ctx.console = &console;
       ctx.clock = &clock;
       ctx.directory = programDirectory;
-      return SendTestMessage(ctx);
+      return DeliverTestReminder(ctx);
     }
     case Action::kCheck:
       break;

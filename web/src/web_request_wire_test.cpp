@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "automation_platform.h"
 #include "fault_server.h"
 #include "local_http_server.h"
 #include "tls_test_server.h"
@@ -399,6 +400,22 @@ TEST(WebRequestWire, FailuresWithoutAnAnswerNamedApart) {
     EXPECT_EQ(out.sent, c.expected) << c.name << std::hex << ": " << out.sent;
     EXPECT_EQ(out.status, 0) << c.name;
   }
+}
+
+// Either platform's request object says the same when called out of order.
+TEST(RequestObject, CallsOutOfOrderSayWhy) {
+  const detail::ComponentLibraryScope library;
+  AutomationObject request;
+  ASSERT_TRUE(CreateAutomationObject(request, kHttpRequestProgId));
+  CallMethod(request, "SetRequestHeader", {"Accept", "*/*"});
+  EXPECT_EQ(request.lastResult, kHttpCannotCallBeforeOpen) << std::hex << request.lastResult;
+  CallMethod(request, "Send");
+  EXPECT_EQ(request.lastResult, kHttpCannotCallBeforeOpen) << std::hex << request.lastResult;
+  CallMethod(request, "Open", {"GET", "http://127.0.0.1:9/", false});
+  EXPECT_EQ(request.lastResult, kOk) << std::hex << request.lastResult;
+  (void)ReadPropertyNumber(request, "Status");
+  EXPECT_EQ(request.lastResult, kHttpCannotCallBeforeSend) << std::hex << request.lastResult;
+  ReleaseAutomationObject(request);
 }
 
 }  // namespace

@@ -21,7 +21,6 @@
 namespace web {
 namespace {
 
-constexpr ResultCode kCannotCallBeforeOpen = HttpStackError(12018);
 constexpr ResultCode kInvalidHeader = HttpStackError(12153);
 
 std::mutex& TestAuthorityMutex() {
@@ -255,7 +254,7 @@ class CurlHttpRequest final : public Component {
 
   ResultCode SetRequestHeader(std::span<Variant> args) {
     if (args.size() != 2) return kBadParamCount;
-    if (!opened_) return kCannotCallBeforeOpen;
+    if (!opened_) return kHttpCannotCallBeforeOpen;
     Header h{ToUtf8(args[0]), ToUtf8(args[1])};
     // A header that would split on the wire is refused, and so is the
     // whole exchange.
@@ -301,7 +300,7 @@ class CurlHttpRequest final : public Component {
 
   ResultCode Send(std::span<Variant> args) {
     ClearResponse();
-    if (!opened_) return kCannotCallBeforeOpen;
+    if (!opened_) return kHttpCannotCallBeforeOpen;
     if (!curl_) return kHttpConnectionError;
     if (unsafe_ || !IsWireSafe(url_)) return kInvalidHeader;
     if (!IsHttpUrl(url_)) return kHttpUnrecognizedScheme;

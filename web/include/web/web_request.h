@@ -35,6 +35,8 @@ inline constexpr ResultCode kHttpSecureChannelError = HttpStackError(12157);
 inline constexpr ResultCode kHttpSecureInvalidCertificate = HttpStackError(12169);
 inline constexpr ResultCode kHttpSecureFailure = HttpStackError(12175);
 inline constexpr ResultCode kHttpCertificateWrongUsage = HttpStackError(12179);
+// A request member called before Open.
+inline constexpr ResultCode kHttpCannotCallBeforeOpen = HttpStackError(12100);
 // A response member read before an answer came (the libcurl component and
 // the redirect guard answer with the platform object's code).
 inline constexpr ResultCode kHttpCannotCallBeforeSend = HttpStackError(12101);
