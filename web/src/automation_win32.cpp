@@ -145,42 +145,22 @@ void ToVariant(const Variant& v, VARIANT& out) {
   struct Visitor {
     VARIANT& out;
     void operator()(std::monostate) {}
-    void operator()(bool b) {
-      out.vt = VT_BOOL;
-      out.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+    // The variant's type set, for its field to be filled.
+    VARIANT& Typed(VARTYPE vt) {
+      out.vt = vt;
+      return out;
     }
-    void operator()(std::uint8_t b) {
-      out.vt = VT_UI1;
-      out.bVal = b;
-    }
-    void operator()(std::int16_t i) {
-      out.vt = VT_I2;
-      out.iVal = i;
-    }
-    void operator()(std::int32_t i) {
-      out.vt = VT_I4;
-      out.lVal = i;
-    }
-    void operator()(std::int64_t i) {
-      out.vt = VT_I8;
-      out.llVal = i;
-    }
-    void operator()(float f) {
-      out.vt = VT_R4;
-      out.fltVal = f;
-    }
-    void operator()(double d) {
-      out.vt = VT_R8;
-      out.dblVal = d;
-    }
-    void operator()(rt::DateTimeValue d) {
-      out.vt = VT_DATE;
-      out.date = d.days;
-    }
+    void operator()(bool b) { Typed(VT_BOOL).boolVal = b ? VARIANT_TRUE : VARIANT_FALSE; }
+    void operator()(std::uint8_t b) { Typed(VT_UI1).bVal = b; }
+    void operator()(std::int16_t i) { Typed(VT_I2).iVal = i; }
+    void operator()(std::int32_t i) { Typed(VT_I4).lVal = i; }
+    void operator()(std::int64_t i) { Typed(VT_I8).llVal = i; }
+    void operator()(float f) { Typed(VT_R4).fltVal = f; }
+    void operator()(double d) { Typed(VT_R8).dblVal = d; }
+    void operator()(rt::DateTimeValue d) { Typed(VT_DATE).date = d.days; }
     void operator()(const std::u16string& s) {
-      out.vt = VT_BSTR;
-      out.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()),
-                                      static_cast<UINT>(s.size()));
+      Typed(VT_BSTR).bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()),
+                                                 static_cast<UINT>(s.size()));
     }
     void operator()(const rt::Bytes& bytes) {
       SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
