@@ -1,22 +1,27 @@
 // The application end to end, in process: scripted console, fixed clock, a
 // local relay, and the real scheduler library and web request.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
-#include <condition_variable>
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "app/message.h"
 #include "app/reminder.h"
 #include "app/schedule_file.h"
 #include "crontab/crontab.h"
+#include "form_fields.h"
+#include "local_http_server.h"
 #include "runtime/codepage.h"
 #include "runtime/frame.h"
+#include "runtime/text.h"
 #include "scripted_console.h"
 
 namespace app {
@@ -24,10 +29,36 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Header names without regard to case, as a server's parser reads them.
+struct NameLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) <
+             std::tolower(static_cast<unsigned char>(y));
+    });
+  }
+};
+
 struct Received {
+  explicit Received(const web::testing::ReceivedRequest& r)
+      : path(r.target.substr(0, r.target.find('?'))), body(r.body) {
+    for (const std::string& line : rt::SplitText(r.head, "\r\n")) {
+      const auto colon = line.find(':');
+      if (colon != std::string::npos) {
+        headers.emplace(line.substr(0, colon), rt::TrimText(line.substr(colon + 1)));
+      }
+    }
+    // Only a form is parsed, and every pair counts, a repeated name too.
+    if (r.Header("Content-Type").rfind("application/x-www-form-urlencoded", 0) != 0) return;
+    for (const std::string& pair : rt::SplitText(body, "&")) {
+      const auto eq = pair.find('=');
+      params.emplace(FormDecode(pair.substr(0, eq)),
+                     eq == std::string::npos ? std::string() : FormDecode(pair.substr(eq + 1)));
+    }
+  }
   std::string path, body;
-  httplib::Headers headers;
-  httplib::Params params;  // the form, as the server's parser reads it
+  std::multimap<std::string, std::string, NameLess> headers;
+  std::multimap<std::string, std::string> params;  // the form, as a form parser reads it
   // A form field as code page 936 text; "(none)" when it is missing.
   std::string Field(const std::string& name) const {
     const auto it = params.find(name);
@@ -38,39 +69,18 @@ struct Received {
 // A relay on 127.0.0.1 that answers every push with a set status and body.
 class Relay {
  public:
-  Relay() {
-    server_.Post(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-      {
-        std::unique_lock lock(mutex_);
-        received_.push_back({req.path, req.body, req.headers, req.params});
-        const bool hangs = !hangPath_.empty() && req.path.find(hangPath_) != std::string::npos;
-        released_.wait(lock, [&] { return !hang_ && !(hangs && !hangPath_.empty()); });
-      }
-      res.status = status;
-      res.set_content(reply, "application/json");
-    });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    // A stop before the server runs would be lost, and the join would hang.
-    while (!server_.is_running()) std::this_thread::yield();
-  }
-  ~Relay() {
-    Hang(false);
-    server_.stop();
-    thread_.join();
-  }
-  std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::string BaseUrl() const { return server_.Url(); }
   std::vector<Received> Requests() {
-    const std::lock_guard lock(mutex_);
-    return received_;
+    std::vector<Received> received;
+    for (const auto& r : server_.Requests()) received.emplace_back(r);
+    return received;
   }
   void Hang(bool hang) {
     const std::lock_guard lock(mutex_);
     hang_ = hang;
     if (!hang) hangPath_.clear();
-    released_.notify_all();
   }
-  // Requests whose path holds `part` get no answer until Hang(false).
+  // Requests whose path holds `part` get no answer.
   void HangOn(std::string part) {
     const std::lock_guard lock(mutex_);
     hangPath_ = std::move(part);
@@ -80,14 +90,19 @@ class Relay {
   std::string reply = R"({"code":0,"message":"","data":{"pushid":"1"}})";
 
  private:
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
+  web::testing::Answer Answer(const web::testing::ReceivedRequest& r) {
+    const std::lock_guard lock(mutex_);
+    const bool hangs = !hangPath_.empty() && r.target.find(hangPath_) != std::string::npos;
+    if (hang_ || hangs) return {.hold = true};
+    if (r.method != "POST") return {.status = 404};
+    return {.status = status, .headers = "Content-Type: application/json\r\n", .body = reply};
+  }
+
   std::mutex mutex_;
-  std::condition_variable released_;
-  std::vector<Received> received_;
   bool hang_ = false;
   std::string hangPath_;
+  web::testing::LocalHttpServer server_{
+      [this](const web::testing::ReceivedRequest& r) { return Answer(r); }};
 };
 
 class ReminderTest : public ::testing::Test {

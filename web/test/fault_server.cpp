@@ -12,11 +12,23 @@ constexpr int kIdleMs = 30000;
 
 bool Connection::ReadRequest(std::string* head, std::string* body) {
   net::RequestBytes request;
-  if (!net::ReadRequest(socket_, kIdleMs, request) || !request.whole) return false;
+  if (!ReadRequest(request) || !request.whole) return false;
   if (head) *head = std::move(request.head);
   if (body) *body = std::move(request.body);
-  ++server_.requests_;
-  server_.changed_.notify_all();
+  return true;
+}
+
+bool Connection::ReadRequest(net::RequestBytes& request) {
+  if (!net::ReadRequest(socket_, kIdleMs, request)) return false;
+  if (request.whole) {
+    {
+      // Under the lock, so that a waiter between its check and its wait
+      // cannot miss the news.
+      const std::lock_guard lock(server_.mutex_);
+      ++server_.requests_;
+    }
+    server_.changed_.notify_all();
+  }
   return true;
 }
 

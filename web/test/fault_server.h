@@ -1,6 +1,6 @@
-// A raw TCP server on 127.0.0.1 that misbehaves on purpose: each connection
-// runs a scripted behaviour on its own thread (silent, trickling, endless,
-// closing, redirecting...), for tests of how exchanges end.
+// A raw TCP server on 127.0.0.1: each connection runs a scripted behaviour on
+// its own thread. Tests of how exchanges end script misbehaviour (silent,
+// trickling, endless, closing...); LocalHttpServer scripts a plain answer.
 #pragma once
 
 #include <atomic>
@@ -26,6 +26,8 @@ class Connection {
   // false when the peer went away first. Returns the head in *head and the
   // body in *body.
   bool ReadRequest(std::string* head = nullptr, std::string* body = nullptr);
+  // The same, also true for a whole head whose body ended early.
+  bool ReadRequest(net::RequestBytes& request);
   // Sends all bytes; false when the peer is gone or the server stops.
   bool Send(std::string_view bytes);
   // Waits up to ms milliseconds; false when the server stops meanwhile.
@@ -34,6 +36,8 @@ class Connection {
   void Hold();
   // Ends the connection with a reset; nothing can be sent after it.
   void Reset();
+  // For relaying bytes; stopping the server shuts it down.
+  net::Socket socket() const { return socket_; }
 
  private:
   friend class FaultServer;

@@ -9,9 +9,11 @@ namespace web::testing {
 namespace {
 
 constexpr int kIdleMs = 10000;
-bool ReadRequest(net::Socket s, ReceivedRequest& request) {
+
+// False when no whole head came; a body cut short is kept as it came.
+bool ReadRequest(Connection& connection, ReceivedRequest& request) {
   net::RequestBytes bytes;
-  if (!net::ReadRequest(s, kIdleMs, bytes)) return false;
+  if (!connection.ReadRequest(bytes)) return false;
   const auto firstLine = bytes.head.find("\r\n");
   const std::string requestLine = bytes.head.substr(0, firstLine);
   const auto sp1 = requestLine.find(' '), sp2 = requestLine.rfind(' ');
@@ -23,28 +25,30 @@ bool ReadRequest(net::Socket s, ReceivedRequest& request) {
 }
 
 // Relays bytes between the client and a port of 127.0.0.1 until one side
-// ends or both stay silent for the idle time.
-void Tunnel(net::Socket client, const std::string& target) {
+// ends, both stay silent for the idle time, or the server stops.
+void Tunnel(Connection& connection, const std::string& target) {
   const auto colon = target.rfind(':');
   const std::string host = target.substr(0, colon);
   if (colon == std::string::npos || (host != "127.0.0.1" && host != "localhost")) {
-    net::SendAll(client, "HTTP/1.1 403 Loopback Only\r\nContent-Length: 0\r\n\r\n");
+    connection.Send("HTTP/1.1 403 Loopback Only\r\nContent-Length: 0\r\n\r\n");
     return;
   }
   const net::Socket upstream = net::ConnectLoopback(std::atoi(target.c_str() + colon + 1));
   if (upstream == net::kNoSocket) {
-    net::SendAll(client, "HTTP/1.1 502 No Connection\r\nContent-Length: 0\r\n\r\n");
+    connection.Send("HTTP/1.1 502 No Connection\r\nContent-Length: 0\r\n\r\n");
     return;
   }
-  net::SendAll(client, "HTTP/1.1 200 Connection Established\r\n\r\n");
-  char buffer[16384];
-  for (;;) {
-    const int ready = net::WaitReadable(client, upstream, kIdleMs);
-    if (ready == 0) break;
-    const net::Socket from = (ready & 1) ? client : upstream;
-    const net::Socket to = from == client ? upstream : client;
-    const std::size_t n = net::Receive(from, buffer, sizeof buffer, kIdleMs);
-    if (n == 0 || !net::SendAll(to, std::string_view(buffer, n))) break;
+  const net::Socket client = connection.socket();
+  if (connection.Send("HTTP/1.1 200 Connection Established\r\n\r\n")) {
+    char buffer[16384];
+    for (;;) {
+      const int ready = net::WaitReadable(client, upstream, kIdleMs);
+      if (ready == 0) break;
+      const net::Socket from = (ready & 1) ? client : upstream;
+      const net::Socket to = from == client ? upstream : client;
+      const std::size_t n = net::Receive(from, buffer, sizeof buffer, kIdleMs);
+      if (n == 0 || !net::SendAll(to, std::string_view(buffer, n))) break;
+    }
   }
   net::Close(upstream);
 }
@@ -71,58 +75,32 @@ int ReceivedRequest::HeaderCount(std::string_view name) const {
   return count;
 }
 
-LocalHttpServer::LocalHttpServer(Handler handler) : handler_(std::move(handler)) {
-  listener_ = net::ListenLoopback(port_);
-  thread_ = std::thread([this] { Serve(); });
-}
-
-LocalHttpServer::~LocalHttpServer() {
-  net::StopListening(listener_);
-  thread_.join();
-  net::CloseListener(listener_);
-}
-
-std::string LocalHttpServer::Url(std::string_view path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-}
+LocalHttpServer::LocalHttpServer(Handler handler)
+    : handler_(std::move(handler)), server_([this](Connection& c) { Serve(c); }) {}
 
 std::vector<ReceivedRequest> LocalHttpServer::Requests() {
   const std::lock_guard lock(mutex_);
   return requests_;
 }
 
-int LocalHttpServer::Connections() {
-  const std::lock_guard lock(mutex_);
-  return connections_;
-}
-
-void LocalHttpServer::Serve() {
-  for (;;) {
-    const net::Socket client = net::Accept(listener_);
-    if (client == net::kNoSocket) return;
-    {
-      const std::lock_guard lock(mutex_);
-      ++connections_;
-    }
-    ReceivedRequest request;
-    if (ReadRequest(client, request)) {
-      {
-        const std::lock_guard lock(mutex_);
-        requests_.push_back(request);
-      }
-      const Answer answer = handler_(request);
-      if (answer.tunnel && request.method == "CONNECT") {
-        Tunnel(client, request.target);
-      } else if (!answer.raw.empty()) {
-        net::SendAll(client, answer.raw);
-      } else {
-        net::SendAll(client,
-                     "HTTP/1.1 " + std::to_string(answer.status) +
-                         " Answer\r\nContent-Length: " + std::to_string(answer.body.size()) +
-                         "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body);
-      }
-    }
-    net::Close(client);
+void LocalHttpServer::Serve(Connection& connection) {
+  ReceivedRequest request;
+  if (!ReadRequest(connection, request)) return;
+  {
+    const std::lock_guard lock(mutex_);
+    requests_.push_back(request);
+  }
+  const Answer answer = handler_(request);
+  if (answer.hold) {
+    connection.Hold();
+  } else if (answer.tunnel && request.method == "CONNECT") {
+    Tunnel(connection, request.target);
+  } else if (!answer.raw.empty()) {
+    connection.Send(answer.raw);
+  } else {
+    connection.Send("HTTP/1.1 " + std::to_string(answer.status) +
+                    " Answer\r\nContent-Length: " + std::to_string(answer.body.size()) +
+                    "\r\nConnection: close\r\n" + answer.headers + "\r\n" + answer.body);
   }
 }
 
