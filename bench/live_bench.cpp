@@ -17,25 +17,13 @@
 #include "temp_folder.h"
 
 #include "fakes.h"
+#include "sim_time.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 using rt::testing::QuietConsole;
-
-// Timers that never fire: the bench calls Reload itself.
-class StillTimers final : public rt::TimerQueue {
- public:
-  rt::TimerId CreateTimer(rt::TimerCallback, std::uint32_t, std::uint32_t) override {
-    return ++last_;
-  }
-  bool DeleteTimer(rt::TimerId, rt::TimerWait) override { return true; }
-  void Close(rt::TimerWait) override {}
-
- private:
-  rt::TimerId last_ = 0;
-};
 
 std::string Line(int i, int version) {
   return std::to_string(i % 60) + " " + std::to_string(i / 60 % 60) + " " +
@@ -57,14 +45,15 @@ void Reload(benchmark::State& state) {
   const fs::path& dir = folder.path();
   QuietConsole console;
   rt::testing::FixedClock clock;
-  StillTimers timers;
+  rt::testing::SimTime timers;  // never advanced: the bench calls Reload itself
   app::AppContext context;
   context.console = &console;
   context.clock = &clock;
   context.directory = rt::Path::FromText(dir.string());
   context.timers = &timers;
-  cron::SetObjectFactory([&clock] {
-    return std::make_unique<cron::crontab>(clock, [] { return std::make_unique<StillTimers>(); });
+  cron::SetObjectFactory([&clock, &timers] {
+    return std::make_unique<cron::crontab>(
+        clock, [&timers] { return std::make_unique<rt::testing::SimQueue>(timers); });
   });
   crontab_handle scheduler{};
   crontab_Intialize(&scheduler);

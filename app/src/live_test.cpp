@@ -27,6 +27,8 @@ namespace app {
 namespace {
 
 namespace fs = std::filesystem;
+using rt::testing::SimQueue;
+using rt::testing::SimTime;
 using web::testing::Connection;
 using web::testing::FaultServer;
 

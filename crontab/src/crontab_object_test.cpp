@@ -10,6 +10,7 @@
 #include "dst_clock.h"
 #include "reference_matcher.h"
 #include "runtime/datetime_text.h"
+#include "sim_time.h"
 
 namespace cron {
 namespace {
@@ -36,66 +37,6 @@ class FakeClock final : public rt::Clock {
   rt::SystemTime now_ = TimeFromLocalSeconds(LocalSeconds({2026, 3, 1, 0, 10, 0, 0, 0}));
   int reads_ = 0;
 };
-
-// Records what the scheduler asks of its timers; ticks are fired by hand.
-struct FakeQueueLog {
-  std::mutex mutex;
-  std::map<rt::TimerId, rt::TimerCallback> timers;
-  std::vector<std::string> calls;
-  rt::TimerId lastId = 0;
-  std::uint32_t lastDue = 0;
-  int queuesMade = 0;
-  bool callOnCreate = false;  // the first call runs before CreateTimer returns
-};
-
-class FakeTick;
-
-class FakeQueue final : public rt::TimerQueue {
- public:
-  explicit FakeQueue(std::shared_ptr<FakeQueueLog> log) : log_(std::move(log)) {}
-  rt::TimerId CreateTimer(rt::TimerCallback callback, std::uint32_t dueMs,
-                          std::uint32_t periodMs) override;
-  bool DeleteTimer(rt::TimerId timer, rt::TimerWait wait) override {
-    std::lock_guard lock(log_->mutex);
-    log_->calls.push_back(wait == rt::TimerWait::kWait ? "delete wait" : "delete nowait");
-    return log_->timers.erase(timer) == 1;
-  }
-  void Close(rt::TimerWait wait) override {
-    std::lock_guard lock(log_->mutex);
-    log_->calls.push_back(wait == rt::TimerWait::kWait ? "close wait" : "close nowait");
-    log_->timers.clear();
-  }
-
- private:
-  std::shared_ptr<FakeQueueLog> log_;
-};
-
-class FakeTick final : public rt::TimerTick {
- public:
-  explicit FakeTick(FakeQueueLog& log) : log_(log) {}
-  void SetNextDue(std::uint32_t dueMs) override {
-    std::lock_guard lock(log_.mutex);
-    log_.lastDue = dueMs;
-  }
-
- private:
-  FakeQueueLog& log_;
-};
-
-rt::TimerId FakeQueue::CreateTimer(rt::TimerCallback callback, std::uint32_t dueMs,
-                                   std::uint32_t periodMs) {
-  rt::TimerId id = 0;
-  {
-    std::lock_guard lock(log_->mutex);
-    id = ++log_->lastId;
-    log_->timers[id] = callback;
-    log_->calls.push_back("create " + std::to_string(dueMs) + " " + std::to_string(periodMs));
-    if (!log_->callOnCreate) return id;
-  }
-  FakeTick tick(*log_);
-  callback(tick);
-  return id;
-}
 
 // What the callbacks saw, in order.
 struct Fired {
@@ -125,6 +66,20 @@ struct Gate {
 };
 Gate gate;
 
+void CloseGate() {
+  std::lock_guard lock(gate.mutex);
+  gate.entered = gate.open = false;
+}
+void OpenGate() {
+  std::lock_guard lock(gate.mutex);
+  gate.open = true;
+  gate.cv.notify_all();
+}
+void WaitUntilEntered() {
+  std::unique_lock lock(gate.mutex);
+  gate.cv.wait(lock, [] { return gate.entered; });
+}
+
 void Blocking(double fireTime, const char* taskName) {
   std::unique_lock lock(gate.mutex);
   gate.entered = true;
@@ -143,23 +98,16 @@ class CrontabTest : public ::testing::Test {
   }
 
   std::unique_ptr<crontab> Make() {
-    return std::make_unique<crontab>(clock, [log = log] {
-      ++log->queuesMade;
-      return std::make_unique<FakeQueue>(log);
+    return std::make_unique<crontab>(clock, [this] {
+      ++queuesMade;
+      return std::make_unique<rt::testing::SimQueue>(timers);
     });
   }
 
   // Fires the newest timer at the given time of 2026-03-01.
   void TickAt(int h, int mi, int s, int ms = 5) {
     clock.Set(2026, 3, 1, h, mi, s, ms);
-    rt::TimerCallback callback;
-    {
-      std::lock_guard lock(log->mutex);
-      ASSERT_FALSE(log->timers.empty());
-      callback = log->timers.rbegin()->second;
-    }
-    FakeTick tick(*log);
-    callback(tick);
+    ASSERT_TRUE(timers.Fire());
   }
 
   std::vector<std::string> TakeEvents() {
@@ -168,7 +116,9 @@ class CrontabTest : public ::testing::Test {
   }
 
   FakeClock clock;
-  std::shared_ptr<FakeQueueLog> log = std::make_shared<FakeQueueLog>();
+  // Time stands still for the timers: ticks come when a test fires them.
+  rt::testing::SimTime timers;
+  std::atomic<int> queuesMade{0};
 };
 
 using Events = std::vector<std::string>;
@@ -179,6 +129,7 @@ TEST_F(CrontabTest, StatesAndOperations) {
   EXPECT_FALSE(c->Start());     // no tasks; the queue stays
   EXPECT_FALSE(c->State());
   EXPECT_TRUE(c->HasTimerQueue());
+  EXPECT_EQ(timers.PendingTimers(), 0u);
   EXPECT_FALSE(c->Add("* * * * * * 2025 old", Record));
   EXPECT_EQ(c->Tasks(), 0);
   EXPECT_EQ(c->Get(""), "");
@@ -193,15 +144,19 @@ TEST_F(CrontabTest, StatesAndOperations) {
 
   EXPECT_TRUE(c->Start());
   EXPECT_TRUE(c->State());
-  EXPECT_TRUE(c->Start());  // no second timer
+  EXPECT_EQ(timers.NextDueMs(), 0);  // the first tick comes at once
+  EXPECT_TRUE(c->Start());
+  EXPECT_EQ(timers.PendingTimers(), 1u);  // no second timer
   EXPECT_FALSE(c->Del(""));
   EXPECT_EQ(c->Tasks(), 2);
   EXPECT_TRUE(c->Stop(false));
   EXPECT_FALSE(c->State());
+  EXPECT_EQ(timers.PendingTimers(), 0u);
   EXPECT_TRUE(c->Start());  // the same queue again
+  EXPECT_EQ(timers.PendingTimers(), 1u);
   EXPECT_TRUE(c->Stop(true));
-  EXPECT_EQ(log->queuesMade, 1);
-  EXPECT_EQ(log->calls, (Events{"create 0 1000", "delete wait", "create 0 1000", "delete nowait"}));
+  EXPECT_EQ(timers.PendingTimers(), 0u);
+  EXPECT_EQ(queuesMade, 1);
 
   EXPECT_TRUE(c->Del("First"));
   EXPECT_EQ(c->Get(""), "2 * * * * * * second");
@@ -240,15 +195,15 @@ TEST_F(CrontabTest, TickFiresEachSecondOnceWhateverTheTicks) {
   ASSERT_TRUE(c->Start());
 
   TickAt(10, 0, 29, 990);  // the first tick, late in its second
-  EXPECT_EQ(log->lastDue, 15u);
+  EXPECT_EQ(timers.NextDueMs(), 15);
   EXPECT_EQ(TakeEvents(), (Events{"every@10:00:29"}));
   TickAt(10, 0, 31, 20);  // :30 was skipped: caught up, in order
   EXPECT_EQ(TakeEvents(), (Events{"every@10:00:30", "at30@10:00:30", "every@10:00:31"}));
   TickAt(10, 0, 31, 999);  // a second tick in the same second
   EXPECT_EQ(TakeEvents(), Events{});
-  EXPECT_EQ(log->lastDue, 6u);  // aligned to just after the next second
+  EXPECT_EQ(timers.NextDueMs(), 6);  // aligned to just after the next second
   TickAt(10, 0, 32, 0);
-  EXPECT_EQ(log->lastDue, 1005u);
+  EXPECT_EQ(timers.NextDueMs(), 1005);
   EXPECT_EQ(TakeEvents(), (Events{"every@10:00:32"}));
 }
 
@@ -322,22 +277,15 @@ TEST_F(CrontabTest, AStepBackIsToldOnceWithItsSize) {
 class DstTickTest : public CrontabTest {
  protected:
   std::unique_ptr<crontab> MakeDst() {
-    auto c =
-        std::make_unique<crontab>(dst, [log = log] { return std::make_unique<FakeQueue>(log); });
+    auto c = std::make_unique<crontab>(
+        dst, [this] { return std::make_unique<rt::testing::SimQueue>(timers); });
     c->SetSkipObserver([this](std::int64_t, std::int64_t) { ++skips; });
     c->SetBackObserver([this](const BackStep&) { ++backs; });
     return c;
   }
   void TickUtc(std::int64_t instant) {
     dst.SetUtc(instant);
-    rt::TimerCallback callback;
-    {
-      std::lock_guard lock(log->mutex);
-      ASSERT_FALSE(log->timers.empty());
-      callback = log->timers.rbegin()->second;
-    }
-    FakeTick tick(*log);
-    callback(tick);
+    ASSERT_TRUE(timers.Fire());
   }
   static std::int64_t Utc(int mo, int d, int h, int mi, int s) {
     return test::DstClock::Utc(2026, mo, d, h, mi, s);
@@ -478,20 +426,14 @@ TEST_F(CrontabTest, ReloadsBesideARunningTickKeepTheKeptTaskExact) {
             std::vector<bool>{true});
   clock.Set(2026, 3, 1, 11, 0, 0, 0);
   ASSERT_TRUE(c->Start());
-  rt::TimerCallback callback;
-  {
-    std::lock_guard lock(log->mutex);
-    callback = log->timers.rbegin()->second;
-  }
   std::atomic<bool> done{false};
   int seconds = 0;
   std::thread ticker([&] {
-    FakeTick tick(*log);
     // Within one hour of the fake clock: past it the minutes would wrap and
     // the clock would seem to go back.
     while ((!done || seconds < 400) && seconds < 3600) {
       clock.Set(2026, 3, 1, 11, seconds / 60 % 60, seconds % 60, 900);
-      callback(tick);
+      ASSERT_TRUE(timers.Fire());
       ++seconds;
     }
   });
@@ -571,14 +513,14 @@ void StopFromCallback(double fireTime, const char* taskName) {
 
 TEST_F(CrontabTest, StopFromTheFirstCallbackIsNotLost) {
   // The first call comes before CreateTimer has returned its id.
-  log->callOnCreate = true;
+  timers.SetCallOnCreate(true);
   auto c = Make();
   stopTarget = c.get();
   ASSERT_TRUE(c->Add("* * * * * * * stopper", StopFromCallback));
   ASSERT_TRUE(c->Start());
   TickAt(10, 0, 0, 600);
   EXPECT_FALSE(c->State());
-  EXPECT_TRUE(log->timers.empty());
+  EXPECT_EQ(timers.PendingTimers(), 0u);
   EXPECT_EQ(TakeEvents(), (Events{"stopper@10:00:00"}));
   stopTarget = nullptr;
 }
@@ -590,8 +532,7 @@ TEST_F(CrontabTest, InitializeOnALiveHandleTearsTheOldObjectDown) {
   ASSERT_EQ(crontab_Add(&handle, "* * * * * * * a", Record), 1);
   ASSERT_EQ(crontab_Start(&handle), 1);
   crontab_Intialize(&handle);
-  EXPECT_TRUE(log->timers.empty());
-  EXPECT_EQ(log->calls.back(), "close nowait");
+  EXPECT_EQ(timers.PendingTimers(), 0u);
   EXPECT_EQ(crontab_State(&handle), 0);
   EXPECT_EQ(crontab_Tasks(&handle), 0);
   crontab_Destroy(&handle);
@@ -764,33 +705,57 @@ TEST_F(CrontabTest, CopyIsIndependentAndStopped) {
   EXPECT_EQ(TakeEvents(), (Events{"b@10:00:00"}));
 }
 
-TEST_F(CrontabTest, TeardownDoesNotWaitForALongCallback) {
-  {
-    std::lock_guard lock(gate.mutex);
-    gate.entered = gate.open = false;
+// Stop(false) returns once the running tick has ended, Stop(true) at once.
+// A stop that waits opens the gate itself, so a wrong one fails, not hangs.
+TEST_F(CrontabTest, StopWaitsForARunningTickOnlyWhenAsked) {
+  for (const bool noWait : {false, true}) {
+    SCOPED_TRACE(noWait ? "Stop(true)" : "Stop(false)");
+    CloseGate();
+    auto c = Make();
+    ASSERT_TRUE(c->Add("* * * * * * * slow", Blocking));
+    ASSERT_TRUE(c->Start());
+    std::thread tick([&] { TickAt(10, 0, 0); });
+    WaitUntilEntered();
+    int waits = 0;
+    timers.SetBeforeWait([&] {
+      ++waits;
+      OpenGate();
+    });
+    EXPECT_TRUE(c->Stop(noWait));
+    EXPECT_EQ(waits, noWait ? 0 : 1);
+    EXPECT_EQ(TakeEvents(), noWait ? Events{} : Events{"slow@10:00:00"});
+    EXPECT_EQ(timers.PendingTimers(), 0u);
+    OpenGate();
+    tick.join();
+    timers.SetBeforeWait(nullptr);
+    TakeEvents();
   }
+}
+
+TEST_F(CrontabTest, TeardownDoesNotWaitForALongCallback) {
+  CloseGate();
   auto c = Make();
   ASSERT_TRUE(c->Add("0 * * * * * * slow", Blocking));
   ASSERT_TRUE(c->Add("* * * * * * * fast", Record));
   ASSERT_TRUE(c->Start());
   std::thread first([&] { TickAt(10, 0, 0); });
-  {
-    std::unique_lock lock(gate.mutex);
-    gate.cv.wait(lock, [] { return gate.entered; });
-  }
+  WaitUntilEntered();
   TickAt(10, 0, 1);  // later ticks go on beside the blocked one
   EXPECT_EQ(TakeEvents(), (Events{"fast@10:00:01"}));
 
   const int slot = c->snapshotSlot();
+  int waits = 0;  // a teardown that waited would open the gate itself
+  timers.SetBeforeWait([&] {
+    ++waits;
+    OpenGate();
+  });
   c.reset();  // returns while the callback still runs
-  EXPECT_EQ(log->calls.back(), "close nowait");
+  EXPECT_EQ(waits, 0);
+  EXPECT_EQ(timers.PendingTimers(), 0u);
   EXPECT_EQ(SnapshotSlotAt(slot).Load(), nullptr);
-  {
-    std::lock_guard lock(gate.mutex);
-    gate.open = true;
-    gate.cv.notify_all();
-  }
+  OpenGate();
   first.join();
+  timers.SetBeforeWait(nullptr);
   // The blocked tick finished its snapshot: its own name, then the next task.
   EXPECT_EQ(TakeEvents(), (Events{"slow@10:00:00", "fast@10:00:00"}));
 }
@@ -803,14 +768,15 @@ TEST_F(CrontabTest, TickSeesWholeSnapshots) {
   }();
   const SnapshotSlot& slot = SnapshotSlotAt(slotNumber);
   auto state = std::make_shared<TickState>(clock);
+  const rt::TimerId ticks =
+      timers.CreateTimer([&](rt::TimerTick& tick) { SchedulerTick(*state, slot, tick); }, 0, 1000);
   std::atomic<bool> done{false};
   std::thread ticker([&] {
-    FakeTick tick(*log);
     int second = 0;
     while (!done) {
       clock.Set(2026, 3, 1, 11, second / 60 % 60, second % 60);
       ++second;
-      SchedulerTick(*state, slot, tick);
+      ASSERT_TRUE(timers.Fire(ticks));
       // The anchor, and at most the two tasks of one round.
       const auto snapshot = slot.Load();
       std::size_t count = 0;
