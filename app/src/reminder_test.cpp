@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "app/message.h"
@@ -86,23 +87,33 @@ class Relay {
     hangPath_ = std::move(part);
   }
 
-  int status = 200;
-  std::string reply = R"({"code":0,"message":"","data":{"pushid":"1"}})";
+  // What every push gets from now on.
+  void Answer(int status, std::string reply) {
+    const std::lock_guard lock(mutex_);
+    status_ = status;
+    reply_ = std::move(reply);
+  }
+  std::string Reply() {
+    const std::lock_guard lock(mutex_);
+    return reply_;
+  }
 
  private:
-  web::testing::Answer Answer(const web::testing::ReceivedRequest& r) {
+  web::testing::Answer AnswerTo(const web::testing::ReceivedRequest& r) {
     const std::lock_guard lock(mutex_);
     const bool hangs = !hangPath_.empty() && r.target.find(hangPath_) != std::string::npos;
     if (hang_ || hangs) return {.hold = true};
     if (r.method != "POST") return {.status = 404};
-    return {.status = status, .headers = "Content-Type: application/json\r\n", .body = reply};
+    return {.status = status_, .headers = "Content-Type: application/json\r\n", .body = reply_};
   }
 
   std::mutex mutex_;
   bool hang_ = false;
   std::string hangPath_;
+  int status_ = 200;
+  std::string reply_ = R"({"code":0,"message":"","data":{"pushid":"1"}})";
   web::testing::LocalHttpServer server_{
-      [this](const web::testing::ReceivedRequest& r) { return Answer(r); }};
+      [this](const web::testing::ReceivedRequest& r) { return AnswerTo(r); }};
 };
 
 class ReminderTest : public ::testing::Test {
@@ -131,6 +142,22 @@ class ReminderTest : public ::testing::Test {
   }
   void WriteFile(const std::string& name, const std::string& bytes) {
     std::ofstream(dir_ / name, std::ios::binary) << bytes;
+  }
+  // Runs the program, fires `task` (at `hour`, when given) once the test
+  // reminder has its verdict, quits, and returns what reached the relay.
+  std::vector<Received> RunAndTrigger(const char* task, std::optional<int> hour = {}) {
+    int result = -1;
+    std::thread main([&] { result = ReminderMain(); });
+    console_.WaitForReads(1);  // the loop waits for a line
+    WaitForDeliveries();       // the test reminder's
+    if (hour) clock_.now.hour = *hour;
+    OnReminderTrigger(rt::NowLocal(clock_), task);
+    WaitForDeliveries();
+    console_.Type("q");
+    console_.Type("");
+    main.join();
+    EXPECT_EQ(result, 0);
+    return relay_.Requests();
   }
   // Runs ReminderMain with the lines typed in advance, except that "q" is
   // typed, as a person would, once the test reminder has its verdict.
@@ -250,7 +277,7 @@ TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
   EXPECT_EQ(console_.Output(),
             Banner(context_.settings) + "任务已添加" + std::string(kDefaultScheduleLine) +
                 "\r\n\r\n\r\n" + "下次提醒: 2026-12-06 10:01:01\r\n" + "下面开始测试发送一次\r\n" +
-                Stamp() + "  推送完成\r\n" + Stamp() + " " + relay_.reply + "\r\n\r\n" +
+                Stamp() + "  推送完成\r\n" + Stamp() + " " + relay_.Reply() + "\r\n\r\n" +
                 "测试完成\r\n" + "再按一次回车退出\r\n");
 }
 
@@ -280,8 +307,7 @@ TEST_F(ReminderTest, RefusedDeliveriesAreReportedAsFailed) {
   } cases[] = {{200, R"({"code":40001,"message":"超过当天的发送次数限制"})"},
                {400, R"({"code":400,"message":"bad request"})"}};
   for (const auto& c : cases) {
-    relay_.status = c.status;
-    relay_.reply = rt::GbkToUtf8(c.reply);
+    relay_.Answer(c.status, rt::GbkToUtf8(c.reply));
     PushReminder("SCT1test", "t", "b");
   }
   // The relay's own words for a refusal; the status for an HTTP error.
@@ -305,18 +331,7 @@ TEST_F(ReminderTest, NoAnswerGivesAReasonAndNeverTheKey) {
 TEST_F(ReminderTest, TriggerRunsWhileMainThreadReadsTheConsole) {
   WriteFile("weskey.txt", "SCT1test");
   WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
-  int result = -1;
-  std::thread main([&] { result = ReminderMain(); });
-  console_.WaitForReads(1);  // the loop waits for a line
-  WaitForDeliveries();       // the test reminder's
-  clock_.now.hour = 10;      // a trigger an hour later, on the scheduler's side
-  OnReminderTrigger(rt::NowLocal(clock_), "never");
-  WaitForDeliveries();
-  console_.Type("q");
-  console_.Type("");
-  main.join();
-  EXPECT_EQ(result, 0);
-  const auto requests = relay_.Requests();
+  const auto requests = RunAndTrigger("never", 10);  // an hour later, on the scheduler's side
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].Field("text"), "鹤溪堂整点报时: 10:01 never");
   EXPECT_NE(requests[1].Field("desp").find("/#1796522400)"), std::string::npos);
@@ -393,17 +408,7 @@ TEST_F(ReminderTest, ATasksMessageReachesTheFormParserIntact) {
   const std::string message = "吃饭 & 休息=100% a+b %41 #1 [链接](https://x.example/?a=1&b=2)";
   WriteFile("weskey.txt", "SCT1test");
   WriteFile("time.txt", rt::GbkToUtf8("0 0 12 * * * * 午饭 " + message + "  \r\n"));
-  int result = -1;
-  std::thread main([&] { result = ReminderMain(); });
-  console_.WaitForReads(1);
-  WaitForDeliveries();  // the test reminder's
-  OnReminderTrigger(rt::NowLocal(clock_), "午饭");
-  WaitForDeliveries();
-  console_.Type("q");
-  console_.Type("");
-  main.join();
-  EXPECT_EQ(result, 0);
-  const auto requests = relay_.Requests();
+  const auto requests = RunAndTrigger("午饭");
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].Field("text"), "鹤溪堂整点报时: 09:01");
   EXPECT_EQ(requests[0].Field("desp"), kBody);
