@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -30,39 +28,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Header names without regard to case, as a server's parser reads them.
-struct NameLess {
-  bool operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return std::tolower(static_cast<unsigned char>(x)) <
-             std::tolower(static_cast<unsigned char>(y));
-    });
-  }
-};
-
 struct Received {
-  explicit Received(const web::testing::ReceivedRequest& r)
-      : path(r.target.substr(0, r.target.find('?'))), body(r.body) {
-    for (const std::string& line : rt::SplitText(r.head, "\r\n")) {
-      const auto colon = line.find(':');
-      if (colon != std::string::npos) {
-        headers.emplace(line.substr(0, colon), rt::TrimText(line.substr(colon + 1)));
-      }
-    }
+  explicit Received(web::testing::ReceivedRequest r)
+      : path(r.target.substr(0, r.target.find('?'))), request(std::move(r)) {
     // Only a form is parsed, and every pair counts, a repeated name too.
-    if (r.Header("Content-Type").rfind("application/x-www-form-urlencoded", 0) != 0) return;
-    for (const std::string& pair : rt::SplitText(body, "&")) {
-      const auto eq = pair.find('=');
-      params.emplace(FormDecode(pair.substr(0, eq)),
-                     eq == std::string::npos ? std::string() : FormDecode(pair.substr(eq + 1)));
+    if (request.Header("Content-Type").starts_with("application/x-www-form-urlencoded")) {
+      params = FormPairs(request.body);
     }
   }
-  std::string path, body;
-  std::multimap<std::string, std::string, NameLess> headers;
-  std::multimap<std::string, std::string> params;  // the form, as a form parser reads it
+  std::string path;
+  web::testing::ReceivedRequest request;
+  std::vector<std::pair<std::string, std::string>> params;  // the form, as a form parser reads it
   // A form field as code page 936 text; "(none)" when it is missing.
   std::string Field(const std::string& name) const {
-    const auto it = params.find(name);
+    const auto it =
+        std::find_if(params.begin(), params.end(), [&](const auto& p) { return p.first == name; });
     return it == params.end() ? "(none)" : rt::Utf8ToGbk(it->second);
   }
 };
@@ -265,8 +245,8 @@ TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
   EXPECT_EQ(requests[0].Field("text"), "鹤溪堂整点报时: 09:01");
   EXPECT_EQ(requests[0].Field("desp"), kBody);
   const auto header = [&](const char* name) {
-    const auto it = requests[0].headers.find(name);
-    return it == requests[0].headers.end() ? std::string("(none)") : it->second;
+    const auto& r = requests[0].request;
+    return r.HeaderCount(name) == 0 ? std::string("(none)") : r.Header(name);
   };
   EXPECT_EQ(header("Accept"), "*/*");
   EXPECT_EQ(header("Referer"), relay_.BaseUrl() + "SCT1test.send");

@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace app {
 
@@ -31,16 +33,25 @@ inline std::string FormDecode(std::string_view text) {
   return out;
 }
 
-inline std::map<std::string, std::string> FormFields(std::string_view body) {
-  std::map<std::string, std::string> fields;
+// Every pair in order, a repeated name too.
+inline std::vector<std::pair<std::string, std::string>> FormPairs(std::string_view body) {
+  std::vector<std::pair<std::string, std::string>> pairs;
   while (!body.empty()) {
     const std::size_t amp = body.find('&');
     const std::string_view pair = body.substr(0, amp);
     const std::size_t eq = pair.find('=');
-    fields[FormDecode(pair.substr(0, eq))] =
-        eq == std::string_view::npos ? std::string() : FormDecode(pair.substr(eq + 1));
+    pairs.emplace_back(FormDecode(pair.substr(0, eq)), eq == std::string_view::npos
+                                                           ? std::string()
+                                                           : FormDecode(pair.substr(eq + 1)));
     body = amp == std::string_view::npos ? std::string_view() : body.substr(amp + 1);
   }
+  return pairs;
+}
+
+// By name; the last of a repeated name wins.
+inline std::map<std::string, std::string> FormFields(std::string_view body) {
+  std::map<std::string, std::string> fields;
+  for (auto& [name, value] : FormPairs(body)) fields[name] = std::move(value);
   return fields;
 }
 
