@@ -11,7 +11,7 @@ scripts/setup.sh test
 jobs=$(nproc)
 
 echo "== format (clang-format, the repo's .clang-format)"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
 
 for preset in default asan; do
   echo "== $preset build"

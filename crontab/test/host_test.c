@@ -12,7 +12,7 @@ static void Pause10ms(void) {
 #else
 #include <threads.h>
 static void Pause10ms(void) {
-  thrd_sleep(&(struct timespec){.tv_nsec = 10 * 1000 * 1000}, NULL);
+  (void)thrd_sleep(&(struct timespec){.tv_nsec = 10 * 1000 * 1000}, NULL);
 }
 #endif
 
@@ -27,7 +27,7 @@ static void OnTrigger(double fireTime, const char* taskName) {
 }
 
 static int Check(int ok, const char* what) {
-  if (!ok) fprintf(stderr, "host: %s failed\n", what);
+  if (!ok) (void)fprintf(stderr, "host: %s failed\n", what);
   return ok ? 0 : 1;
 }
 

@@ -149,8 +149,8 @@ class Win32TimerQueue final : public TimerQueue {
     DeleteTimerQueueEx(queue, nullptr);
     // Calls still running read their timers: those stay alive for good.
     const std::lock_guard lock(mutex_);
-    for (auto& [id, timer] : timers_) timer.release();
-    for (auto& timer : retired_) timer.release();
+    for (auto& [id, timer] : timers_) static_cast<void>(timer.release());
+    for (auto& timer : retired_) static_cast<void>(timer.release());
   }
 
  private:

@@ -15,7 +15,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: trust_test_root PEM_FILE\n");
+    static_cast<void>(std::fprintf(stderr, "usage: trust_test_root PEM_FILE\n"));
     return 2;
   }
   std::ifstream file(argv[1], std::ios::binary);
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   if (text.empty() ||
       !CryptStringToBinaryA(text.data(), static_cast<DWORD>(text.size()), CRYPT_STRING_BASE64HEADER,
                             nullptr, &size, nullptr, nullptr)) {
-    std::fprintf(stderr, "trust_test_root: no certificate in %s\n", argv[1]);
+    static_cast<void>(std::fprintf(stderr, "trust_test_root: no certificate in %s\n", argv[1]));
     return 1;
   }
   std::vector<BYTE> der(size);
@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   HCERTSTORE store =
       CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
   if (!store) {
-    std::fprintf(stderr, "trust_test_root: root store not opened (%lu)\n", GetLastError());
+    static_cast<void>(
+        std::fprintf(stderr, "trust_test_root: root store not opened (%lu)\n", GetLastError()));
     return 1;
   }
   const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
   const DWORD error = GetLastError();
   CertCloseStore(store, 0);
   if (!added) {
-    std::fprintf(stderr, "trust_test_root: not added (%lu)\n", error);
+    static_cast<void>(std::fprintf(stderr, "trust_test_root: not added (%lu)\n", error));
     return 1;
   }
   return 0;
