@@ -9,6 +9,7 @@
 #include "app/reminder.h"
 #include "app/report.h"
 #include "app/schedule_file.h"
+#include "app/week_grid.h"
 #include "application.h"
 #include "autostart.h"
 #include "crontab/explain.h"
@@ -16,7 +17,6 @@
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
 #include "runtime/text.h"
-#include "week_grid.h"
 
 namespace app {
 namespace {

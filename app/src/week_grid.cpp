@@ -1,4 +1,4 @@
-#include "week_grid.h"
+#include "app/week_grid.h"
 
 #include <algorithm>
 #include <array>

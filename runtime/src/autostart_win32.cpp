@@ -57,8 +57,8 @@ Path FromWide(const wchar_t* text) {
 
 Path StartupFolder(bool create) {
   PWSTR folder = nullptr;
-  const HRESULT hr =
-      SHGetKnownFolderPath(FOLDERID_Startup, create ? KF_FLAG_CREATE : 0, nullptr, &folder);
+  const HRESULT hr = SHGetKnownFolderPath(
+      FOLDERID_Startup, create ? DWORD{KF_FLAG_CREATE} : DWORD{0}, nullptr, &folder);
   Path path = SUCCEEDED(hr) && folder ? FromWide(folder) : Path();
   CoTaskMemFree(folder);
   return path;
