@@ -10,7 +10,7 @@ using rt::AutostartKind;
 using rt::AutostartOutcome;
 
 rt::AutostartResult Result(AutostartOutcome outcome, bool present, bool startsProgram = false,
-                           std::string target = "/x/reminder") {
+                           const std::string& target = "/x/reminder") {
   rt::AutostartResult r;
   r.outcome = outcome;
   r.before.file = rt::Path::FromText("/home/me/.config/systemd/user/reminder.service");

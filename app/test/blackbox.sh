@@ -54,6 +54,17 @@ expect() {  # expect NAME CONDITION-DESCRIPTION: the last command's status
 
 has() { grep -qF -- "$1" <<< "$out"; }
 
+# textOf FILE: what a running program wrote so far, as UTF-8 without CR.
+textOf() { iconv -f "$encoding" -t UTF-8 < "$1" 2>/dev/null | tr -d '\r'; }
+waitIn() {  # waitIn FILE TEXT SECONDS: until the program's output holds TEXT
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    grep -qF -- "$2" <<< "$(textOf "$1")" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 key="" schedule=""
 run no-key '\n'
 [[ $code -eq 1 ]]; expect "no key: a bare Enter without a key fails (exit $code)"
@@ -108,24 +119,16 @@ mkdir -p "$live"
 cp "$exe" "$live/"
 printf 'SCT1blackbox' > "$live/weskey.txt"
 printf '0 0 0 1 1 * 30000 never\r\n' > "$live/time.txt"
-liveText() { iconv -f "$encoding" -t UTF-8 < "$live/out" 2>/dev/null | tr -d '\r'; }
-waitFor() {  # waitFor TEXT SECONDS
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    grep -qF -- "$1" <<< "$(liveText)" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+: > "$live/out"
 (
-  waitFor "测试完成" 60
+  waitIn "$live/out" "测试完成" 60
   printf '# 每秒一次\r\n0 0 0 1 1 * 30000 never\r\n* * * * * * * 新任务\r\n' > "$live/time.txt"
-  waitFor "推送失败 [新任务]" 30
+  waitIn "$live/out" "推送失败 [新任务]" 30
   printf 'q\n\n'
 ) | (cd "$live" && LC_ALL=C.UTF-8 timeout 120 "${runner[@]}" "$live/$(basename "$exe")" \
        > "$live/out" 2>&1)
 code=$?
-out=$(liveText)
+out=$(textOf "$live/out")
 [[ $code -eq 0 ]]; expect "live edit: exit code 0 (was $code)"
 has "任务已更新: +1 -0"; expect "live edit: the change announced"
 has "任务已添加* * * * * * * 新任务"; expect "live edit: the new line confirmed"
@@ -190,25 +193,16 @@ mkdir -p "$edit"
 cp "$exe" "$edit/"
 printf '0 0 0 1 1 * 30000 never\r\n' > "$edit/time.txt"
 : > "$edit/out"
-editText() { iconv -f "$encoding" -t UTF-8 < "$edit/out" 2>/dev/null | tr -d '\r'; }
-waitInEdit() {  # waitInEdit TEXT SECONDS
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    grep -qF -- "$1" <<< "$(editText)" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 (
-  waitInEdit "也可以直接在这里粘贴 key 回车" 60
+  waitIn "$edit/out" "也可以直接在这里粘贴 key 回车" 60
   printf '\xEF\xBB\xBFSCT1edited\r\n' > "$edit/weskey.txt"
   printf '\n'
-  waitInEdit "测试完成" 60
+  waitIn "$edit/out" "测试完成" 60
   printf 'q\n\n'
 ) | (cd "$edit" && LC_ALL=C.UTF-8 timeout 120 "${runner[@]}" "$edit/$(basename "$exe")" \
        > "$edit/out" 2>&1)
 code=$?
-out=$(editText)
+out=$(textOf "$edit/out")
 [[ $code -eq 0 ]]; expect "key edited at the prompt: exit code 0 (was $code)"
 has "已读取 key"; expect "key edited at the prompt: taken"
 has "任务已添加0 0 0 1 1 * 30000 never" && has "测试完成"; expect "key edited at the prompt: key road"

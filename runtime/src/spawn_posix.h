@@ -3,8 +3,7 @@
 
 #include <signal.h>
 #include <spawn.h>
-
-extern char** environ;
+#include <unistd.h>  // environ
 
 namespace rt::posix {
 
