@@ -117,29 +117,6 @@ class AutostartTest : public ::testing::Test {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-TEST_F(AutostartTest, WithoutSystemctlTheUnitIsWrittenAndRemoved) {
-  EXPECT_FALSE(FindAutostart(program_).present);
-  const AutostartResult on = EnableAutostart(program_);
-  EXPECT_EQ(on.outcome, AutostartOutcome::kNoManager);
-  EXPECT_EQ(on.before.file.native(), Unit().string());
-  EXPECT_EQ(UnitExecStart(ReadAll(Unit()), ""), program_.program.native());
-  const AutostartEntry found = FindAutostart(program_);
-  EXPECT_TRUE(found.present && found.startsProgram);
-
-  AutostartProgram other = program_;
-  other.program = Path("/elsewhere/reminder");
-  const AutostartEntry seen = FindAutostart(other);
-  EXPECT_TRUE(seen.present);
-  EXPECT_FALSE(seen.startsProgram);
-  EXPECT_EQ(seen.target, program_.program);
-
-  EXPECT_EQ(DisableAutostart(program_).outcome, AutostartOutcome::kNoManager);
-  EXPECT_FALSE(fs::exists(Unit()));
-  const AutostartResult again = DisableAutostart(program_);
-  EXPECT_EQ(again.outcome, AutostartOutcome::kDone);
-  EXPECT_FALSE(again.before.present);
-}
-
 TEST_F(AutostartTest, SystemctlIsToldInOrder) {
   FakeSystemctl("exit 0\n");
   EXPECT_EQ(EnableAutostart(program_).outcome, AutostartOutcome::kDone);
