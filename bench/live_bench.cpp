@@ -11,6 +11,7 @@
 #include "app/live.h"
 #include "app/reminder.h"
 #include "app/schedule_file.h"
+#include "app/week_grid.h"
 #include "crontab_object.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
@@ -81,6 +82,17 @@ BENCHMARK(Reload)
     ->Args({1000, 1})
     ->Args({1000, 1000})
     ->Unit(benchmark::kMillisecond);
+
+// The week of --check: lines of every-second tasks (each its own name), so
+// that every hour holds 3,600 firings of each and every pair collides.
+//   live_bench --benchmark_filter=WeekReport
+void WeekReport(benchmark::State& state) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < state.range(0); ++i) lines.push_back("* * * * * * * t" + std::to_string(i));
+  const rt::SystemTime monday{2026, 12, 1, 7, 9, 30, 0, 0};
+  for (auto _ : state) benchmark::DoNotOptimize(app::WeekReport(lines, monday));
+}
+BENCHMARK(WeekReport)->ArgName("lines")->Arg(1)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -3,12 +3,15 @@
 #include <set>
 
 #include "app/exchange.h"
+#include "app/first_run.h"
 #include "app/live.h"
 #include "app/message.h"
 #include "app/reminder.h"
 #include "app/report.h"
 #include "app/schedule_file.h"
+#include "app/week_grid.h"
 #include "application.h"
+#include "autostart.h"
 #include "crontab/explain.h"
 #include "deliveries.h"
 #include "runtime/datetime_text.h"
@@ -29,9 +32,7 @@ int DeliverTestReminder(const AppContext& ctx) {
   const rt::Path keyPath = ProgramFile(ctx, kKeyFile);
   const std::string key = ReadKey(ctx);
   if (key.empty()) {
-    ctx.console->Write(
-        rt::JoinTexts("没有 key: ", ShownText(keyPath.Display(), 400), " 为空或不存在\r\n"),
-        rt::Stream::kErr);
+    ctx.console->Write(NoKeyText(keyPath), rt::Stream::kErr);
     return 1;
   }
   const rt::DateTime now = rt::NowLocal(*ctx.clock);
@@ -51,10 +52,10 @@ std::string ShownText(std::string_view text, std::size_t maxBytes) {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine c;
-  auto error = [&](std::string_view what, std::string_view arg) {
+  auto error = [&](std::string_view what) {
     c = CommandLine{};
     c.action = Action::kError;
-    c.error = rt::JoinTexts(what, " ", Quoted(arg), "，用 --help 查看用法");
+    c.error = rt::JoinTexts(what, "，用 --help 查看用法");
     return c;
   };
   if (args.empty()) return c;
@@ -66,16 +67,27 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     c.action = Action::kVersion;
   } else if (first == "--test") {
     c.action = Action::kTest;
+  } else if (first == "--autostart") {
+    c.action = Action::kAutostart;
+    if (args.size() < 2) return error("--autostart 后面要写 on、off 或 status");
+    const std::string& how = args[used++];
+    if (how == "on") {
+      c.autostart = CommandLine::Autostart::kOn;
+    } else if (how == "off") {
+      c.autostart = CommandLine::Autostart::kOff;
+    } else if (how != "status") {
+      return error(rt::JoinTexts("--autostart 后面要写 on、off 或 status，不是 ", Quoted(how)));
+    }
   } else if (first == "--check") {
     c.action = Action::kCheck;
     // A word that starts with "-" is never taken for the file.
     if (args.size() > 1 && !args[1].starts_with('-')) c.file = args[used++];
   } else if (first.starts_with('-')) {
-    return error("未知选项", first);
+    return error(rt::JoinTexts("未知选项 ", Quoted(first)));
   } else {
-    return error("多余的参数", first);
+    return error(rt::JoinTexts("多余的参数 ", Quoted(first)));
   }
-  if (args.size() > used) return error("多余的参数", args[used]);
+  if (args.size() > used) return error(rt::JoinTexts("多余的参数 ", Quoted(args[used])));
   return c;
 }
 
@@ -85,9 +97,12 @@ std::string HelpText() {
          "用法: reminder [选项]\r\n"
          "  (不带选项)      读取程序旁的 weskey.txt (key) 和 time.txt (计划)，开始运行\r\n"
          "  --check [文件]  检查计划文件 (默认: 程序旁的 time.txt)，每行显示 OK 和\r\n"
-         "                  接下来三次触发时间，或者错在第几项、错在哪里\r\n"
+         "                  接下来三次触发时间，或者错在第几项、错在哪里；\r\n"
+         "                  然后是从今天起 7 天每小时的提醒次数\r\n"
          "  --test          用 weskey.txt 的 key 发送一条测试消息 (不重试)，\r\n"
          "                  推送成功退出码为 0，否则为 1\r\n"
+         "  --autostart on|off|status\r\n"
+         "                  登录时自动运行本程序: 设置、取消或查看\r\n"
          "  --help          显示本说明\r\n"
          "  --version       显示版本\r\n"
          "\r\n"
@@ -175,6 +190,8 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
       ctx.directory = programDirectory;
       return DeliverTestReminder(ctx);
     }
+    case Action::kAutostart:
+      return RunAutostart(command.autostart, console);
     case Action::kCheck:
       break;
   }
@@ -196,9 +213,12 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     console.Write("错误: 无法读取这个文件 (不存在、是文件夹或没有权限)\r\n");
     return 1;
   }
-  const ScheduleCheck check =
-      CheckSchedule(FileText(bytes), clock.LocalTime(), cron::LocalZone(clock));
+  const std::string text = FileText(bytes);
+  const rt::SystemTime now = clock.LocalTime();
+  const cron::LocalZone zone(clock);
+  const ScheduleCheck check = CheckSchedule(text, now, zone);
   console.Write(check.report);
+  console.Write(WeekReport(ScheduleLines(text), now, zone));
   return check.allAccepted ? 0 : 1;
 }
 

@@ -40,6 +40,11 @@ TEST(ParseCommandLine, Forms) {
       {{"--verbose"}, Action::kError, ""},
       {{"-x"}, Action::kError, ""},
       {{"time.txt"}, Action::kError, ""},
+      {{"--autostart", "on"}, Action::kAutostart, ""},
+      {{"--autostart", "status"}, Action::kAutostart, ""},
+      {{"--autostart"}, Action::kError, ""},
+      {{"--autostart", "yes"}, Action::kError, ""},
+      {{"--autostart", "on", "off"}, Action::kError, ""},
   };
   for (const auto& c : cases) {
     const CommandLine got = ParseCommandLine(c.args);
@@ -49,6 +54,11 @@ TEST(ParseCommandLine, Forms) {
     EXPECT_EQ(got.error.find('\n'), std::string::npos);
   }
   EXPECT_EQ(ParseCommandLine({"--bogus"}).error, "未知选项 \"--bogus\"，用 --help 查看用法");
+  EXPECT_EQ(ParseCommandLine({"--autostart", "on"}).autostart, CommandLine::Autostart::kOn);
+  EXPECT_EQ(ParseCommandLine({"--autostart", "off"}).autostart, CommandLine::Autostart::kOff);
+  EXPECT_EQ(ParseCommandLine({"--autostart", "status"}).autostart, CommandLine::Autostart::kStatus);
+  EXPECT_EQ(ParseCommandLine({"--autostart"}).error,
+            "--autostart 后面要写 on、off 或 status，用 --help 查看用法");
   // What came from outside is shown tamed.
   EXPECT_EQ(ParseCommandLine({"--\x1b[2J"}).error, "未知选项 \"--?[2J\"，用 --help 查看用法");
 }

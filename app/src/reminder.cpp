@@ -63,8 +63,9 @@ int ReminderMain() {
   ctx.console->SetTitle(kTitle);
   ctx.console->Write(Banner(ctx.settings));
 
-  // A key typed at the prompt is saved and taken as if it had been there.
-  if (key.empty() && AskForKey(ctx, ProgramFile(ctx, kKeyFile)).empty()) return 0;
+  // A key typed at the prompt is saved and taken as if it had been there;
+  // without one the program fails, so that a service manager sees it.
+  if (key.empty() && AskForKey(ctx, ProgramFile(ctx, kKeyFile)).empty()) return 1;
 
   App().Begin(scheduleStamp, scheduleText);
 

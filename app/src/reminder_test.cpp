@@ -174,14 +174,16 @@ std::string ReadBack(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST_F(ReminderTest, WithoutKeyPromptsNamesTheFileAndEndsOnABareEnter) {
+TEST_F(ReminderTest, WithoutKeyPromptsNamesTheFileAndFailsOnABareEnter) {
   WriteFile("weskey.txt", " \r\n");  // blanks only: no key
-  EXPECT_EQ(Run({"\r\n"}), 0);
+  EXPECT_EQ(Run({"\r\n"}), 1);
   const std::string keyPath = dir_.string() + "/weskey.txt";
   EXPECT_EQ(console_.Output(), Banner(context_.settings) + "请输入Server酱微信key\r\n" +
                                    "key 文件: " + keyPath + "\r\n" +
-                                   "已用编辑器打开这个文件，填好 key 保存后重新运行；"
-                                   "也可以直接在这里粘贴 key 回车\r\n");
+                                   "已用编辑器打开这个文件，填好 key 保存后在这里按回车；"
+                                   "也可以直接在这里粘贴 key 回车\r\n" +
+                                   "没有 key: " + keyPath + " 为空或不存在\r\n");
+  EXPECT_EQ(console_.Err(), "没有 key: " + keyPath + " 为空或不存在\r\n");
   EXPECT_EQ(console_.Title(), "鹤溪堂 铃兰小闹钟");
   EXPECT_EQ(editorPath_, keyPath);
   EXPECT_EQ(ReadBack(keyPath), " \r\n");
@@ -190,10 +192,46 @@ TEST_F(ReminderTest, WithoutKeyPromptsNamesTheFileAndEndsOnABareEnter) {
 
 TEST_F(ReminderTest, WithoutAnEditorSaysSo) {
   context_.openEditor = [](const rt::Path&) { return false; };
-  EXPECT_EQ(Run({""}), 0);  // the end of input ends it too
-  EXPECT_NE(console_.Output().find("没能打开编辑器，请自己编辑这个文件后重新运行；"
+  EXPECT_EQ(Run({""}), 1);  // the end of input ends it too
+  EXPECT_NE(console_.Output().find("没能打开编辑器，请自己编辑这个文件，保存后在这里按回车；"
                                    "也可以直接在这里粘贴 key 回车\r\n"),
             std::string::npos);
+}
+
+// The key written into the file the editor shows, then Enter at the prompt.
+TEST_F(ReminderTest, KeyWrittenIntoTheFileIsTakenAtABareEnter) {
+  WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
+  int result = -1;
+  std::thread main([&] { result = ReminderMain(); });
+  console_.WaitForReads(1);
+  WriteFile("weskey.txt", "\xEF\xBB\xBFSCT1edited\r\n");
+  console_.Type("\r\n");
+  EXPECT_TRUE(console_.WaitForOutput("测试完成\r\n"));
+  console_.Type("q");
+  console_.Type("");
+  main.join();
+  EXPECT_EQ(result, 0);
+  const std::string out = console_.Output();
+  EXPECT_NE(out.find("粘贴 key 回车\r\n已读取 key\r\n任务已添加0 0 0 1 1 * 30000 never"),
+            std::string::npos)
+      << out;
+  const auto requests = relay_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, "/SCT1edited.send");
+  EXPECT_EQ(out.find("SCT1edited"), std::string::npos);
+}
+
+// Input that has ended before the prompt (a service): no prompt, no editor,
+// one line naming the key file, and a failure a service manager sees.
+TEST_F(ReminderTest, HeadlessWithoutKeyFailsAtOnce) {
+  console_.SetInputKind(rt::ConsoleInput::kEnded);
+  EXPECT_EQ(Run({}), 1);
+  const std::string keyPath = dir_.string() + "/weskey.txt";
+  EXPECT_EQ(console_.Output(),
+            Banner(context_.settings) + "没有 key: " + keyPath + " 为空或不存在\r\n");
+  EXPECT_EQ(console_.Reads(), 0);
+  EXPECT_TRUE(editorPath_.empty());
+  EXPECT_FALSE(fs::exists(dir_ / "weskey.txt"));
 }
 
 // A key pasted at the prompt is saved and the key road follows at once.
@@ -226,7 +264,7 @@ TEST_F(ReminderTest, TypedKeyIsStoredAsUtf8WithoutMark) {
 
 TEST_F(ReminderTest, KeyThatCannotBeSavedEndsTheRun) {
   fs::create_directories(dir_ / "weskey.txt");  // in the way of the file
-  EXPECT_EQ(Run({"SCT1typed"}), 0);
+  EXPECT_EQ(Run({"SCT1typed"}), 1);
   EXPECT_NE(console_.Output().find("key 没能保存到这个文件，请自己编辑后重新运行\r\n"),
             std::string::npos);
   EXPECT_TRUE(relay_.Requests().empty());

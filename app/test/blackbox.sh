@@ -54,15 +54,27 @@ expect() {  # expect NAME CONDITION-DESCRIPTION: the last command's status
 
 has() { grep -qF -- "$1" <<< "$out"; }
 
+# textOf FILE: what a running program wrote so far, as UTF-8 without CR.
+textOf() { iconv -f "$encoding" -t UTF-8 < "$1" 2>/dev/null | tr -d '\r'; }
+waitIn() {  # waitIn FILE TEXT SECONDS: until the program's output holds TEXT
+  local i
+  for ((i = 0; i < $3 * 10; i++)); do
+    grep -qF -- "$2" <<< "$(textOf "$1")" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 key="" schedule=""
 run no-key '\n'
-[[ $code -eq 0 ]]; expect "no key: exit code 0 (was $code)"
+[[ $code -eq 1 ]]; expect "no key: a bare Enter without a key fails (exit $code)"
 has "欢迎使用铃兰小闹钟"; expect "no key: banner"
 has "    输入 q 回车 退出"; expect "no key: tutorial names q"
 has "请输入Server酱微信key"; expect "no key: prompt"
 prompt=$(grep -A2 -F "请输入Server酱微信key" <<< "$out")
 [[ "$(sed -n 2p <<< "$prompt")" == "key 文件: "*no-key[/\\]weskey.txt ]]; expect "no key: the key file's path"
 [[ "$(sed -n 3p <<< "$prompt")" == *"也可以直接在这里粘贴 key 回车" ]]; expect "no key: what to do"
+[[ "$(tail -n 1 <<< "$out")" == "没有 key: "*no-key[/\\]"weskey.txt 为空或不存在" ]]; expect "no key: still none, said"
 ! has "任务已添加"; expect "no key: no schedule installed"
 [[ -e "$dirOf/weskey.txt" ]]; expect "no key: key file made for the editor"
 if [[ -n "${PLANTED_NOTEPAD-}" ]]; then
@@ -107,24 +119,16 @@ mkdir -p "$live"
 cp "$exe" "$live/"
 printf 'SCT1blackbox' > "$live/weskey.txt"
 printf '0 0 0 1 1 * 30000 never\r\n' > "$live/time.txt"
-liveText() { iconv -f "$encoding" -t UTF-8 < "$live/out" 2>/dev/null | tr -d '\r'; }
-waitFor() {  # waitFor TEXT SECONDS
-  local i
-  for ((i = 0; i < $2 * 10; i++)); do
-    grep -qF -- "$1" <<< "$(liveText)" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+: > "$live/out"
 (
-  waitFor "测试完成" 60
+  waitIn "$live/out" "测试完成" 60
   printf '# 每秒一次\r\n0 0 0 1 1 * 30000 never\r\n* * * * * * * 新任务\r\n' > "$live/time.txt"
-  waitFor "推送失败 [新任务]" 30
+  waitIn "$live/out" "推送失败 [新任务]" 30
   printf 'q\n\n'
 ) | (cd "$live" && LC_ALL=C.UTF-8 timeout 120 "${runner[@]}" "$live/$(basename "$exe")" \
        > "$live/out" 2>&1)
 code=$?
-out=$(liveText)
+out=$(textOf "$live/out")
 [[ $code -eq 0 ]]; expect "live edit: exit code 0 (was $code)"
 has "任务已更新: +1 -0"; expect "live edit: the change announced"
 has "任务已添加* * * * * * * 新任务"; expect "live edit: the new line confirmed"
@@ -182,6 +186,135 @@ grep -qE '^铃兰小闹钟 reminder [0-9]+\.[0-9]+\.[0-9]+$' <<< "$out"; expect 
 run unknown '' --frobnicate
 [[ $code -eq 2 ]]; expect "unknown option: exit code 2 (was $code)"
 [[ "$out" == 'reminder: 未知选项 "--frobnicate"，用 --help 查看用法' ]]; expect "unknown option: one line"
+# The first run as the prompt tells it: the key written into the file the
+# editor shows, then Enter at the prompt.
+edit=$work/edit-then-enter
+mkdir -p "$edit"
+cp "$exe" "$edit/"
+printf '0 0 0 1 1 * 30000 never\r\n' > "$edit/time.txt"
+: > "$edit/out"
+(
+  waitIn "$edit/out" "也可以直接在这里粘贴 key 回车" 60
+  printf '\xEF\xBB\xBFSCT1edited\r\n' > "$edit/weskey.txt"
+  printf '\n'
+  waitIn "$edit/out" "测试完成" 60
+  printf 'q\n\n'
+) | (cd "$edit" && LC_ALL=C.UTF-8 timeout 120 "${runner[@]}" "$edit/$(basename "$exe")" \
+       > "$edit/out" 2>&1)
+code=$?
+out=$(textOf "$edit/out")
+[[ $code -eq 0 ]]; expect "key edited at the prompt: exit code 0 (was $code)"
+has "已读取 key"; expect "key edited at the prompt: taken"
+has "任务已添加0 0 0 1 1 * 30000 never" && has "测试完成"; expect "key edited at the prompt: key road"
+! has "SCT1edited"; expect "key edited at the prompt: key never shown"
+
+# Headless without a key (a service: input at its end): no prompt, no
+# editor, one line naming the key file, and a failure to see.
+headless=$work/headless
+mkdir -p "$headless"
+cp "$exe" "$headless/"
+[[ -n "${PLANTED_NOTEPAD-}" ]] && cp "$PLANTED_NOTEPAD" "$headless/notepad.exe"
+(cd "$headless" && LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "$headless/$(basename "$exe")" \
+   < /dev/null > "$headless/out" 2>&1)
+code=$?
+out=$(iconv -f "$encoding" -t UTF-8 < "$headless/out" | tr -d '\r')
+[[ $code -eq 1 ]]; expect "headless without a key: exit code 1 (was $code)"
+! has "请输入Server酱微信key" && ! has "key 文件:"; expect "headless without a key: no prompt"
+[[ "$(tail -n 1 <<< "$out")" == "没有 key: "*headless[/\\]"weskey.txt 为空或不存在" ]]
+expect "headless without a key: one line naming the key file"
+[[ ! -e "$headless/weskey.txt" ]]; expect "headless without a key: no file made for an editor"
+sleep 0.5
+[[ ! -e "$headless/planted-notepad-ran" ]]; expect "headless without a key: no editor"
+
+# --check ends with the week, hour by hour.
+key="" schedule=""
+run check-week-default '' --check
+[[ $code -eq 0 ]]; expect "--check week: exit code 0 (was $code)"
+[[ $(grep -cE '^[0-9]{2}-[0-9]{2} 周[^ ]* {17}1   1 1 1 1 1 1   1   1   1 1 1     12$' <<< "$out") -eq 7 ]]
+expect "--check week: the default schedule, 12 a day for seven days"
+has "每天 12 条提醒" && has "注意: 一天最多 12 条，超过 Server酱 免费 key 每天 5 条的额度"
+expect "--check week: the relay's free allowance"
+iconv -f UTF-8 -t GBK <<< "$out" | LC_ALL=C awk '{ if (length($0) > 80) bad = 1 } END { exit bad }'
+expect "--check week: every line within 80 columns"
+schedule='0 0 9 * * 1 * a\r\n0 0 9 * * 1-5 * b\r\n'
+run check-week-collision '' --check
+has "注意: a 和 b 在同一秒触发" && grep -qE '^      最早 [0-9-]+ 周一 09:00:00，这 7 天共 1 次$' <<< "$out"
+expect "--check week: two tasks in one second, on Monday"
+has "每天 0 至 2 条提醒"; expect "--check week: the range of a day's reminders"
+schedule='* * * * * * * 每秒\r\n'
+run check-week-every-second '' --check
+[[ $(grep -cE '^[0-9]{2}-[0-9]{2} 周[^ ]* (\+ ){24} 86400$' <<< "$out") -eq 7 ]]
+expect "--check week: an every-second task, the mark for more"
+has "每天 86400 条提醒"; expect "--check week: 86,400 a day"
+
+# --autostart: on, status (this copy and another), off, each one line.
+# autostart NAME ARGS...: the program in $work/NAME, as the user of $home.
+autostart() {
+  local dir="$work/$1"
+  shift
+  mkdir -p "$dir"
+  cp -n "$exe" "$dir/"
+  if [[ ${#runner[@]} -eq 0 ]]; then
+    env -u XDG_CONFIG_HOME HOME="$home" PATH="$home/bin" LC_ALL=C.UTF-8 \
+      "$dir/$(basename "$exe")" "$@" > "$dir/out" 2>&1
+  else
+    LC_ALL=C.UTF-8 timeout 120 "${runner[@]}" "$dir/$(basename "$exe")" "$@" > "$dir/out" 2>&1
+  fi
+  code=$?
+  # Wine may say something of its own first: the program's line is the last.
+  out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r' | tail -n 1)
+  autostartExe="$dir/$(basename "$exe")"
+}
+if [[ ${#runner[@]} -eq 0 ]]; then
+  # A home of the test's own and a PATH without systemctl: the user's own
+  # systemd is never touched.
+  home=$work/home
+  mkdir -p "$home/bin"
+  unit=$home/.config/systemd/user/reminder.service
+  autostart autostart-on --autostart on
+  [[ $code -eq 1 ]]; expect "--autostart on without systemctl: exit code 1 (was $code)"
+  [[ "$out" == "已写入 $unit，但没有找到 systemctl，请运行: systemctl --user daemon-reload && systemctl --user enable --now reminder" ]]
+  expect "--autostart on without systemctl: one line saying what to run"
+  grep -qxF "ExecStart=$autostartExe" "$unit"; expect "--autostart on: the unit starts this program"
+  autostart autostart-on --autostart status
+  [[ $code -eq 0 && "$out" == "已设置开机自动运行本程序: $unit" ]]; expect "--autostart status: this copy (exit $code)"
+  autostart autostart-other --autostart status
+  [[ $code -eq 1 && "$out" == *"启动的是另一个程序 ($work/autostart-on/"* ]]; expect "--autostart status: another copy (exit $code)"
+  # A systemctl that logs what it is told.
+  printf '#!/bin/sh\necho "$@" >> "%s"\n' "$home/systemctl.log" > "$home/bin/systemctl"
+  chmod +x "$home/bin/systemctl"
+  autostart autostart-on --autostart on
+  [[ $code -eq 0 && "$out" == "已写入并启用 $unit"* ]]; expect "--autostart on: enabled (exit $code)"
+  autostart autostart-on --autostart off
+  [[ $code -eq 0 && "$out" == "已停止并删除 $unit，登录时不再自动运行" ]]; expect "--autostart off: removed (exit $code)"
+  [[ ! -e "$unit" ]]; expect "--autostart off: the unit is gone"
+  [[ "$(cat "$home/systemctl.log")" == $'--user daemon-reload\n--user enable --now reminder.service\n--user disable --now reminder.service\n--user daemon-reload' ]]
+  expect "--autostart: what systemctl was told"
+  autostart autostart-on --autostart status
+  [[ $code -eq 1 && "$out" == "没有设置开机自动运行；用 --autostart on 设置" ]]; expect "--autostart status: none (exit $code)"
+else
+  # The prefix's own Startup folder, as the shortcut's Windows path leads there.
+  startup() { find "${WINEPREFIX:-$HOME/.wine-reminder}/drive_c/users" -ipath '*/Startup/*.lnk' 2>/dev/null; }
+  before=$(startup)
+  autostart autostart-on --autostart on
+  [[ $code -eq 0 && "$out" == "已"*"启动文件夹里的快捷方式，登录 Windows 后会自动运行本程序: "*"铃兰小闹钟.lnk" ]]
+  expect "--autostart on: the shortcut (exit $code)"
+  shortcut=$(comm -13 <(sort <<< "$before") <(startup | sort))
+  [[ -n "$shortcut" && -f "$shortcut" ]]; expect "--autostart on: a shortcut in the prefix's Startup folder"
+  # The target is kept as a Windows path (UTF-16: its zero bytes dropped).
+  tr -d '\000' < "$shortcut" | LC_ALL=C grep -qa "autostart-on.$(basename "$exe")"
+  expect "--autostart on: the shortcut points at the program"
+  autostart autostart-on --autostart status
+  [[ $code -eq 0 && "$out" == "已设置开机自动运行本程序: "* ]]; expect "--autostart status: this copy (exit $code)"
+  autostart autostart-other --autostart status
+  [[ $code -eq 1 && "$out" == *"启动的是另一个程序 ("*"autostart-on"* ]]; expect "--autostart status: another copy (exit $code)"
+  autostart autostart-on --autostart off
+  [[ $code -eq 0 && "$out" == "已删除启动文件夹里的快捷方式，登录时不再自动运行: "* ]]; expect "--autostart off: removed (exit $code)"
+  [[ -z "$shortcut" || ! -e "$shortcut" ]]; expect "--autostart off: the shortcut is gone"
+  autostart autostart-on --autostart status
+  [[ $code -eq 1 ]]; expect "--autostart status: none (exit $code)"
+fi
+
 # A folder name code page 936 cannot hold: the program still finds its key.
 # (Under Wine the Unix side must be able to hold the name: a UTF-8 locale.)
 key='SCT1blackbox' schedule='0 0 0 1 1 * 30000 never\r\n'

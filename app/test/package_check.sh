@@ -37,6 +37,15 @@ for text in readme.txt time.txt; do
   [[ $(wc -l < "$file") -ge 1 ]] || fail "$text: no line at all"
 done
 
+# The read-me is the README's user part in both languages, made plain.
+readme="$work/unpacked/readme.txt"
+if [[ -f "$readme" ]]; then
+  for part in "使用说明" "User guide" "--autostart on" "--check" "scripts/run.sh"; do
+    grep -qF -- "$part" "$readme" || fail "readme.txt: no \"$part\""
+  done
+  ! grep -qE '`|\*\*|<!--' "$readme" || fail "readme.txt: Markdown marks left"
+fi
+
 for program in "${programs[@]}"; do
   file="$work/unpacked/$program"
   if [[ ! -f "$file" ]]; then

@@ -255,6 +255,20 @@ std::optional<rt::SystemTime> Schedule::LastAtOrBefore(const rt::SystemTime& at)
   return std::nullopt;
 }
 
+std::int64_t FiringsIn(const Schedule& s, std::int64_t first, std::int64_t last,
+                       std::span<const LocalGap> gaps) {
+  std::int64_t count = CountIn(s.fields(), first, last);
+  for (const LocalGap& gap : gaps) {
+    count -= CountIn(s.fields(), std::max(gap.first, first), std::min(gap.last, last));
+    const std::int64_t end = gap.last + 1;
+    if (s.CatchesUpGaps() && end >= first && end <= last &&
+        CountIn(s.fields(), gap.first, gap.last) > 0 && !s.Matches(TimeFromLocalSeconds(end))) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 std::vector<MissedTask> MissedBetween(std::span<const Schedule* const> schedules,
                                       std::int64_t first, std::int64_t last,
                                       const LocalZone& zone) {
@@ -264,15 +278,7 @@ std::vector<MissedTask> MissedBetween(std::span<const Schedule* const> schedules
   for (std::size_t i = 0; i < schedules.size(); ++i) {
     const Schedule* s = schedules[i];
     if (!s) continue;
-    std::int64_t count = CountIn(s->fields(), first, last);
-    for (const LocalGap& gap : gaps) {
-      count -= CountIn(s->fields(), std::max(gap.first, first), std::min(gap.last, last));
-      const std::int64_t end = gap.last + 1;
-      if (s->CatchesUpGaps() && end >= first && end <= last &&
-          CountIn(s->fields(), gap.first, gap.last) > 0 && !s->Matches(TimeFromLocalSeconds(end))) {
-        ++count;
-      }
-    }
+    const std::int64_t count = FiringsIn(*s, first, last, gaps);
     if (count <= 0) continue;
     MissedTask missed;
     missed.index = i;

@@ -11,6 +11,7 @@ class ProcessConsole final : public Console {
   void Write(std::string_view text, Stream stream) override { WriteStdout(text, stream); }
   std::string ReadLine() override { return ReadConsoleLine(); }
   bool InputEnded() override { return ConsoleInputEnded(); }
+  ConsoleInput InputKind() override { return StandardInputKind(); }
   void SetTitle(std::string_view title) override { SetConsoleTitle(title); }
   void Release() override { FreeConsole(); }
 };

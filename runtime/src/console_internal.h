@@ -40,6 +40,8 @@ class StreamLineReader {
   std::string Read();
   // True once the input has ended and everything before it was handed out.
   bool Ended() const { return ended_ && raw_.empty() && textPos_ == text_.size(); }
+  // True while input taken from the source waits to be handed out.
+  bool Holds() const { return !raw_.empty() || textPos_ < text_.size(); }
 
  private:
   // Converts input until more than one read of the line is ready or the

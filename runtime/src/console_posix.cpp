@@ -1,7 +1,10 @@
 #include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <poll.h>
 #include <strings.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -74,6 +77,24 @@ StreamLineReader& StdinReader() {
   return reader;
 }
 
+// Whether standard input has nothing more to give, told without reading it:
+// /dev/null, a closed descriptor, a file read to its end, a pipe or socket
+// whose writer is gone with nothing left in it.
+bool StdinAtEnd() {
+  struct stat st {};
+  if (::fstat(STDIN_FILENO, &st) != 0) return true;
+  if (S_ISREG(st.st_mode)) return ::lseek(STDIN_FILENO, 0, SEEK_CUR) >= st.st_size;
+  if (S_ISCHR(st.st_mode)) {
+    struct stat null {};
+    return ::stat("/dev/null", &null) == 0 && null.st_rdev == st.st_rdev;
+  }
+  if (!S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) return false;
+  pollfd p{STDIN_FILENO, POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;  // nothing yet: a writer may still write
+  int waiting = 0;
+  return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting == 0;
+}
+
 }  // namespace
 
 std::string TextToConsole(std::string_view text) {
@@ -96,6 +117,13 @@ std::string ReadConsoleLine() {
 
 bool ConsoleInputEnded() {
   return StdinReader().Ended();
+}
+
+ConsoleInput StandardInputKind() {
+  if (::isatty(STDIN_FILENO)) return ConsoleInput::kTerminal;
+  const StreamLineReader& reader = StdinReader();
+  if (reader.Holds()) return ConsoleInput::kRedirected;
+  return StdinAtEnd() ? ConsoleInput::kEnded : ConsoleInput::kRedirected;
 }
 
 void SetConsoleTitle(std::string_view title) {

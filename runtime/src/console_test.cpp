@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -199,6 +202,97 @@ TEST(Console, TitleIsNotWrittenToAPipe) {
   PipedFd out(STDOUT_FILENO);
   SetConsoleTitle("title");
   EXPECT_EQ(out.Drain(), "");
+}
+
+// Standard input swapped for a file for the life of the object.
+class FileFd {
+ public:
+  explicit FileFd(const char* path) : saved_(::dup(STDIN_FILENO)) {
+    const int fd = ::open(path, O_RDONLY);
+    EXPECT_GE(fd, 0) << path;
+    ::dup2(fd, STDIN_FILENO);
+    ::close(fd);
+  }
+  ~FileFd() {
+    ::dup2(saved_, STDIN_FILENO);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+// Whether a prompt can be answered is told without taking any input.
+TEST(Console, InputKindIsToldWithoutReading) {
+  {
+    PipedFd in(STDIN_FILENO);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kRedirected);  // the writer may still write
+    in.Feed("key\n");
+    in.CloseWriteEnd();
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kRedirected);  // a line waits
+    EXPECT_EQ(ReadConsoleLine(), "key");
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kEnded);
+  }
+  {
+    FileFd in("/dev/null");
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kEnded);
+  }
+  char name[] = "/tmp/input_kind_XXXXXX";
+  const int fd = ::mkstemp(name);
+  ASSERT_GE(fd, 0);
+  {
+    FileFd in(name);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kEnded);  // an empty file
+  }
+  ASSERT_EQ(::write(fd, "q\n", 2), 2);
+  ::close(fd);
+  {
+    FileFd in(name);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kRedirected);
+  }
+  ::unlink(name);
+}
+
+#else
+
+// Standard input swapped for a handle for the life of the object.
+class StdinHandle {
+ public:
+  explicit StdinHandle(HANDLE h) : saved_(GetStdHandle(STD_INPUT_HANDLE)) {
+    SetStdHandle(STD_INPUT_HANDLE, h);
+  }
+  ~StdinHandle() { SetStdHandle(STD_INPUT_HANDLE, saved_); }
+
+ private:
+  HANDLE saved_;
+};
+
+TEST(Console, InputKindIsToldWithoutReading) {
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+  {
+    StdinHandle in(readEnd);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kRedirected);  // the writer may still write
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writeEnd, "q\r\n", 3, &written, nullptr));
+    CloseHandle(writeEnd);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kRedirected);  // a line waits
+    EXPECT_EQ(ReadConsoleLine(), "q");
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kEnded);
+  }
+  CloseHandle(readEnd);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(nul, INVALID_HANDLE_VALUE);
+  {
+    StdinHandle in(nul);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kEnded);
+  }
+  CloseHandle(nul);
+  {
+    StdinHandle in(nullptr);
+    EXPECT_EQ(StandardInputKind(), ConsoleInput::kEnded);
+  }
 }
 
 #endif

@@ -58,6 +58,28 @@ StreamLineReader& RedirectedReader() {
   return reader;
 }
 
+// Whether redirected input has nothing more to give, told without reading
+// it: a file read to its end, a pipe whose writer is gone with nothing left
+// in it, or a character device that is no console (NUL).
+bool RedirectedAtEnd(HANDLE in) {
+  switch (GetFileType(in)) {
+    case FILE_TYPE_DISK: {
+      LARGE_INTEGER at{}, size{};
+      return SetFilePointerEx(in, LARGE_INTEGER{}, &at, FILE_CURRENT) && GetFileSizeEx(in, &size) &&
+             at.QuadPart >= size.QuadPart;
+    }
+    case FILE_TYPE_PIPE: {
+      DWORD waiting = 0;
+      if (PeekNamedPipe(in, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+      return GetLastError() == ERROR_BROKEN_PIPE;
+    }
+    case FILE_TYPE_CHAR:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 std::string TextToConsole(std::string_view text) {
@@ -106,6 +128,15 @@ std::string ReadConsoleLine() {
 bool ConsoleInputEnded() {
   // A console has no end of input; redirected input has.
   return !IsConsole(GetStdHandle(STD_INPUT_HANDLE)) && RedirectedReader().Ended();
+}
+
+ConsoleInput StandardInputKind() {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  if (in == nullptr || in == INVALID_HANDLE_VALUE) return ConsoleInput::kEnded;
+  if (IsConsole(in)) return ConsoleInput::kTerminal;
+  const StreamLineReader& reader = RedirectedReader();
+  if (reader.Holds()) return ConsoleInput::kRedirected;
+  return RedirectedAtEnd(in) ? ConsoleInput::kEnded : ConsoleInput::kRedirected;
 }
 
 void SetConsoleTitle(std::string_view title) {

@@ -13,6 +13,7 @@
 
 #include "locale_posix.h"
 #include "runtime/file.h"
+#include "spawn_posix.h"
 
 namespace rt {
 namespace {
@@ -53,19 +54,8 @@ bool Spawn(std::vector<std::string> args, bool wait) {
   argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  // The child starts with the usual signal dispositions: an ignored SIGPIPE
-  // would otherwise be inherited across exec.
-  posix_spawnattr_t attr;
-  ::posix_spawnattr_init(&attr);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signal);
-  ::posix_spawnattr_setsigdefault(&attr, &defaults);
-  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  const int failed = ::posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
-  ::posix_spawnattr_destroy(&attr);
-  if (failed != 0) return false;
+  if (posix::SpawnProgram(&pid, argv.data(), nullptr) != 0) return false;
   if (wait) {
     WaitFor(pid);
   } else {
@@ -89,11 +79,16 @@ Path operator/(const Path& folder, std::string_view name) {
   return Path(folder.native() + "/" + posix::ToLocale(name));
 }
 
-Path ProgramDirectory() {
+Path ProgramPath() {
   std::string path(4096, '\0');
   const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
   if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) return {};
   path.resize(static_cast<std::size_t>(n));
+  return Path(std::move(path));  // the bytes as they are: no conversion
+}
+
+Path ProgramDirectory() {
+  std::string path = ProgramPath().native();
   const auto slash = path.rfind('/');
   if (slash != std::string::npos) path.resize(slash == 0 ? 1 : slash);
   return Path(std::move(path));  // the bytes as they are: no conversion

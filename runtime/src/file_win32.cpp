@@ -69,7 +69,7 @@ Path operator/(const Path& folder, std::string_view name) {
   return Path(folder.native() + u"\\" + GbkToWide(name));
 }
 
-Path ProgramDirectory() {
+Path ProgramPath() {
   // Long paths need more than MAX_PATH; grow until the name fits.
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -82,9 +82,14 @@ Path ProgramDirectory() {
     if (path.size() >= 32768) return {};
     path.resize(path.size() * 2);
   }
-  const auto slash = path.find_last_of(L'\\');
-  if (slash != std::wstring::npos) path.resize(slash);
   return Path(Path::Native(path.begin(), path.end()));  // UTF-16 as it is: no conversion
+}
+
+Path ProgramDirectory() {
+  Path::Native path = ProgramPath().native();
+  const auto slash = path.find_last_of(u'\\');
+  if (slash != Path::Native::npos) path.resize(slash);
+  return Path(std::move(path));
 }
 
 Bytes ReadFileBytes(const Path& path) {

@@ -84,8 +84,7 @@ void RuntimeStartup() {
 void ProgramStart(const ProgramSteps& steps) {
   if (steps.start) steps.start();
   SetExitHook(1, steps.exitHook);
-  if (steps.main) steps.main();
-  ExitProgram(0);
+  ExitProgram(steps.main ? steps.main() : 0);
 }
 
 void RunStopSequence() {

@@ -54,10 +54,10 @@ TEST(FrameDeathTest, StartAndStopOrder) {
                       .main =
                           [] {
                             Say("[main]");
-                            return 0;
+                            return 3;
                           }});
       },
-      ExitedWithCode(0),
+      ExitedWithCode(3),
       "\\[A start\\]\\[B start\\]\\[create\\]\\[main\\]\\[hook1\\]\\[hook3\\]"
       "\\[A stop\\]\\[B stop\\]$");
 }

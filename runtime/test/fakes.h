@@ -52,7 +52,16 @@ class RecordingConsole final : public Console {
     const std::lock_guard lock(mutex_);
     title_ = title;
   }
+  ConsoleInput InputKind() override {
+    const std::lock_guard lock(mutex_);
+    return inputKind_;
+  }
 
+  // What InputKind says from now on (a terminal until then).
+  void SetInputKind(ConsoleInput kind) {
+    const std::lock_guard lock(mutex_);
+    inputKind_ = kind;
+  }
   void Type(std::string line) {
     const std::lock_guard lock(mutex_);
     lines_.push_back(std::move(line));
@@ -116,6 +125,7 @@ class RecordingConsole final : public Console {
   std::condition_variable changed_;
   std::deque<std::string> lines_;
   bool inputEnded_ = false;
+  ConsoleInput inputKind_ = ConsoleInput::kTerminal;
   std::string output_, out_, err_, title_;
   int reads_ = 0;
   int outWrites_ = 0;

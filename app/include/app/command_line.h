@@ -1,4 +1,5 @@
-// The program's command line: --help, --version, --check [FILE] and --test.
+// The program's command line: --help, --version, --check [FILE], --test and
+// --autostart on|off|status.
 // Without arguments the program runs as usual; it reads nothing but its two
 // files.
 #pragma once
@@ -16,10 +17,12 @@
 namespace app {
 
 struct CommandLine {
-  enum class Action { kRun, kHelp, kVersion, kCheck, kTest, kError };
+  enum class Action { kRun, kHelp, kVersion, kCheck, kTest, kAutostart, kError };
+  enum class Autostart { kOn, kOff, kStatus };
   Action action = Action::kRun;
-  std::string file;   // kCheck: the schedule file; "" = time.txt beside the program
-  std::string error;  // kError: one line saying what is wrong
+  std::string file;  // kCheck: the schedule file; "" = time.txt beside the program
+  Autostart autostart = Autostart::kStatus;  // kAutostart: what to do
+  std::string error;                         // kError: one line saying what is wrong
 };
 
 // The arguments after the program's name, as program text.
@@ -27,7 +30,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Carries out any action but kRun; returns the process's exit code: 0 done,
 // 1 a schedule with refused lines or lines that never fire again, a FILE
-// that cannot be read, or a test message the relay did not take; 2 a
+// that cannot be read, a test message the relay did not take, or a start
+// with the session that is not (or could not be) set for this copy; 2 a
 // command line that makes no sense.
 int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& clock,
                const rt::Path& programDirectory);

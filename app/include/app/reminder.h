@@ -20,6 +20,7 @@ void UseContext(AppContext* context);
 void CreateAppScheduler();
 void DestroyAppScheduler();
 
+// The main routine; its result is the exit code: 1 when no key came.
 int ReminderMain();
 // The scheduler's callback for the reminder task: queues a delivery, which
 // is retried after no answer, 429 or 5xx (see RetryDelaySeconds).

@@ -202,6 +202,12 @@ struct MissedTask {
 };
 inline constexpr std::size_t kMissedTimesListed = 5;
 
+// How often the schedule fires in the local seconds first..last (both
+// included), counted by calendar arithmetic; `gaps` (the zone's, from
+// LocalZone::GapsBetween) count as the scheduler's tick treats them.
+std::int64_t FiringsIn(const Schedule& schedule, std::int64_t first, std::int64_t last,
+                       std::span<const LocalGap> gaps = {});
+
 // Per schedule with at least one firing in the seconds first..last (both
 // included): the count, the first and last time and the first few, in list
 // order. Counted by calendar arithmetic, not firing by firing: a two-day

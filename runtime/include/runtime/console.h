@@ -9,6 +9,11 @@ namespace rt {
 
 enum class Stream { kOut = 1, kErr = 2 };
 
+// Where console input comes from: a console or terminal a person types at,
+// redirected input that may still bring lines, or redirected input that has
+// nothing more (/dev/null, NUL, a closed pipe, the end of a file, none).
+enum class ConsoleInput { kTerminal, kRedirected, kEnded };
+
 // The console as the program sees it, injectable for tests.
 class Console {
  public:
@@ -19,6 +24,8 @@ class Console {
   virtual std::string ReadLine() = 0;
   // True once input has ended for good: no later ReadLine brings a line.
   virtual bool InputEnded() { return false; }
+  // Looked at without reading: whether anyone can answer a prompt.
+  virtual ConsoleInput InputKind() { return ConsoleInput::kTerminal; }
   virtual void SetTitle(std::string_view title) = 0;
   virtual void Release() {}
 };
@@ -31,6 +38,8 @@ void WriteStdout(std::string_view text, Stream stream = Stream::kOut);
 std::string ReadConsoleLine();
 // True once standard input has ended and every line before the end was read.
 bool ConsoleInputEnded();
+// Standard input's kind, without taking anything from it.
+ConsoleInput StandardInputKind();
 void SetConsoleTitle(std::string_view title);
 // Detaches from the console (no effect where there is none to detach).
 void FreeConsole();

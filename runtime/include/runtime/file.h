@@ -10,6 +10,8 @@
 
 namespace rt {
 
+// The running executable's own path; empty when the system cannot tell it.
+Path ProgramPath();
 // Directory of the running executable, without a trailing separator; empty
 // when the system cannot tell it.
 Path ProgramDirectory();

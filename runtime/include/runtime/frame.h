@@ -49,9 +49,9 @@ void InstallStopRequests();
 struct ProgramSteps {
   void (*start)() = nullptr;    // runs before main
   ExitHook exitHook = nullptr;  // becomes exit hook 1
-  int (*main)() = nullptr;      // its result is not the exit code
+  int (*main)() = nullptr;      // its result is the exit code
 };
-// Runs the steps, then ExitProgram(0).
+// Runs the steps, then ExitProgram with main's result (0 without main).
 [[noreturn]] void ProgramStart(const ProgramSteps& steps);
 
 // Runs the stop steps (exit hooks 1..3, stop notifications, release of the
