@@ -1,6 +1,7 @@
 #include <windows.h>
 #undef SetConsoleTitle  // ours is the portable service
 
+#include <algorithm>
 #include <mutex>
 
 #include "console_internal.h"
@@ -22,7 +23,7 @@ bool IsConsole(HANDLE h) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
 }
 
-// Bytes of another code page as code page 936 text.
+// Bytes of another code page as program text.
 std::string From(UINT codePage, std::string_view bytes) {
   if (codePage == kCodePage936 || bytes.empty()) return std::string(bytes);
   const int in = static_cast<int>(bytes.size());
@@ -30,6 +31,21 @@ std::string From(UINT codePage, std::string_view bytes) {
   std::u16string wide(static_cast<std::size_t>(n), u'\0');
   MultiByteToWideChar(codePage, 0, bytes.data(), in, reinterpret_cast<wchar_t*>(wide.data()), n);
   return WideToGbk(wide);
+}
+
+// Program text as bytes of another code page (936 keeps it as it is, four-
+// byte codes too).
+std::string To(UINT codePage, std::string_view text) {
+  if (codePage == kCodePage936 || text.empty()) return std::string(text);
+  const std::u16string wide = GbkToWide(text);
+  if (codePage == CP_UTF8) return WideToUtf8(wide);
+  const auto* in = reinterpret_cast<const wchar_t*>(wide.data());
+  const int size = static_cast<int>(wide.size());
+  const int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, in, size, nullptr, 0, nullptr,
+                                    nullptr);
+  std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
+  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, in, size, out.data(), n, nullptr, nullptr);
+  return out;
 }
 
 std::size_t ReadRedirected(char* buffer, std::size_t size) {
@@ -47,6 +63,7 @@ std::string FromSystemCodePage(std::string_view bytes) {
 std::size_t SystemCodePageOpenTail(std::string_view bytes) {
   const UINT codePage = GetACP();
   if (codePage == CP_UTF8) return Utf8OpenTail(bytes);
+  if (codePage == kCodePage936) return GbkOpenTail(bytes);  // taken as it is, four-byte codes too
   std::size_t i = 0;
   while (i + 1 < bytes.size()) i += IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 2 : 1;
   return i < bytes.size() && IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 1 : 0;
@@ -61,7 +78,7 @@ StreamLineReader& RedirectedReader() {
 }  // namespace
 
 std::string TextToConsole(std::string_view text) {
-  return std::string(text);
+  return To(GetACP(), text);
 }
 std::string TextFromConsole(std::string_view bytes) {
   return FromSystemCodePage(bytes);
@@ -77,18 +94,25 @@ void WriteStdout(std::string_view text, Stream stream) {
     const std::u16string wide = GbkToWide(text);
     std::size_t done = 0;
     while (done < wide.size()) {
-      const auto piece = static_cast<DWORD>(std::min(wide.size() - done, kConsoleWritePiece));
+      std::size_t end = std::min(wide.size(), done + kConsoleWritePiece);
+      // Both halves of a character beyond the basic plane in one call.
+      if (end < wide.size() && end - done > 1 && wide[end - 1] >= 0xD800 && wide[end - 1] <= 0xDBFF) {
+        --end;
+      }
+      const auto piece = static_cast<DWORD>(end - done);
       DWORD written = 0;
       if (!WriteConsoleW(h, wide.data() + done, piece, &written, nullptr) || written == 0) return;
       done += written;
     }
     return;
   }
-  while (!text.empty()) {
-    const auto piece = static_cast<DWORD>(std::min(text.size(), kConsoleWritePiece));
+  // Files and pipes get the system's code page, as redirected input comes.
+  const std::string bytes = To(GetACP(), text);
+  for (std::string_view rest = bytes; !rest.empty();) {
+    const auto piece = static_cast<DWORD>(std::min(rest.size(), kConsoleWritePiece));
     DWORD written = 0;
-    if (!WriteFile(h, text.data(), piece, &written, nullptr) || written == 0) return;
-    text.remove_prefix(written);
+    if (!WriteFile(h, rest.data(), piece, &written, nullptr) || written == 0) return;
+    rest.remove_prefix(written);
   }
 }
 
@@ -96,11 +120,11 @@ std::string ReadConsoleLine() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (in == nullptr || in == INVALID_HANDLE_VALUE) return {};
   if (!IsConsole(in)) return RedirectedReader().Read();
-  char buffer[kConsoleReadBuffer];
+  // Read wide, so that what the console's code page lacks is typed too.
+  wchar_t buffer[kConsoleReadBuffer];
   DWORD got = 0;
-  if (!ReadConsoleA(in, buffer, sizeof buffer, &got, nullptr)) return {};
-  std::string raw = From(GetConsoleCP(), std::string_view(buffer, got));
-  return ConsoleLineFromRaw(raw);
+  if (!ReadConsoleW(in, buffer, kConsoleReadBuffer, &got, nullptr)) return {};
+  return ConsoleLineFromRaw(WideToGbk(std::u16string_view(reinterpret_cast<char16_t*>(buffer), got)));
 }
 
 bool ConsoleInputEnded() {
