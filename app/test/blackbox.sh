@@ -6,13 +6,13 @@
 # history, and the command line (--check, --test, --help, --version).
 #   blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh for reminder.exe)
 # Output is read as UTF-8 unless the program is a Windows one, whose
-# redirected output is code page 936 bytes.
+# redirected output is its own text, GB18030 (code page 936 and beyond).
 set -uo pipefail
 exe=$1
 shift
 runner=("$@")
 encoding=UTF-8
-[[ "$exe" == *.exe ]] && encoding=GBK
+[[ "$exe" == *.exe ]] && encoding=GB18030
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,7 +27,11 @@ run() {
   mkdir -p "$dir" "$cwd"
   cp "$exe" "$dir/"
   [[ -n "${key-}" ]] && printf '%s' "$key" > "$dir/weskey.txt"
-  [[ -n "${schedule-}" ]] && printf '%b' "$schedule" > "$dir/time.txt"
+  if [[ -n "${schedule-}" && -n "${utf16-}" ]]; then
+    { printf '\xFF\xFE'; printf '%b' "$schedule" | iconv -f UTF-8 -t UTF-16LE; } > "$dir/time.txt"
+  elif [[ -n "${schedule-}" ]]; then
+    printf '%b' "$schedule" > "$dir/time.txt"
+  fi
   if [[ -n "${PLANTED_NOTEPAD-}" ]]; then
     cp "$PLANTED_NOTEPAD" "$dir/notepad.exe"
     cp "$PLANTED_NOTEPAD" "$cwd/notepad.exe"
@@ -140,6 +144,22 @@ run check-beside ''  --check
 has "OK   0 0 9 * * * * 早"; expect "--check: the line is OK"
 [[ $(grep -cE '^     [0-9]{4}-[0-9]{2}-[0-9]{2} 09:00:00  ' <<< "$out") -eq 1 ]]; expect "--check: firing times"
 ! has "欢迎使用铃兰小闹钟"; expect "--check: no banner"
+if [[ "$exe" != *.exe ]]; then
+  ! grep -q $'\r' "$dirOf/out"; expect "--check: plain LF line ends on Linux"
+fi
+
+# Every character a user writes, in UTF-8 and in UTF-16LE: --check shows
+# them as written.
+key="" schedule='0 0 12 * * * * 午饭😀 该吃饭了 🍚 & + % = # end\r\n0 0 13 * * * * 한국어 Jörg € ß ñ ™ ½\r\n'
+for utf16 in "" 1; do
+  run "check-every-character${utf16:+-utf16}" '' --check
+  what="--check${utf16:+ (UTF-16LE)}"
+  [[ $code -eq 0 ]]; expect "$what: every character, exit code 0 (was $code)"
+  has "OK   0 0 12 * * * * 午饭😀" && has "     消息: 该吃饭了 🍚 & + % = # end"
+  expect "$what: emoji in the name and the message"
+  has "OK   0 0 13 * * * * 한국어" && has "     消息: Jörg € ß ñ ™ ½"; expect "$what: Korean, Latin, signs"
+done
+utf16=""
 
 cwdFile='0 0 9 * * * * ok\n0 0 24 * * * * late\n' schedule=""
 run check-file '' --check mine.txt

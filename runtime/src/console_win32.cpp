@@ -33,19 +33,12 @@ std::string From(UINT codePage, std::string_view bytes) {
   return WideToGbk(wide);
 }
 
-// Program text as bytes of another code page (936 keeps it as it is, four-
-// byte codes too).
-std::string To(UINT codePage, std::string_view text) {
-  if (codePage == kCodePage936 || text.empty()) return std::string(text);
-  const std::u16string wide = GbkToWide(text);
-  if (codePage == CP_UTF8) return WideToUtf8(wide);
-  const auto* in = reinterpret_cast<const wchar_t*>(wide.data());
-  const int size = static_cast<int>(wide.size());
-  const int n = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, in, size, nullptr, 0, nullptr,
-                                    nullptr);
-  std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, in, size, out.data(), n, nullptr, nullptr);
-  return out;
+// What files and pipes get: the program's text (code page 936, with
+// GB18030's four-byte codes for what 936 lacks), which every system's tools
+// can read as GB18030; UTF-8 where that is the system's code page. Another
+// code page would lose the program's Chinese texts.
+std::string RedirectedBytes(std::string_view text) {
+  return GetACP() == CP_UTF8 ? GbkToUtf8(text) : std::string(text);
 }
 
 std::size_t ReadRedirected(char* buffer, std::size_t size) {
@@ -78,7 +71,7 @@ StreamLineReader& RedirectedReader() {
 }  // namespace
 
 std::string TextToConsole(std::string_view text) {
-  return To(GetACP(), text);
+  return RedirectedBytes(text);
 }
 std::string TextFromConsole(std::string_view bytes) {
   return FromSystemCodePage(bytes);
@@ -106,8 +99,7 @@ void WriteStdout(std::string_view text, Stream stream) {
     }
     return;
   }
-  // Files and pipes get the system's code page, as redirected input comes.
-  const std::string bytes = To(GetACP(), text);
+  const std::string bytes = RedirectedBytes(text);
   for (std::string_view rest = bytes; !rest.empty();) {
     const auto piece = static_cast<DWORD>(std::min(rest.size(), kConsoleWritePiece));
     DWORD written = 0;

@@ -38,7 +38,8 @@ void FreeConsole();
 // The console edge: program text to the bytes written and back. On Linux
 // the locale's character set (UTF-8 unless it is GB18030 or GBK, which shows
 // four-byte characters as "?") and plain LF line ends; on Windows, where a
-// console is written wide, redirected output in the system's code page.
+// console is written wide, redirected output as program text (UTF-8 where
+// that is the system's code page).
 std::string TextToConsole(std::string_view text);
 std::string TextFromConsole(std::string_view bytes);
 
