@@ -51,8 +51,8 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
   while (end < text.size()) {
     const std::size_t len = rt::CharLength(text, end);
     const std::size_t utf8 = static_cast<unsigned char>(text[end]) < 0x80 ? 1
-                             : BeyondBasicPlane(text, end, len)         ? 4
-                                                                        : 3;
+                             : BeyondBasicPlane(text, end, len)           ? 4
+                                                                          : 3;
     if (bytes + utf8 > maxBytes) break;
     bytes += utf8;
     end += len;
@@ -99,9 +99,9 @@ Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl, std::str
     return c;
   }
   const bool named = !taskName.empty() && taskName != kDefaultTaskName;
-  c.title =
-      TitlePrefix(rt::JoinTexts("鹤溪堂整点报时:", stamp(), named ? " " : "", named ? taskName : ""),
-                 kMaxTitleChars);
+  c.title = TitlePrefix(
+      rt::JoinTexts("鹤溪堂整点报时:", stamp(), named ? " " : "", named ? taskName : ""),
+      kMaxTitleChars);
   const std::string bodyStamp = stamp();
   const std::string hourStart =
       rt::FormatDateTime(rt::NowLocal(clock), "yyyy-MM-dd ", "hh:", true) + "00:00";

@@ -62,14 +62,14 @@ TEST(CodePage, EveryCharacterHasItsCode) {
     std::string code;
   } cases[] = {
       {u"\u4E2D", "\xD6\xD0"},
-      {u"\u20AC", "\x80"},                // the euro sign: code page 936's one byte
-      {u"\u0101", "\xA8\xA1"},            // a with macron, in 936
-      {u"\u0100", "\x81\x30\x8B\x38"},    // A with macron: its own code, no look-alike
-      {u"\u00DF", "\x81\x30\x89\x38"},    // sharp s
-      {u"\u00F1", "\x81\x30\x8A\x39"},    // n with tilde
-      {u"\u2122", "\x81\x36\xBE\x34"},    // trade mark sign
-      {u"\u00BD", "\x81\x30\x86\x35"},    // one half
-      {u"\uD55C", "\x83\x36\x84\x33"},    // Hangul
+      {u"\u20AC", "\x80"},                  // the euro sign: code page 936's one byte
+      {u"\u0101", "\xA8\xA1"},              // a with macron, in 936
+      {u"\u0100", "\x81\x30\x8B\x38"},      // A with macron: its own code, no look-alike
+      {u"\u00DF", "\x81\x30\x89\x38"},      // sharp s
+      {u"\u00F1", "\x81\x30\x8A\x39"},      // n with tilde
+      {u"\u2122", "\x81\x36\xBE\x34"},      // trade mark sign
+      {u"\u00BD", "\x81\x30\x86\x35"},      // one half
+      {u"\uD55C", "\x83\x36\x84\x33"},      // Hangul
       {u"\U0001F600", "\x94\x39\xFC\x36"},  // an emoji
       {u"\U0001F35A", "\x94\x39\xB8\x38"},
       {u"\U00010000", "\x90\x30\x81\x30"},  // the first and last beyond the basic plane
@@ -139,8 +139,9 @@ TEST(CodePage, MixedTextKeepsEverything) {
   const std::string utf8 =
       "a\xED\x95\x9C\xF0\x9F\x98\x80\xE2\x82\xAC\xE4\xB8\xAD"
       "b";
-  const std::string code = "a\x83\x36\x84\x33\x94\x39\xFC\x36\x80\xD6\xD0"
-                           "b";
+  const std::string code =
+      "a\x83\x36\x84\x33\x94\x39\xFC\x36\x80\xD6\xD0"
+      "b";
   EXPECT_EQ(Utf8ToGbk(utf8), code);
   EXPECT_EQ(GbkToUtf8(code), utf8);
   EXPECT_EQ(Utf8ToGbk("plain ascii"), "plain ascii");

@@ -31,9 +31,9 @@ int PlatformBytesOf(char16_t unit, unsigned char out[2]) {
 
 char16_t PlatformUnitOf(const unsigned char* bytes, std::size_t size) {
   wchar_t unit = 0;
-  const int n = MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS,
-                                    reinterpret_cast<const char*>(bytes), static_cast<int>(size),
-                                    &unit, 1);
+  const int n =
+      MultiByteToWideChar(kCodePage936, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes),
+                          static_cast<int>(size), &unit, 1);
   return n == 1 ? static_cast<char16_t>(unit) : 0;
 }
 

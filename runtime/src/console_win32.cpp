@@ -89,7 +89,8 @@ void WriteStdout(std::string_view text, Stream stream) {
     while (done < wide.size()) {
       std::size_t end = std::min(wide.size(), done + kConsoleWritePiece);
       // Both halves of a character beyond the basic plane in one call.
-      if (end < wide.size() && end - done > 1 && wide[end - 1] >= 0xD800 && wide[end - 1] <= 0xDBFF) {
+      if (end < wide.size() && end - done > 1 && wide[end - 1] >= 0xD800 &&
+          wide[end - 1] <= 0xDBFF) {
         --end;
       }
       const auto piece = static_cast<DWORD>(end - done);
@@ -116,7 +117,8 @@ std::string ReadConsoleLine() {
   wchar_t buffer[kConsoleReadBuffer];
   DWORD got = 0;
   if (!ReadConsoleW(in, buffer, kConsoleReadBuffer, &got, nullptr)) return {};
-  return ConsoleLineFromRaw(WideToGbk(std::u16string_view(reinterpret_cast<char16_t*>(buffer), got)));
+  return ConsoleLineFromRaw(
+      WideToGbk(std::u16string_view(reinterpret_cast<char16_t*>(buffer), got)));
 }
 
 bool ConsoleInputEnded() {

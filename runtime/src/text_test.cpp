@@ -69,9 +69,19 @@ TEST(CharLength, FourByteCodesAreOneCharacter) {
     std::string t;
     std::size_t length;
   } cases[] = {
-      {"\x81\x30\x81\x30", 4}, {"\x94\x39\xFC\x36x", 4}, {"\xD6\xD0", 2},
-      {"\x81\x30\x81", 2},      {"\x81\x30" "a", 2},      {"\x81\x30\x80\x30", 2},
-      {"\xD6", 1},                {"\x80" "a", 1},           {"\xFF\xD6", 1},
+      {"\x81\x30\x81\x30", 4},
+      {"\x94\x39\xFC\x36x", 4},
+      {"\xD6\xD0", 2},
+      {"\x81\x30\x81", 2},
+      {"\x81\x30"
+       "a",
+       2},
+      {"\x81\x30\x80\x30", 2},
+      {"\xD6", 1},
+      {"\x80"
+       "a",
+       1},
+      {"\xFF\xD6", 1},
   };
   for (const auto& c : cases) EXPECT_EQ(CharLength(c.t, 0), c.length) << c.t;
 }
