@@ -13,6 +13,16 @@ shift
 runner=("$@")
 encoding=UTF-8
 [[ "$exe" == *.exe ]] && encoding=GB18030
+# The program's output as UTF-8, GB18030 read as the web reads it (0x80 is
+# the euro sign, as in code page 936; iconv refuses it).
+toUtf8() {
+  if [[ $encoding == UTF-8 ]]; then
+    cat
+  else
+    node -e 'const c = []; process.stdin.on("data", (d) => c.push(d)).on("end", () =>
+      process.stdout.write(new TextDecoder("gb18030").decode(Buffer.concat(c))));'
+  fi
+}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -40,7 +50,7 @@ run() {
   (cd "$cwd" && printf '%b' "$input" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" \
     "$dir/$(basename "$exe")" "$@" > "$dir/out" 2>&1)
   code=$?
-  out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r')
+  out=$(toUtf8 < "$dir/out" | tr -d '\r')
   dirOf=$dir
 }
 
@@ -111,7 +121,7 @@ mkdir -p "$live"
 cp "$exe" "$live/"
 printf 'SCT1blackbox' > "$live/weskey.txt"
 printf '0 0 0 1 1 * 30000 never\r\n' > "$live/time.txt"
-liveText() { iconv -f "$encoding" -t UTF-8 < "$live/out" 2>/dev/null | tr -d '\r'; }
+liveText() { toUtf8 < "$live/out" 2>/dev/null | tr -d '\r'; }
 waitFor() {  # waitFor TEXT SECONDS
   local i
   for ((i = 0; i < $2 * 10; i++)); do

@@ -39,7 +39,8 @@ startLead=$((warmMs * 4 / 1000 + 1))
 echo "one start took $warmMs ms; the scheduled case leads by $startLead s"
 
 # --- helpers, used inside a case; $dir is the case's folder ---
-text() { iconv -f "$encoding" -t UTF-8 2>/dev/null < "$dir/out" | tr -d '\r'; }
+# (-c: iconv refuses 0x80, the euro sign of code page 936; no case looks for one.)
+text() { iconv -c -f "$encoding" -t UTF-8 2>/dev/null < "$dir/out" | tr -d '\r'; }
 logText() { tr -d '\r' 2>/dev/null < "$dir/prog/reminder.log" | sed 's/^\xEF\xBB\xBF//'; }
 requests() { [[ -f "$dir/requests" ]] && wc -l < "$dir/requests" || echo 0; }
 waitUntil() {  # waitUntil SECONDS COMMAND...: true once the command is
