@@ -211,6 +211,15 @@ void AppendChar(std::string& out, char32_t cp) {
   }
 }
 
+// The code point at s[i] (U+FFFD for a malformed sequence), moving i past it.
+char32_t ReadUtf8(std::string_view s, std::size_t& i) {
+  char32_t cp = 0;
+  std::size_t next = 0;
+  const bool ok = DecodeOne(s, i, cp, next);
+  i = next;
+  return ok ? cp : kReplacement;
+}
+
 // The code point at w[i] (a lone surrogate stays one), moving i past it.
 char32_t ReadWide(std::u16string_view w, std::size_t& i) {
   const char32_t unit = w[i++];
@@ -225,12 +234,7 @@ char32_t ReadWide(std::u16string_view w, std::size_t& i) {
 std::u16string Utf8ToWide(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    char32_t cp = 0;
-    std::size_t next = 0;
-    AppendUtf16(out, DecodeOne(utf8, i, cp, next) ? cp : kReplacement);
-    i = next;
-  }
+  for (std::size_t i = 0; i < utf8.size();) AppendUtf16(out, ReadUtf8(utf8, i));
   return out;
 }
 
@@ -272,12 +276,7 @@ std::string Utf8ToGbk(std::string_view utf8) {
   if (ascii) return std::string(utf8);
   std::string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    char32_t cp = 0;
-    std::size_t next = 0;
-    AppendChar(out, DecodeOne(utf8, i, cp, next) ? cp : kReplacement);
-    i = next;
-  }
+  for (std::size_t i = 0; i < utf8.size();) AppendChar(out, ReadUtf8(utf8, i));
   return out;
 }
 
