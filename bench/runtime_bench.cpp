@@ -40,6 +40,20 @@ void BM_Utf8ToGbk_Hangul(benchmark::State& state) {
 void BM_Utf8ToGbk_InvalidUtf8(benchmark::State& state) {
   Utf8ToGbk(state, "\xFF");
 }
+// What people write: ASCII, Chinese, emoji, Hangul, accented Latin, signs.
+constexpr std::string_view kMixedUnit =
+    "Meeting \xE5\x8D\x88\xE9\xA5\xAD\xF0\x9F\x98\x80 \xED\x95\x9C\xEA\xB5\xAD "
+    "J\xC3\xB6rg \xE2\x82\xAC \xC3\x9F \xC3\xB1 \xE2\x84\xA2 \xC2\xBD \xF0\x9F\x8D\x9A\r\n";
+
+// 1 MiB of mixed UTF-8 to the program's text and back.
+void BM_Utf8ToGbk_Mixed(benchmark::State& state) {
+  Utf8ToGbk(state, kMixedUnit);
+}
+void BM_GbkToUtf8_Mixed(benchmark::State& state) {
+  const std::string text = rt::Utf8ToGbk(Repeat(kMixedUnit, kMiB));
+  for (auto _ : state) benchmark::DoNotOptimize(rt::GbkToUtf8(text));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
 void BM_GbkToWide_Undecodable(benchmark::State& state) {
   const std::string text(kMiB, '\xFF');
   for (auto _ : state) benchmark::DoNotOptimize(rt::GbkToWide(text));
@@ -99,6 +113,8 @@ BENCHMARK(BM_Utf8ToGbk_Chinese)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Utf8ToGbk_Emoji)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Utf8ToGbk_Hangul)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Utf8ToGbk_InvalidUtf8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf8ToGbk_Mixed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GbkToUtf8_Mixed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GbkToWide_Undecodable)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,42 +1,35 @@
-// Code page conversions on arbitrary bytes: the character tables give what
-// the system converter gives for the whole text, a converted text converts
-// to itself again, and UTF-8 made by the program is well-formed.
-#include <errno.h>
-#include <iconv.h>
-
-#include <algorithm>
+// Code page conversions on arbitrary bytes: UTF-8 comes back from the
+// program's text as it went in, every character the walk finds in a text is
+// one character of its conversion (no cut splits one), and UTF-8 made by the
+// program is well-formed.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "runtime/codepage.h"
+#include "runtime/text.h"
 
 namespace {
 
-// The system converter over the whole text, one "?" for each unit it
-// cannot convert (its first byte, or the 2 bytes of a UTF-16 unit).
-template <class Out>
-Out Whole(const char* to, const char* from, const char* in, std::size_t size, std::size_t unit) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();
-  Out out;
-  char buffer[4096];
-  while (size > 0) {
-    char* dst = buffer;
-    std::size_t room = sizeof buffer;
-    const std::size_t r = iconv(cd, const_cast<char**>(&in), &size, &dst, &room);
-    out.append(reinterpret_cast<const typename Out::value_type*>(buffer),
-               static_cast<std::size_t>(dst - buffer) / sizeof(typename Out::value_type));
-    if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      const std::size_t n = std::min(unit, size);
-      in += n;
-      size -= n;
-      out.push_back('?');
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+// Converted piece by piece along the character walk, the text gives what it
+// gives whole, and a well-formed text gives one code point per piece.
+void CheckWalk(std::string_view text, bool wellFormed) {
+  std::u16string pieces;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = rt::CharLength(text, i);
+    const std::u16string one = rt::GbkToWide(text.substr(i, len));
+    if (wellFormed) {
+      const bool pair = one.size() == 2 && one[0] >= 0xD800 && one[0] <= 0xDBFF;
+      Check(one.size() == 1 || pair);
     }
+    pieces += one;
+    i += len;
   }
-  iconv_close(cd);
-  return out;
+  Check(pieces == rt::GbkToWide(text));
 }
 
 }  // namespace
@@ -44,26 +37,38 @@ Out Whole(const char* to, const char* from, const char* in, std::size_t size, st
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-  // Code page 936 bytes.
+  // The bytes as program text: converting what they give converts to
+  // itself again.
   const std::u16string wide = rt::GbkToWide(bytes);
-  if (wide != Whole<std::u16string>("UTF-16LE", "CP936", bytes.data(), bytes.size(), 1))
-    std::abort();
-  const std::string gbk = rt::WideToGbk(wide);
-  if (rt::WideToGbk(rt::GbkToWide(gbk)) != gbk) std::abort();
+  CheckWalk(bytes, false);
+  const std::string text = rt::WideToGbk(wide);
+  Check(rt::WideToGbk(rt::GbkToWide(text)) == text);
+  CheckWalk(text, true);
 
-  // The same bytes as UTF-8, and as UTF-16 units.
+  // The same bytes as UTF-8: every character arrives, malformed runs as
+  // U+FFFD, and UTF-8 comes back byte for byte.
   const std::u16string fromUtf8 = rt::Utf8ToWide(bytes);
   const std::string utf8 = rt::WideToUtf8(fromUtf8);
-  if (!rt::IsValidUtf8(utf8) || rt::Utf8ToWide(utf8) != fromUtf8) std::abort();
-  if (rt::IsValidUtf8(bytes) && utf8 != bytes) std::abort();
+  Check(rt::IsValidUtf8(utf8) && rt::Utf8ToWide(utf8) == fromUtf8);
+  Check(!rt::IsValidUtf8(bytes) || utf8 == bytes);
   const std::string viaUtf8 = rt::Utf8ToGbk(bytes);
-  if (viaUtf8 != rt::WideToGbk(fromUtf8)) std::abort();
-  if (viaUtf8.size() > bytes.size()) std::abort();  // never longer than its UTF-8
+  Check(viaUtf8 == rt::WideToGbk(fromUtf8));
+  Check(rt::GbkToUtf8(viaUtf8) == utf8);
+  Check(viaUtf8.size() <= 4 * bytes.size());  // a stray byte gives U+FFFD, four bytes
+  CheckWalk(viaUtf8, true);
+
+  // As UTF-16 units: all but lone surrogates come back.
   const std::u16string units(reinterpret_cast<const char16_t*>(data), size / 2);
-  const std::string out = rt::WideToGbk(units);
-  if (out != Whole<std::string>("CP936", "UTF-16LE", reinterpret_cast<const char*>(units.data()),
-                                units.size() * 2, 2)) {
-    std::abort();
+  std::u16string expected = units;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const char16_t u = expected[i];
+    const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
+    if (high && i + 1 < expected.size() && expected[i + 1] >= 0xDC00 && expected[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (high || low) {
+      expected[i] = u'?';
+    }
   }
+  Check(rt::GbkToWide(rt::WideToGbk(units)) == expected);
   return 0;
 }

@@ -4,17 +4,26 @@
 # through the Unix locale's character set, so names code page 936 cannot hold
 # ("jörg", Hangul, emoji) need a UTF-8 one.
 #
-# Wine takes its code page from the Unix locale: without an installed
-# zh_CN.GBK every Chinese text would show as "???". A fresh machine has none,
-# so it is compiled once (from the `locales` package's sources) into a folder
+# Wine takes the program's code page from the locale's language (zh_CN: 936)
+# and what it writes to a terminal from the locale's character set. So on a
+# terminal it runs under zh_CN.UTF-8, and the Chinese shows right in an
+# ordinary UTF-8 terminal; otherwise (tests, pipes, files) under zh_CN.GBK,
+# as the test suite expects. A fresh machine may have neither: the missing
+# one is compiled once (from the `locales` package's sources) into a folder
 # of our own, leaving the system's locales alone.
 set -euo pipefail
 
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-locale_name=zh_CN.GBK
+if [[ -t 1 ]]; then
+  locale_name=zh_CN.UTF-8 charmap=UTF-8
+else
+  locale_name=zh_CN.GBK charmap=GBK
+fi
 
+# locale -a spells the character set in its own way (zh_CN.utf8, zh_CN.gbk).
 has_locale() {
-  LOCPATH="${1:-}" locale -a 2>/dev/null | grep -qix 'zh_CN\.gbk'
+  local spelled=${locale_name%%.*}.$(tr -d '-' <<<"${locale_name#*.}")
+  LOCPATH="${1:-}" locale -a 2>/dev/null | grep -qix "${spelled//./\\.}"
 }
 
 # Prints the LOCPATH to use (empty: the system's); fails when it cannot be made.
@@ -31,7 +40,7 @@ find_or_make_locale() {
     # Built aside and moved in whole: others look without the lock. localedef
     # warns about GBK's tables (status 1) but writes the locale.
     rm -rf "$own/.new"
-    localedef -i zh_CN -f GBK "$own/.new" >/dev/null 2>&1 || true
+    localedef -i zh_CN -f "$charmap" "$own/.new" >/dev/null 2>&1 || true
     [[ -f "$own/.new/LC_CTYPE" ]] && mv "$own/.new" "$own/$locale_name"
   ) 9>"$own/.lock" || return 1
   echo "$own"

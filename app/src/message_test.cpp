@@ -74,6 +74,14 @@ TEST(ComposeReminder, TitlesAndBodiesStayWithinTheRelaysLimits) {
   const Composition mixed =
       ComposeReminder(clock, "https://s", std::string(31, 'a') + longName, "m");
   EXPECT_EQ(mixed.title, std::string(31, 'a') + "长");
+  // The relay counts UTF-16 units: an emoji is two, and never cut in half.
+  const std::string emoji = "\x94\x39\xFC\x36";
+  const std::string chinese31 = longName.substr(0, 62);
+  const Composition cut = ComposeReminder(clock, "https://s", chinese31 + emoji, "m");
+  EXPECT_EQ(cut.title, chinese31);
+  const Composition fits = ComposeReminder(clock, "https://s", longName.substr(0, 60) + emoji, "m");
+  EXPECT_EQ(fits.title, longName.substr(0, 60) + emoji);
+  EXPECT_EQ(Chars(fits.title), 32);
 
   const std::string end = "\r\n\r\n 09:01";
   const Composition ascii = ComposeReminder(clock, "https://s", "n", std::string(40000, 'x'));
@@ -85,6 +93,16 @@ TEST(ComposeReminder, TitlesAndBodiesStayWithinTheRelaysLimits) {
   EXPECT_GT(rt::GbkToUtf8(wide.body).size(), kMaxBodyBytes - 3);
   ASSERT_TRUE(wide.body.ends_with(end));
   EXPECT_EQ((wide.body.size() - end.size()) % 2, 0u);  // whole characters
+  // Four UTF-8 bytes beyond the basic plane, three for the one-byte euro sign.
+  for (const std::string unit : {"\x94\x39\xFC\x36", "\x80"}) {
+    std::string many;
+    for (int i = 0; i < 12000; ++i) many += unit;
+    const Composition body = ComposeReminder(clock, "https://s", "n", many);
+    const std::size_t utf8 = rt::GbkToUtf8(body.body).size();
+    EXPECT_LE(utf8, kMaxBodyBytes);
+    EXPECT_GT(utf8, kMaxBodyBytes - 4);
+    EXPECT_EQ((body.body.size() - end.size()) % unit.size(), 0u);
+  }
 }
 
 // A form parser gives back exactly the composed texts, whatever they hold.

@@ -6,13 +6,23 @@
 # history, and the command line (--check, --test, --help, --version).
 #   blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh for reminder.exe)
 # Output is read as UTF-8 unless the program is a Windows one, whose
-# redirected output is code page 936 bytes.
+# redirected output is its own text, GB18030 (code page 936 and beyond).
 set -uo pipefail
 exe=$1
 shift
 runner=("$@")
 encoding=UTF-8
-[[ "$exe" == *.exe ]] && encoding=GBK
+[[ "$exe" == *.exe ]] && encoding=GB18030
+# The program's output as UTF-8, GB18030 read as the web reads it (0x80 is
+# the euro sign, as in code page 936; iconv refuses it).
+toUtf8() {
+  if [[ $encoding == UTF-8 ]]; then
+    cat
+  else
+    node -e 'const c = []; process.stdin.on("data", (d) => c.push(d)).on("end", () =>
+      process.stdout.write(new TextDecoder("gb18030").decode(Buffer.concat(c))));'
+  fi
+}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -27,7 +37,11 @@ run() {
   mkdir -p "$dir" "$cwd"
   cp "$exe" "$dir/"
   [[ -n "${key-}" ]] && printf '%s' "$key" > "$dir/weskey.txt"
-  [[ -n "${schedule-}" ]] && printf '%b' "$schedule" > "$dir/time.txt"
+  if [[ -n "${schedule-}" && -n "${utf16-}" ]]; then
+    { printf '\xFF\xFE'; printf '%b' "$schedule" | iconv -f UTF-8 -t UTF-16LE; } > "$dir/time.txt"
+  elif [[ -n "${schedule-}" ]]; then
+    printf '%b' "$schedule" > "$dir/time.txt"
+  fi
   if [[ -n "${PLANTED_NOTEPAD-}" ]]; then
     cp "$PLANTED_NOTEPAD" "$dir/notepad.exe"
     cp "$PLANTED_NOTEPAD" "$cwd/notepad.exe"
@@ -36,7 +50,7 @@ run() {
   (cd "$cwd" && printf '%b' "$input" | LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" \
     "$dir/$(basename "$exe")" "$@" > "$dir/out" 2>&1)
   code=$?
-  out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r')
+  out=$(toUtf8 < "$dir/out" | tr -d '\r')
   dirOf=$dir
 }
 
@@ -55,7 +69,7 @@ expect() {  # expect NAME CONDITION-DESCRIPTION: the last command's status
 has() { grep -qF -- "$1" <<< "$out"; }
 
 # textOf FILE: what a running program wrote so far, as UTF-8 without CR.
-textOf() { iconv -f "$encoding" -t UTF-8 < "$1" 2>/dev/null | tr -d '\r'; }
+textOf() { toUtf8 < "$1" 2>/dev/null | tr -d '\r'; }
 waitIn() {  # waitIn FILE TEXT SECONDS: until the program's output holds TEXT
   local i
   for ((i = 0; i < $3 * 10; i++)); do
@@ -144,6 +158,22 @@ run check-beside ''  --check
 has "OK   0 0 9 * * * * 早"; expect "--check: the line is OK"
 [[ $(grep -cE '^     [0-9]{4}-[0-9]{2}-[0-9]{2} 09:00:00  ' <<< "$out") -eq 1 ]]; expect "--check: firing times"
 ! has "欢迎使用铃兰小闹钟"; expect "--check: no banner"
+if [[ "$exe" != *.exe ]]; then
+  ! grep -q $'\r' "$dirOf/out"; expect "--check: plain LF line ends on Linux"
+fi
+
+# Every character a user writes, in UTF-8 and in UTF-16LE: --check shows
+# them as written.
+key="" schedule='0 0 12 * * * * 午饭😀 该吃饭了 🍚 & + % = # end\r\n0 0 13 * * * * 한국어 Jörg € ß ñ ™ ½\r\n'
+for utf16 in "" 1; do
+  run "check-every-character${utf16:+-utf16}" '' --check
+  what="--check${utf16:+ (UTF-16LE)}"
+  [[ $code -eq 0 ]]; expect "$what: every character, exit code 0 (was $code)"
+  has "OK   0 0 12 * * * * 午饭😀" && has "     消息: 该吃饭了 🍚 & + % = # end"
+  expect "$what: emoji in the name and the message"
+  has "OK   0 0 13 * * * * 한국어" && has "     消息: Jörg € ß ñ ™ ½"; expect "$what: Korean, Latin, signs"
+done
+utf16=""
 
 cwdFile='0 0 9 * * * * ok\n0 0 24 * * * * late\n' schedule=""
 run check-file '' --check mine.txt
@@ -217,7 +247,7 @@ cp "$exe" "$headless/"
 (cd "$headless" && LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "$headless/$(basename "$exe")" \
    < /dev/null > "$headless/out" 2>&1)
 code=$?
-out=$(iconv -f "$encoding" -t UTF-8 < "$headless/out" | tr -d '\r')
+out=$(textOf "$headless/out")
 [[ $code -eq 1 ]]; expect "headless without a key: exit code 1 (was $code)"
 ! has "请输入Server酱微信key" && ! has "key 文件:"; expect "headless without a key: no prompt"
 [[ "$(tail -n 1 <<< "$out")" == "没有 key: "*headless[/\\]"weskey.txt 为空或不存在" ]]
@@ -262,7 +292,7 @@ autostart() {
   fi
   code=$?
   # Wine may say something of its own first: the program's line is the last.
-  out=$(iconv -f "$encoding" -t UTF-8 < "$dir/out" | tr -d '\r' | tail -n 1)
+  out=$(textOf "$dir/out" | tail -n 1)
   autostartExe="$dir/$(basename "$exe")"
 }
 if [[ ${#runner[@]} -eq 0 ]]; then

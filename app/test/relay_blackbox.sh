@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The built program with real timers against a scripted local relay: the
-# test message, a scheduled delivery, a retry that succeeds and one that
+# test message, every character arriving as written, a scheduled delivery, a retry that succeeds and one that
 # gives up, no retry after a refusal, two tasks of one second against a
 # silent relay, a live edit of time.txt, "q" with a retry pending, the
 # verdict at the deadline against a trickling relay, "q" answered while
@@ -20,7 +20,8 @@ shift
 runner=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 encoding=UTF-8
-[[ "$exe" == *.exe ]] && encoding=GBK
+# A Windows program's redirected output is its own text: GB18030.
+[[ "$exe" == *.exe ]] && encoding=GB18030
 never='0 0 0 1 1 * 30000 never\r\n'  # a task that never fires
 soonLead=5  # seconds from a live edit to its firing: two looks at the file and room
 work=$(mktemp -d)
@@ -38,7 +39,8 @@ startLead=$((warmMs * 4 / 1000 + 1))
 echo "one start took $warmMs ms; the scheduled case leads by $startLead s"
 
 # --- helpers, used inside a case; $dir is the case's folder ---
-text() { iconv -f "$encoding" -t UTF-8 2>/dev/null < "$dir/out" | tr -d '\r'; }
+# (-c: iconv refuses 0x80, the euro sign of code page 936; no case looks for one.)
+text() { iconv -c -f "$encoding" -t UTF-8 2>/dev/null < "$dir/out" | tr -d '\r'; }
 logText() { tr -d '\r' 2>/dev/null < "$dir/prog/reminder.log" | sed 's/^\xEF\xBB\xBF//'; }
 requests() { [[ -f "$dir/requests" ]] && wc -l < "$dir/requests" || echo 0; }
 waitUntil() {  # waitUntil SECONDS COMMAND...: true once the command is
@@ -67,12 +69,23 @@ check() {  # check DESCRIPTION COMMAND...
 # A schedule line firing once at the epoch second: "S M H D M * Y NAME".
 lineAt() { echo "$(date -d "@$1" '+%-S %-M %-H %-d %-m') * $(date -d "@$1" +%Y) $2"; }
 # soon NAME...: once the program is up (its test message answered), gives it
-# one task per NAME, all firing soonLead seconds later, by a live edit.
-soon() {
+# one task per NAME (a name and a message, if one follows), all firing
+# soonLead seconds later (kept in $dir/at), by a live edit.
+soon() { soonIn UTF-8 "$@"; }
+# soonIn ENCODING NAME...: as soon, time.txt in UTF-8 or UTF-16LE (with its
+# byte-order mark, as Notepad's "Unicode").
+soonIn() {
+  local fileEncoding=$1
+  shift
   waitUntil 120 outHas "测试完成" || return 1
   local at=$(($(date +%s) + soonLead)) body=$never n
   for n in "$@"; do body+="$(lineAt "$at" "$n")\r\n"; done
-  printf '%b' "$body" > "$dir/prog/time.txt"
+  echo "$at" > "$dir/at"
+  if [[ $fileEncoding == UTF-16LE ]]; then
+    { printf '\xFF\xFE'; printf '%b' "$body" | iconv -f UTF-8 -t UTF-16LE; } > "$dir/prog/time.txt"
+  else
+    printf '%b' "$body" > "$dir/prog/time.txt"
+  fi
 }
 # When the program was up: its test message's history line, in epoch seconds.
 startedAt() { date -d "$(logText | head -n 1 | cut -f1)" +%s 2>/dev/null || echo 99999999999; }
@@ -233,7 +246,36 @@ caseMissedWhileFrozen() {
   check "in the history" logHas "	每秒	错过	0	-	计算机休眠或时钟跳变，共 "
 }
 
-cases=(caseTestMessage caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
+# Every character a user writes arrives as written: emoji in a task's name
+# and message, a Korean name, Latin letters and signs outside code page 936,
+# from a time.txt in UTF-8 or UTF-16LE. A title of 31 Chinese characters and
+# an emoji (33 UTF-16 units) is cut before the emoji.
+everyCharacter() {
+  local fileEncoding=$2 long=一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一
+  feed() {
+    soonIn "$fileEncoding" "午饭😀 该吃饭了 🍚 & + % = # end" "한국어 Jörg € ß ñ ™ ½" "${long}😀 x" &&
+      waitUntil 40 lines 4 && quit
+  }
+  run "$1" "$never" feed ok
+  local hm
+  hm=$(date -d "@$(cat "$dir/at" 2>/dev/null || echo 0)" +%H:%M)
+  check "emoji in name and message, as written" grep -qF \
+    "{\"text\":\"午饭😀 $hm\",\"desp\":\"该吃饭了 🍚 & + % = # end\r\n\r\n $hm\"}" "$dir/requests"
+  check "Korean name, Latin letters and signs" grep -qF \
+    "{\"text\":\"한국어 $hm\",\"desp\":\"Jörg € ß ñ ™ ½\r\n\r\n $hm\"}" "$dir/requests"
+  check "title cut before the emoji" grep -qF "{\"text\":\"$long\",\"desp\":\"x\r\n\r\n $hm\"}" \
+    "$dir/requests"
+  check "history: the emoji task" logHas "	午饭😀	推送完成	1	200	"
+  check "history: the Korean task" logHas "	한국어	推送完成	1	200	"
+  check "history: the long name whole" logHas "	${long}😀	推送完成	1	200	"
+  check "history is UTF-8" iconv -f UTF-8 -t UTF-8 -o /dev/null "$dir/prog/reminder.log"
+  check "console names them" outHas "  推送完成 [午饭😀]"
+  check "console: Korean" outHas "  推送完成 [한국어]"
+}
+caseEveryCharacter() { everyCharacter every-character UTF-8; }
+caseEveryCharacterUtf16() { everyCharacter every-character-utf16 UTF-16LE; }
+
+cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
   caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending caseDeadlineTrickle
   caseQuitWhileWaiting caseMissedWhileFrozen)
 for c in "${cases[@]}"; do "$c" & done

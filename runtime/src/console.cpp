@@ -106,9 +106,16 @@ std::size_t Utf8OpenTail(std::string_view bytes) {
 }
 
 std::size_t GbkOpenTail(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i + 1 < bytes.size()) i += CharLength(bytes, i);
-  return i < bytes.size() && IsLeadByte(bytes[i]) ? 1 : 0;
+  // What may begin a four-byte code: a lead byte, a digit, a lead byte.
+  const auto opens = [](std::string_view tail) {
+    return IsLeadByte(tail[0]) && (tail.size() < 2 || IsAsciiDigit(tail[1])) &&
+           (tail.size() < 3 || IsLeadByte(tail[2]));
+  };
+  for (std::size_t i = 0; i < bytes.size(); i += CharLength(bytes, i)) {
+    const std::size_t rest = bytes.size() - i;
+    if (rest < 4 && opens(bytes.substr(i))) return rest;
+  }
+  return 0;
 }
 
 }  // namespace rt

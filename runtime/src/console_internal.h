@@ -18,7 +18,7 @@ inline constexpr std::size_t kStreamReadChunk = std::size_t{64} << 10;
 struct LineSource {
   // Up to `size` bytes into `buffer`; 0 at the end of input or on failure.
   std::size_t (*read)(char* buffer, std::size_t size);
-  // Whole characters of the input as code page 936 text.
+  // Whole characters of the input as program text.
   std::string (*convert)(std::string_view bytes);
   // How many bytes at the end of `bytes` begin a character that later input
   // may complete (they wait for it instead of being converted alone).
@@ -28,7 +28,7 @@ struct LineSource {
 // Serves console reads from redirected input as a console read gives them:
 // each line without its "\r" or "\n" line end, converted, followed by
 // "\r\n" when it ended in one; a line longer than one read is handed out
-// over several reads, never cutting a double-byte character. Input is taken
+// over several reads, never cutting a character. Input is taken
 // in chunks, and only the current chunk and the part of the line not yet
 // handed out are kept, so a line without end costs bounded memory.
 class StreamLineReader {
@@ -58,8 +58,8 @@ class StreamLineReader {
 };
 
 // Trailing bytes of a UTF-8 text that begin a sequence later bytes may
-// complete; of a code page 936 text (read from a character boundary), a
-// lone lead byte at the end.
+// complete; of a program text (read from a character boundary), a lone lead
+// byte or the start of a four-byte code at the end.
 std::size_t Utf8OpenTail(std::string_view bytes);
 std::size_t GbkOpenTail(std::string_view bytes);
 

@@ -18,22 +18,59 @@
 namespace rt {
 namespace posix {
 
-bool LocaleIsGbk() {
-  static const bool gbk = [] {
+namespace {
+
+enum class Charset { kUtf8, kGbk, kGb18030 };
+
+// The character set of the locale the program was started in.
+Charset LocaleCharset() {
+  static const Charset charset = [] {
     locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-    if (loc == static_cast<locale_t>(nullptr)) return false;
+    if (loc == static_cast<locale_t>(nullptr)) return Charset::kUtf8;
     const char* codeset = nl_langinfo_l(CODESET, loc);
-    const bool result =
-        codeset && (strcasecmp(codeset, "GBK") == 0 || strcasecmp(codeset, "GB18030") == 0 ||
-                    strcasecmp(codeset, "CP936") == 0);
+    Charset result = Charset::kUtf8;
+    if (codeset && strcasecmp(codeset, "GB18030") == 0) {
+      result = Charset::kGb18030;
+    } else if (codeset && (strcasecmp(codeset, "GBK") == 0 || strcasecmp(codeset, "CP936") == 0)) {
+      result = Charset::kGbk;
+    }
     freelocale(loc);
     return result;
   }();
-  return gbk;
+  return charset;
+}
+
+// The text with each four-byte character as "?": what a GBK locale shows.
+std::string WithoutFourByteCodes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = CharLength(text, i);
+    if (len == 4) {
+      out += '?';
+    } else {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool LocaleIsGbk() {
+  return LocaleCharset() != Charset::kUtf8;
 }
 
 std::string ToLocale(std::string_view text) {
-  return LocaleIsGbk() ? std::string(text) : GbkToUtf8(text);
+  switch (LocaleCharset()) {
+    case Charset::kGb18030:
+      return std::string(text);
+    case Charset::kGbk:
+      return WithoutFourByteCodes(text);
+    default:
+      return GbkToUtf8(text);
+  }
 }
 
 std::string FromLocale(std::string_view bytes) {
@@ -95,10 +132,21 @@ bool StdinAtEnd() {
   return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting == 0;
 }
 
+// The program's texts end lines in CR LF; files, pipes and journald here
+// take plain LF.
+std::string PlainLineEnds(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string TextToConsole(std::string_view text) {
-  return posix::ToLocale(text);
+  return posix::ToLocale(PlainLineEnds(text));
 }
 std::string TextFromConsole(std::string_view bytes) {
   return posix::FromLocale(bytes);
@@ -106,7 +154,7 @@ std::string TextFromConsole(std::string_view bytes) {
 
 void WriteStdout(std::string_view text, Stream stream) {
   if (text.empty()) return;
-  const std::string bytes = posix::ToLocale(text);
+  const std::string bytes = TextToConsole(text);
   const std::lock_guard lock(OutputMutex());
   WriteAll(stream == Stream::kErr ? STDERR_FILENO : STDOUT_FILENO, bytes);
 }

@@ -56,6 +56,8 @@ struct ScriptedInput {
 // lines: characters and "\r\n" line ends are never split by a chunk edge.
 TEST(StreamLineReader, ChunkEdgesDoNotChangeTheReads) {
   const std::string longLine(2047, 'a');
+  const std::string kEmoji = "\x94\x39\xFC\x36";  // U+1F600
+  const std::string kBad = "\x84\x31\xA4\x37";    // U+FFFD
   struct Case {
     std::string input;
     bool utf8;
@@ -63,15 +65,20 @@ TEST(StreamLineReader, ChunkEdgesDoNotChangeTheReads) {
   } cases[] = {
       {"q\r\n\r\np \n\xE4\xB8\xAD\xF0\x9F\x98\x80x\nlast",
        true,
-       {"q", "\r\n", "p ", "\xD6\xD0??x", "last"}},
-      // Broken UTF-8 stays broken the same way: "?" per maximal bad run.
-      {"\xE4\xB8\n\xED\xA0\x80\n\xF0\x9F\n", true, {"?", "???", "?"}},
+       {"q", "\r\n", "p ", "\xD6\xD0" + kEmoji + "x", "last"}},
+      // Broken UTF-8 stays broken the same way: one replacement character
+      // per maximal bad run.
+      {"\xE4\xB8\n\xED\xA0\x80\n\xF0\x9F\n", true, {kBad, kBad + kBad + kBad, kBad}},
       // A line end split as "\r" | "\n", and a lone "\r" inside a line.
       {"ab\r\ncd\ref\n", true, {"ab", "cd"}},
       // 2047 bytes then a double-byte character: it goes to the next read.
       {longLine + "\xE4\xB8\xAD\n", true, {longLine, "\xD6\xD0"}},
       {"\xD6\xD0\xB0\xA1\n\xD6", false, {"\xD6\xD0\xB0\xA1", "\xD6"}},
       {longLine + "\xD6\xD0\n", false, {longLine, "\xD6\xD0"}},
+      // Four-byte codes are never cut, by a chunk or by a read.
+      {"a" + kEmoji + kEmoji + "\n" + kEmoji, false, {"a" + kEmoji + kEmoji, kEmoji}},
+      {longLine.substr(2) + kEmoji + "\n", false, {longLine.substr(2), kEmoji}},
+      {longLine + "\xF0\x9F\x98\x80\n", true, {longLine, kEmoji}},
       {"", true, {}},
   };
   for (const auto& c : cases) {
@@ -138,13 +145,13 @@ class PipedFd {
 
 TEST(Console, ReadsScriptedLinesWithPlatformRules) {
   PipedFd in(STDIN_FILENO);
-  // UTF-8 from the terminal comes back as code page 936.
-  in.Feed("q\n\np \r\n\xE4\xB8\xAD\nlast");
+  // UTF-8 from the terminal comes back as program text, every character.
+  in.Feed("q\n\np \r\n\xE4\xB8\xAD\xF0\x9F\x98\x80\nlast");
   in.CloseWriteEnd();
   EXPECT_EQ(ReadConsoleLine(), "q");
   EXPECT_EQ(ReadConsoleLine(), "\r\n");
   EXPECT_EQ(ReadConsoleLine(), "p ");
-  EXPECT_EQ(ReadConsoleLine(), "中");
+  EXPECT_EQ(ReadConsoleLine(), "中\x94\x39\xFC\x36");
   EXPECT_FALSE(ConsoleInputEnded());
   EXPECT_EQ(ReadConsoleLine(), "last");
   EXPECT_TRUE(ConsoleInputEnded());
@@ -186,16 +193,18 @@ TEST(Console, LongLineIsSplitAtCharacterBoundary) {
   EXPECT_EQ(GbkToUtf8(first + ReadConsoleLine()), line);
 }
 
+// UTF-8 with plain LF line ends, as files, pipes and journald take lines.
 TEST(Console, WritesWholeTextConvertedWithoutAddingLineEnd) {
   PipedFd out(STDOUT_FILENO);
   std::thread writer([] {
     WriteStdout(std::string(2560, 'x'));
-    WriteStdout("鹤\r\n");
+    WriteStdout("鹤\x94\x39\xFC\x36\r\n\r\na\rb\n");
     WriteStdout("");
   });
   writer.join();
   const std::string bytes = out.Drain();
-  EXPECT_EQ(bytes, std::string(2560, 'x') + TextToConsole("鹤\r\n"));
+  EXPECT_EQ(bytes, std::string(2560, 'x') + "\xE9\xB9\xA4\xF0\x9F\x98\x80\n\na\rb\n");
+  EXPECT_EQ(TextToConsole("鹤\r\n"), "\xE9\xB9\xA4\n");
 }
 
 TEST(Console, TitleIsNotWrittenToAPipe) {

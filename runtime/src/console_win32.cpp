@@ -1,6 +1,7 @@
 #include <windows.h>
 #undef SetConsoleTitle  // ours is the portable service
 
+#include <algorithm>
 #include <mutex>
 
 #include "console_internal.h"
@@ -22,7 +23,7 @@ bool IsConsole(HANDLE h) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode);
 }
 
-// Bytes of another code page as code page 936 text.
+// Bytes of another code page as program text.
 std::string From(UINT codePage, std::string_view bytes) {
   if (codePage == kCodePage936 || bytes.empty()) return std::string(bytes);
   const int in = static_cast<int>(bytes.size());
@@ -30,6 +31,14 @@ std::string From(UINT codePage, std::string_view bytes) {
   std::u16string wide(static_cast<std::size_t>(n), u'\0');
   MultiByteToWideChar(codePage, 0, bytes.data(), in, reinterpret_cast<wchar_t*>(wide.data()), n);
   return WideToGbk(wide);
+}
+
+// What files and pipes get: the program's text (code page 936, with
+// GB18030's four-byte codes for what 936 lacks), which every system's tools
+// can read as GB18030; UTF-8 where that is the system's code page. Another
+// code page would lose the program's Chinese texts.
+std::string RedirectedBytes(std::string_view text) {
+  return GetACP() == CP_UTF8 ? GbkToUtf8(text) : std::string(text);
 }
 
 std::size_t ReadRedirected(char* buffer, std::size_t size) {
@@ -47,6 +56,7 @@ std::string FromSystemCodePage(std::string_view bytes) {
 std::size_t SystemCodePageOpenTail(std::string_view bytes) {
   const UINT codePage = GetACP();
   if (codePage == CP_UTF8) return Utf8OpenTail(bytes);
+  if (codePage == kCodePage936) return GbkOpenTail(bytes);  // taken as it is, four-byte codes too
   std::size_t i = 0;
   while (i + 1 < bytes.size()) i += IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 2 : 1;
   return i < bytes.size() && IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[i])) ? 1 : 0;
@@ -83,7 +93,7 @@ bool RedirectedAtEnd(HANDLE in) {
 }  // namespace
 
 std::string TextToConsole(std::string_view text) {
-  return std::string(text);
+  return RedirectedBytes(text);
 }
 std::string TextFromConsole(std::string_view bytes) {
   return FromSystemCodePage(bytes);
@@ -99,18 +109,25 @@ void WriteStdout(std::string_view text, Stream stream) {
     const std::u16string wide = GbkToWide(text);
     std::size_t done = 0;
     while (done < wide.size()) {
-      const auto piece = static_cast<DWORD>(std::min(wide.size() - done, kConsoleWritePiece));
+      std::size_t end = std::min(wide.size(), done + kConsoleWritePiece);
+      // Both halves of a character beyond the basic plane in one call.
+      if (end < wide.size() && end - done > 1 && wide[end - 1] >= 0xD800 &&
+          wide[end - 1] <= 0xDBFF) {
+        --end;
+      }
+      const auto piece = static_cast<DWORD>(end - done);
       DWORD written = 0;
       if (!WriteConsoleW(h, wide.data() + done, piece, &written, nullptr) || written == 0) return;
       done += written;
     }
     return;
   }
-  while (!text.empty()) {
-    const auto piece = static_cast<DWORD>(std::min(text.size(), kConsoleWritePiece));
+  const std::string bytes = RedirectedBytes(text);
+  for (std::string_view rest = bytes; !rest.empty();) {
+    const auto piece = static_cast<DWORD>(std::min(rest.size(), kConsoleWritePiece));
     DWORD written = 0;
-    if (!WriteFile(h, text.data(), piece, &written, nullptr) || written == 0) return;
-    text.remove_prefix(written);
+    if (!WriteFile(h, rest.data(), piece, &written, nullptr) || written == 0) return;
+    rest.remove_prefix(written);
   }
 }
 
@@ -118,11 +135,12 @@ std::string ReadConsoleLine() {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (in == nullptr || in == INVALID_HANDLE_VALUE) return {};
   if (!IsConsole(in)) return RedirectedReader().Read();
-  char buffer[kConsoleReadBuffer];
+  // Read wide, so that what the console's code page lacks is typed too.
+  wchar_t buffer[kConsoleReadBuffer];
   DWORD got = 0;
-  if (!ReadConsoleA(in, buffer, sizeof buffer, &got, nullptr)) return {};
-  std::string raw = From(GetConsoleCP(), std::string_view(buffer, got));
-  return ConsoleLineFromRaw(raw);
+  if (!ReadConsoleW(in, buffer, kConsoleReadBuffer, &got, nullptr)) return {};
+  return ConsoleLineFromRaw(
+      WideToGbk(std::u16string_view(reinterpret_cast<char16_t*>(buffer), got)));
 }
 
 bool ConsoleInputEnded() {

@@ -16,7 +16,7 @@ bool IsBlankAt(std::string_view t, std::size_t i) {
 }
 
 // Byte offset where a search from a 1-based start begins: whole characters
-// are skipped, so a start inside a double-byte character moves past it.
+// are skipped, so a start inside a character moves past it.
 std::size_t StartOffset(std::string_view t, int start) {
   std::size_t pos = 0;
   if (start <= 1) return 0;
@@ -59,7 +59,7 @@ class Searcher {
       char c = t[i];
       if (fold_) {
         // Without the skip above, i walks every byte: a byte at nextChar
-        // starts a character, the one after a lead byte is its trail.
+        // starts a character, the ones after a lead byte belong to it.
         if (i == nextChar) {
           nextChar = i + CharLength(t, i);
           c = LowerAscii(c);
@@ -236,8 +236,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   // both texts are walked on the same boundaries.
   for (std::size_t i = 0; i < a.size();) {
     const std::size_t length = CharLength(a, i);
-    if (length == 2) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+    if (length > 1) {
+      if (a.compare(i, length, b, i, length) != 0) return false;
     } else if (LowerAscii(a[i]) != LowerAscii(b[i])) {
       return false;
     }

@@ -64,6 +64,46 @@ TEST(FindText, Cases) {
   }
 }
 
+TEST(CharLength, FourByteCodesAreOneCharacter) {
+  struct Case {
+    std::string t;
+    std::size_t length;
+  } cases[] = {
+      {"\x81\x30\x81\x30", 4},
+      {"\x94\x39\xFC\x36x", 4},
+      {"\xD6\xD0", 2},
+      {"\x81\x30\x81", 2},
+      {"\x81\x30"
+       "a",
+       2},
+      {"\x81\x30\x80\x30", 2},
+      {"\xD6", 1},
+      {"\x80"
+       "a",
+       1},
+      {"\xFF\xD6", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CharLength(c.t, 0), c.length) << c.t;
+}
+
+// Two four-byte characters side by side hold the bytes of a third in their
+// middle, and digits: none of them is found there, and nothing cuts them.
+TEST(FindText, NeverInsideAFourByteCharacter) {
+  const std::string x = "\x81\x30\x82\x31", y = "\x83\x32\x84\x33", xy = x + y;
+  EXPECT_EQ(FindText(xy, "\x82\x31\x83\x32"), -1);
+  EXPECT_EQ(FindText(xy, "1"), -1);
+  EXPECT_EQ(FindText(xy + "1", "1"), 9);
+  EXPECT_EQ(FindText(xy, y), 5);
+  EXPECT_EQ(FindText(xy, y, 2), 5);  // a start inside x moves past it
+  EXPECT_EQ(ReplaceText(xy + "0", "0", "-"), xy + "-");
+  EXPECT_EQ(SplitText(x + "0" + y + "0", "0"), (std::vector<std::string>{x, y}));
+  EXPECT_EQ(TextPrefix(xy, 7), x);
+  EXPECT_EQ(TrimText(" " + x + " "), x);
+  EXPECT_EQ(UpperCase(x + "a"), x + "A");
+  EXPECT_TRUE(EqualsIgnoreCase(x + "A", x + "a"));
+  EXPECT_FALSE(EqualsIgnoreCase(xy, x + "\x83\x32\x84\x34"));
+}
+
 TEST(FindText, LoneLeadByteAtEndIsSafe) {
   EXPECT_EQ(FindText("ab\xD6", "\xD6"), 3);
   EXPECT_EQ(FindText("\xD6", "\xD6\xD0"), -1);
@@ -214,21 +254,21 @@ TEST(ParseDecimal, RejectsAnythingButPlainDigits) {
 // The searches agree with a naive scan over character positions.
 TEST(FindText, MatchesNaiveScanOnRandomTexts) {
   std::mt19937 rng(7);
-  const char alphabet[] = {'a', 'A', 'b', '\xD6', '\xD0', 'a', 'B'};
+  const char alphabet[] = {'a', 'A', 'b', '\xD6', '\xD0', 'a', 'B', '0', '\x81'};
   auto randomText = [&](int n) {
     std::string s;
     for (int i = 0; i < n; ++i) s.push_back(alphabet[rng() % sizeof alphabet]);
     return s;
   };
   for (int round = 0; round < 5000; ++round) {
-    const std::string t = randomText(static_cast<int>(rng() % 12));
+    const std::string t = randomText(static_cast<int>(rng() % 16));
     const std::string s = randomText(1 + static_cast<int>(rng() % 3));
     const bool fold = rng() % 2;
     // Which bytes are trail bytes, each text read from its start.
     auto trails = [](const std::string& x) {
       std::vector<bool> trail(x.size());
       for (std::size_t i = 0; i < x.size(); i += CharLength(x, i)) {
-        if (CharLength(x, i) == 2) trail[i + 1] = true;
+        for (std::size_t k = 1; k < CharLength(x, i); ++k) trail[i + k] = true;
       }
       return trail;
     };

@@ -13,7 +13,8 @@ namespace app {
 // The default task's name: its reminders keep the hourly-sale texts.
 inline constexpr std::string_view kDefaultTaskName = "定时提醒";
 
-// The relay's limits: characters of a title, bytes (UTF-8) of a body.
+// The relay's limits: characters of a title (UTF-16 units, so an emoji
+// counts two), bytes (UTF-8) of a body.
 inline constexpr std::size_t kMaxTitleChars = 32;
 inline constexpr std::size_t kMaxBodyBytes = 32 * 1024;
 

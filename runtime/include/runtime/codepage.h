@@ -1,8 +1,10 @@
-// Conversions between code page 936, UTF-16 and UTF-8.
+// Conversions between the program's texts, UTF-16 and UTF-8.
 //
-// They behave like the platform conversions without flags: malformed UTF-8
-// becomes U+FFFD, a character code page 936 cannot hold becomes "?", an
-// undecodable code page 936 byte becomes U+003F.
+// The program's texts are GB18030: code page 936's one- and two-byte codes
+// (every code page 936 text is one as it is) and a four-byte code for every
+// other character, so a round trip through them loses nothing. Malformed
+// UTF-8 becomes U+FFFD as the platform conversions make it; a lone
+// surrogate, and bytes of a text that stand for no character, become "?".
 #pragma once
 
 #include <string>
@@ -15,9 +17,7 @@ std::string WideToGbk(std::u16string_view wide);
 std::u16string Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::u16string_view wide);
 
-inline std::string GbkToUtf8(std::string_view gbk) {
-  return WideToUtf8(GbkToWide(gbk));
-}
+std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
 
 // True when the bytes are well-formed UTF-8.

@@ -1,5 +1,5 @@
-// Console services. Texts are code page 936 inside the program; the console
-// edge converts them for the terminal and converts typed input back.
+// Console services. Texts are the program's own (GB18030) inside; the
+// console edge converts them for the terminal and converts typed input back.
 #pragma once
 
 #include <string>
@@ -44,8 +44,11 @@ void SetConsoleTitle(std::string_view title);
 // Detaches from the console (no effect where there is none to detach).
 void FreeConsole();
 
-// The console edge: program text to terminal bytes and back (UTF-8 unless
-// the terminal already speaks code page 936).
+// The console edge: program text to the bytes written and back. On Linux
+// the locale's character set (UTF-8 unless it is GB18030 or GBK, which shows
+// four-byte characters as "?") and plain LF line ends; on Windows, where a
+// console is written wide, redirected output as program text (UTF-8 where
+// that is the system's code page).
 std::string TextToConsole(std::string_view text);
 std::string TextFromConsole(std::string_view bytes);
 

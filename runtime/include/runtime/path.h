@@ -1,6 +1,6 @@
 // File-system paths in the system's own form: bytes on POSIX systems, UTF-16
-// on Windows. Code page 936 cannot hold every folder name ("jörg", Hangul,
-// emoji), so a path becomes program text only to be shown.
+// on Windows. A name on Linux need not be text in the locale's character
+// set, so a path becomes program text only to be shown.
 #pragma once
 
 #include <string>
@@ -19,7 +19,7 @@ class Path {
 
   Path() = default;
   explicit Path(Native native) : native_(std::move(native)) {}
-  // A path written as program text (code page 936).
+  // A path written as program text.
   static Path FromText(std::string_view text);
 
   const Native& native() const {
@@ -29,8 +29,8 @@ class Path {
     return native_.empty();
   }
 
-  // The path as program text, for the console; what code page 936 cannot
-  // hold shows as "?".
+  // The path as program text, for the console; bytes that are no text in
+  // the locale's character set show as U+FFFD.
   std::string Display() const;
 
   // `name` (program text) inside this folder, joined with the system's

@@ -1,7 +1,8 @@
-// Text services on code page 936 byte strings.
+// Text services on the program's texts (GB18030: code page 936 and beyond).
 //
-// A byte of 0x80 or above leads a double-byte character together with the
-// byte after it; searches never match from a trail byte. Positions are
+// A byte from 0x81 to 0xFE leads a character: of four bytes when a digit,
+// a lead byte and a digit follow it, else of two, together with the byte
+// after it. Searches never match from inside a character. Positions are
 // 1-based and -1 means "not found". An absent text is the empty text.
 #pragma once
 
@@ -16,14 +17,26 @@ namespace rt {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline bool IsLeadByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
+inline bool IsAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
-// Length of the character starting at t[i]: 2 for a lead byte followed by a
-// trail byte, otherwise 1 (a lone lead byte at the end counts as 1).
+// 0x80 (the euro sign in code page 936) and 0xFF stand alone.
+inline bool IsLeadByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b >= 0x81 && b <= 0xFE;
+}
+
+// Length of the character starting at t[i]: 4 for a lead byte, a digit, a
+// lead byte and a digit; 2 for a lead byte and another byte; otherwise 1 (a
+// lone lead byte at the end counts as 1).
 inline std::size_t CharLength(std::string_view t, std::size_t i) {
-  return IsLeadByte(t[i]) && i + 1 < t.size() ? 2 : 1;
+  if (!IsLeadByte(t[i]) || i + 1 >= t.size()) return 1;
+  if (IsAsciiDigit(t[i + 1]) && i + 3 < t.size() && IsLeadByte(t[i + 2]) &&
+      IsAsciiDigit(t[i + 3])) {
+    return 4;
+  }
+  return 2;
 }
 
 int TextLength(std::string_view t);
@@ -61,14 +74,11 @@ std::string TrimText(std::string_view t);
 // The text as it may safely reach a terminal: control characters become
 // "?", except tabs and line breaks (CR LF kept, a lone LF becomes CR LF).
 std::string PrintableText(std::string_view t);
-// At most maxBytes of the text, cut before a double-byte character rather
-// than through it.
+// At most maxBytes of the text, cut before a character rather than through
+// it.
 std::string_view TextPrefix(std::string_view t, std::size_t maxBytes);
 std::string RemoveAllBlanks(std::string_view t);
 std::string UpperCase(std::string_view t);
-inline bool IsAsciiDigit(char c) {
-  return c >= '0' && c <= '9';
-}
 // A C0 control or DEL: what never reaches a terminal, a log field or the
 // wire as it is.
 inline bool IsControlByte(char c) {
@@ -88,8 +98,8 @@ inline void AppendPercentByte(std::string& out, unsigned char b) {
 inline char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
-// ASCII letters lowered, read on character boundaries: the trail byte of a
-// double-byte character stays as it is.
+// ASCII letters lowered, read on character boundaries: the bytes after a
+// lead byte stay as they are.
 std::string LowerLetters(std::string_view t);
 // Equal when ASCII letters are folded as LowerLetters does; allocates nothing.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
