@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/message.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
 
@@ -71,7 +72,7 @@ std::vector<std::string> TaskLines(std::string_view text) {
         break;
       }
     }
-    if (first < line.size() && line[first] != '#') lines.emplace_back(line);
+    if (first < line.size() && line[first] != '#') lines.push_back(SplitTaskLine(line).Text());
     start = end + 1;
   }
   return lines;

@@ -27,7 +27,9 @@ std::string FileText(const rt::Bytes& bytes);
 // around it.
 std::string KeyFromFileText(std::string_view text);
 // The task lines of a schedule file: every line but blank ones and comments
-// (the first non-blank character is "#"), unchanged.
+// (the first non-blank character is "#"), as the program takes them
+// (TaskLine::Text: blanks at the end dropped), so that lines equal in that
+// form are one task.
 std::vector<std::string> TaskLines(std::string_view text);
 // The task lines, or the default line when there are none.
 std::vector<std::string> ScheduleLines(std::string_view text);
