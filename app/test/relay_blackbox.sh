@@ -183,7 +183,7 @@ caseQuitWithRetryPending() {
   check "verdict at q" outHas " HTTP 503 <html>busy</html>，程序结束，不再重试"
   check "history line" logHas "	待重试	推送失败	1	503	"
   check "no retry sent" test "$(requests)" -eq 2
-  check "quit hint last" test "$(text | tail -n 1)" = "再按一次回车退出"
+  check "quit hint last" test "$(text | tail -n 1)" = "已停止发送提醒，再按一次回车退出"
 }
 
 # A relay that trickles its reply: the verdict comes at the deadline (15 s)
