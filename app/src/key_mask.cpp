@@ -1,7 +1,6 @@
 #include "key_mask.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -16,41 +15,42 @@ namespace {
 // Decodings tried one over the other (a key percent-encoded twice, ...).
 constexpr int kMaxDecodings = 3;
 
-// One character of a reading of the text: the bytes it stands for and the
-// bytes of the text it was read from.
-struct Unit {
-  std::array<char, 4> bytes{};
-  std::uint8_t size = 0;
+using Span = std::pair<std::size_t, std::size_t>;  // [first, end)
+
+// A run of a decoded text and the run of the text below it that it came
+// from: byte for byte (literal), or one escape undone.
+struct Piece {
+  std::uint32_t at = 0;  // where it starts in the decoded text
   std::uint32_t from = 0;
-  std::uint32_t to = 0;  // one past
+  std::uint32_t to = 0;
+  bool literal = false;
 };
-using Reading = std::vector<Unit>;
-using Span = std::pair<std::uint32_t, std::uint32_t>;
 
-Reading AsWritten(std::string_view text) {
-  Reading r;
-  r.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = std::min<std::size_t>(rt::CharLength(text, i), 4);
-    Unit u{.size = static_cast<std::uint8_t>(length),
-           .from = static_cast<std::uint32_t>(i),
-           .to = static_cast<std::uint32_t>(i + length)};
-    std::copy_n(text.begin() + static_cast<std::ptrdiff_t>(i), length, u.bytes.begin());
-    r.push_back(u);
-    i += length;
+// One reading of the text: as written (no pieces), or the reading below it
+// with its escapes undone.
+struct Reading {
+  std::string text;
+  std::vector<Piece> pieces;
+
+  // The span of the text below that [first, end) of this one came from.
+  Span Below(Span s) const {
+    const auto containing = [this](std::size_t at) {
+      return *(std::upper_bound(pieces.begin(), pieces.end(), at,
+                                [](std::size_t x, const Piece& p) { return x < p.at; }) -
+               1);
+    };
+    const Piece& a = containing(s.first);
+    const Piece& b = containing(s.second - 1);
+    return {a.literal ? a.from + (s.first - a.at) : a.from,
+            b.literal ? b.from + (s.second - b.at) : b.to};
   }
-  return r;
-}
+};
 
-char ByteAt(const Reading& r, std::size_t i) {
-  return i < r.size() && r[i].size == 1 ? r[i].bytes[0] : '\0';
-}
-
-// The value of count hex digits from r[i], if they are all there.
-std::optional<unsigned> HexRun(const Reading& r, std::size_t i, std::size_t count) {
+std::optional<unsigned> HexRun(std::string_view t, std::size_t i, std::size_t count) {
+  if (i + count > t.size()) return std::nullopt;
   unsigned v = 0;
   for (std::size_t k = 0; k < count; ++k) {
-    const char c = rt::LowerAscii(ByteAt(r, i + k));
+    const char c = rt::LowerAscii(t[i + k]);
     if (c >= '0' && c <= '9') {
       v = v * 16 + static_cast<unsigned>(c - '0');
     } else if (c >= 'a' && c <= 'f') {
@@ -62,88 +62,76 @@ std::optional<unsigned> HexRun(const Reading& r, std::size_t i, std::size_t coun
   return v;
 }
 
-// An escape at r[i]: how many units it takes and what it stands for
-// (nullopt: nothing, a line continuation). 0 units: no escape there.
-struct Escape {
-  std::size_t units = 0;
-  std::optional<std::string> value;
-};
-
-Escape EscapeAt(const Reading& r, std::size_t i) {
-  const char c = ByteAt(r, i);
-  if (c != '%' && c != '\\') return {};
-  const char next = ByteAt(r, i + 1);
+// An escape at t[i] ("%" or "\"): its length (0: none) and what it stands
+// for ("" for a line continuation).
+std::pair<std::size_t, std::string> EscapeAt(std::string_view t, std::size_t i) {
+  const bool percent = t[i] == '%';
+  const char next = i + 1 < t.size() ? t[i + 1] : '\0';
   if (next == 'u') {
-    if (const auto v = HexRun(r, i + 2, 4)) {
+    if (const auto v = HexRun(t, i + 2, 4)) {
       return {6, rt::WideToGbk(std::u16string(1, static_cast<char16_t>(*v)))};
     }
   }
-  const bool percent = c == '%';
-  const std::size_t digitsAt = percent ? i + 1 : i + 2;
+  const std::size_t digits = percent ? i + 1 : i + 2;
   if (percent || next == 'x') {
-    if (const auto v = HexRun(r, digitsAt, 2)) {
-      return {digitsAt + 2 - i, std::string(1, static_cast<char>(*v))};
-    }
+    if (const auto v = HexRun(t, digits, 2)) return {digits + 2 - i, {static_cast<char>(*v)}};
   }
-  if (percent || i + 1 >= r.size()) return {};
-  if (next == '\n') return {2, std::nullopt};
-  if (next == '\r') return {ByteAt(r, i + 2) == '\n' ? 3u : 2u, std::nullopt};
+  if (percent || i + 1 >= t.size()) return {0, {}};
+  if (next == '\n') return {2, {}};
+  if (next == '\r') return {i + 2 < t.size() && t[i + 2] == '\n' ? 3u : 2u, {}};
   // Any other escaped character stands for itself.
-  return {2, std::string(r[i + 1].bytes.data(), r[i + 1].size)};
+  return {1 + rt::CharLength(t, i + 1), std::string(t.substr(i + 1, rt::CharLength(t, i + 1)))};
 }
 
-// The reading with each escape undone; false when it had none.
-bool Decode(const Reading& in, Reading& out) {
-  out.clear();
-  out.reserve(in.size());
-  bool changed = false;
-  for (std::size_t i = 0; i < in.size();) {
-    const Escape e = EscapeAt(in, i);
-    if (e.units == 0) {
-      out.push_back(in[i++]);
+// The text with every escape undone; nullopt when it has none.
+std::optional<Reading> Decode(std::string_view t) {
+  Reading r;
+  std::size_t literal = 0;  // start of the literal run not yet taken
+  const auto take = [&](std::size_t end) {
+    if (end == literal) return;
+    r.pieces.push_back({static_cast<std::uint32_t>(r.text.size()),
+                        static_cast<std::uint32_t>(literal), static_cast<std::uint32_t>(end),
+                        true});
+    r.text.append(t.substr(literal, end - literal));
+  };
+  for (std::size_t i = t.find_first_of("%\\"); i != std::string_view::npos;
+       i = t.find_first_of("%\\", i)) {
+    const auto [length, value] = EscapeAt(t, i);
+    if (length == 0) {
+      ++i;
       continue;
     }
-    changed = true;
-    if (e.value && !e.value->empty()) {
-      Unit u{.size = static_cast<std::uint8_t>(std::min<std::size_t>(e.value->size(), 4)),
-             .from = in[i].from,
-             .to = in[i + e.units - 1].to};
-      std::copy_n(e.value->begin(), u.size, u.bytes.begin());
-      out.push_back(u);
-    }
-    i += e.units;
+    take(i);
+    r.pieces.push_back({static_cast<std::uint32_t>(r.text.size()), static_cast<std::uint32_t>(i),
+                        static_cast<std::uint32_t>(i + length), false});
+    r.text += value;
+    i += length;
+    literal = i;
   }
-  return changed;
+  if (r.pieces.empty()) return std::nullopt;
+  take(t.size());
+  return r;
 }
 
-// How many bytes of the pattern the units from r[i] on spell, whole units
-// only, letters in either case; end receives the unit after the last.
-std::size_t Spelled(const Reading& r, std::size_t i, std::string_view pattern, std::size_t& end) {
-  std::size_t p = 0;
-  end = i;
-  for (; end < r.size() && p < pattern.size(); ++end) {
-    const Unit& u = r[end];
-    if (u.size > pattern.size() - p) break;
-    for (std::size_t k = 0; k < u.size; ++k) {
-      if (rt::LowerAscii(u.bytes[k]) != rt::LowerAscii(pattern[p + k])) return p;
-    }
-    p += u.size;
-  }
-  return p;
-}
-
-void FindPieces(const Reading& r, std::string_view pattern, std::vector<Span>& spans) {
+// Runs of t that spell the pattern, or enough bytes of its start, letters
+// in either case. atStart: where a run may begin (nullptr: anywhere).
+std::vector<Span> Pieces(std::string_view t, std::string_view pattern,
+                         const std::vector<bool>* atStart) {
+  std::vector<Span> spans;
   const std::size_t enough = std::min(pattern.size(), kMinKeyPiece);
   const char first = rt::LowerAscii(pattern[0]);
-  for (std::size_t i = 0; i < r.size();) {
-    std::size_t end = i;
-    if (rt::LowerAscii(r[i].bytes[0]) == first && Spelled(r, i, pattern, end) >= enough) {
-      spans.emplace_back(r[i].from, r[end - 1].to);
-      i = end;
-    } else {
-      ++i;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (rt::LowerAscii(t[i]) != first || (atStart && !(*atStart)[i])) continue;
+    std::size_t n = 1;
+    while (n < pattern.size() && i + n < t.size() &&
+           rt::LowerAscii(t[i + n]) == rt::LowerAscii(pattern[n])) {
+      ++n;
     }
+    if (n < enough) continue;
+    spans.emplace_back(i, i + n);
+    i += n - 1;
   }
+  return spans;
 }
 
 }  // namespace
@@ -152,30 +140,46 @@ std::string MaskKey(std::string_view text, std::string_view key) {
   if (key.size() < 4 || text.empty()) return std::string(text);
   std::vector<std::string> patterns{std::string(key)};
   if (std::string utf8 = rt::GbkToUtf8(key); utf8 != key) patterns.push_back(std::move(utf8));
+  // Character starts of the text: no run begins or ends inside a character.
+  std::vector<bool> starts(text.size() + 1, false);
+  for (std::size_t i = 0; i < text.size(); i += rt::CharLength(text, i)) starts[i] = true;
+  starts[text.size()] = true;
 
   std::vector<Span> spans;
-  Reading reading = AsWritten(text);
-  Reading decoded;
-  for (int level = 0;; ++level) {
-    for (const auto& pattern : patterns) FindPieces(reading, pattern, spans);
-    if (level == kMaxDecodings || !Decode(reading, decoded)) break;
-    std::swap(reading, decoded);
+  for (const auto& pattern : patterns) {
+    for (const Span& s : Pieces(text, pattern, &starts)) spans.push_back(s);
+  }
+  std::vector<Reading> readings;  // each decoded from the one before, the first from the text
+  for (int level = 0; level < kMaxDecodings; ++level) {
+    auto decoded = Decode(readings.empty() ? text : std::string_view(readings.back().text));
+    if (!decoded) break;
+    readings.push_back(std::move(*decoded));
+    for (const auto& pattern : patterns) {
+      for (Span s : Pieces(readings.back().text, pattern, nullptr)) {
+        for (auto r = readings.rbegin(); r != readings.rend(); ++r) s = r->Below(s);
+        spans.push_back(s);
+      }
+    }
   }
   if (spans.empty()) return std::string(text);
 
+  for (auto& [first, end] : spans) {
+    while (!starts[first]) --first;
+    while (!starts[end]) ++end;
+  }
   std::sort(spans.begin(), spans.end());
   std::string out;
   out.reserve(text.size());
-  std::size_t at = 0;
+  std::size_t done = 0;
   for (std::size_t i = 0; i < spans.size();) {
-    const std::uint32_t from = spans[i].first;
-    std::uint32_t to = spans[i].second;
-    for (++i; i < spans.size() && spans[i].first <= to; ++i) to = std::max(to, spans[i].second);
-    out.append(text.substr(at, from - at));
+    const std::size_t first = spans[i].first;
+    std::size_t end = spans[i].second;
+    for (++i; i < spans.size() && spans[i].first <= end; ++i) end = std::max(end, spans[i].second);
+    out.append(text.substr(done, first - done));
     out += "***";
-    at = to;
+    done = end;
   }
-  out.append(text.substr(at));
+  out.append(text.substr(done));
   return out;
 }
 

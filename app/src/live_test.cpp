@@ -559,6 +559,25 @@ TEST_F(LiveTest, QuitDropsPendingRetries) {
   EXPECT_EQ(result_, 0);
 }
 
+// "q" ends the reminders at once, not at the second Enter: no tick fires,
+// and a firing already on its way is turned away.
+TEST_F(LiveTest, QuitStopsNewRemindersAtOnce) {
+  Start("* * * * * * * every\n");
+  Step(2000);
+  EXPECT_GE(Count(Fresh(), "  推送完成\r\n"), 2);  // every second until then
+  const int requests = relay_.Requests();
+  console_.Type("q");
+  ASSERT_TRUE(console_.WaitForOutput("已停止发送提醒，再按一次回车退出\r\n"));
+  Step(5000);
+  OnReminderTrigger(rt::NowLocal(sim_), "every");
+  WaitForDeliveries();
+  EXPECT_EQ(relay_.Requests(), requests);
+  EXPECT_EQ(Count(Fresh(), "推送"), 0);
+  console_.Type("");
+  main_.join();
+  EXPECT_EQ(result_, 0);
+}
+
 TEST_F(LiveTest, AForwardJumpNamesTheRemindersItSkipped) {
   Start(std::string(kDefaultScheduleLine) + "\n0 0 * * * * * 整点\n");
   Step(2000);
