@@ -3,9 +3,10 @@
 #include "app/exchange.h"
 #include "app/reminder.h"
 #include "app/schedule_file.h"
-#include "key_mask.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "shown_reply.h"
+#include "web/reply_text.h"
 #include "web/web_request.h"
 
 namespace app {
@@ -236,6 +237,41 @@ TEST(MaskKey, EveryFormAndEveryPieceOfSixBytes) {
       {"\xB0SCT1abc SCT1abc", "SCT1abc", "\xB0SCT1abc ***"},
   };
   for (const auto& c : cases) EXPECT_EQ(MaskKey(c.text, c.key), c.masked) << c.text;
+}
+
+// Decoded in pieces, a reply reads exactly as decoded whole, whatever stands
+// where a piece ends; and no further than asked when it can stop.
+TEST(DecodedReply, PiecesReadAsTheWhole) {
+  const std::string tricky[] = {"%41",
+                                "%u4E2D",
+                                "\\u0041",
+                                "\\x41",
+                                "\\101",
+                                "\\\n",
+                                "\r\n",
+                                "{$}",
+                                "'",
+                                "\\'",
+                                rt::GbkToUtf8("中文"),
+                                "%00 after a zero",
+                                "\\u0000 too"};
+  int compared = 0;
+  for (const std::string& t : tricky) {
+    for (std::size_t before = 16 * 1024 - 12; before <= 16 * 1024 + 4; ++before) {
+      const std::string reply = std::string(before, 'x') + t + "tail" + std::string(20'000, 'y');
+      ASSERT_EQ(DecodedReply(B(reply), std::string::npos),
+                web::DecodeUnicodeEscapes(web::Utf8ToGbk(B(reply))))
+          << t << " after " << before;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 200);
+  const std::string plain(200'000, 'x');
+  const std::size_t got = DecodedReply(B(plain), 1000).size();
+  EXPECT_GE(got, 1000u);
+  EXPECT_LT(got, 40'000u);
+  // A leading carriage return goes, as in the whole.
+  EXPECT_EQ(DecodedReply(B("\rab"), 10), "ab");
 }
 
 // Every placement of the key across the cuts (the raw reply's, the shown

@@ -8,11 +8,10 @@
 
 #include "app/message.h"
 #include "app/reminder.h"
-#include "key_mask.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "shown_reply.h"
 #include "web/percent_encoding.h"
-#include "web/reply_text.h"
 #include "web/web_request.h"
 
 namespace app {
@@ -125,16 +124,20 @@ ExchangeOutcome JudgeExchange(int status, std::int32_t sendResult, const rt::Byt
   if (sendResult < 0 || (status == 0 && answer.empty())) {
     return {.detail = NoAnswerReason(sendResult), .retry = WorthRetrying(sendResult)};
   }
-  // The whole bounded reply is decoded and the key masked in it before
-  // anything is cut: escapes shrink, so where a key stands against the cut
-  // is known only then.
-  const std::size_t kept = std::min(answer.size(), kMaxReplyBytes);
-  std::string reply = SafeReply(
-      web::DecodeUnicodeEscapes(web::Utf8ToGbk(
-          kept < answer.size() ? rt::Bytes(answer.begin(), answer.begin() + kept) : answer)),
-      key, kShownReplyBytes);
+  // Decoded, then the key masked, then cut: escapes shrink, so where a key
+  // stands against the cut is known only once the reply is decoded. Decoded
+  // as far as the shown part and well past it: every key that reaches into
+  // the shown part is then seen whole (one written in escapes three deep is
+  // at most 216 times its length).
+  const std::size_t enough = kShownReplyBytes + std::max<std::size_t>(64 * 1024, 256 * key.size());
+  std::string reply =
+      SafeReply(DecodedReply(answer.size() > kMaxReplyBytes
+                                 ? rt::Bytes(answer.begin(), answer.begin() + kMaxReplyBytes)
+                                 : answer,
+                             enough),
+                key, kShownReplyBytes);
   // A reply as long as the bound was most likely cut on the way.
-  if (kept == kMaxReplyBytes && !reply.ends_with(kTruncatedMark)) reply += kTruncatedMark;
+  if (answer.size() >= kMaxReplyBytes && !reply.ends_with(kTruncatedMark)) reply += kTruncatedMark;
   if (status < 200 || status > 299) {
     // Busy or broken for now: another try may get through. Other refusals stand.
     return {.detail = rt::TrimText(rt::FormatText("HTTP %d ", status) + reply),

@@ -1,4 +1,4 @@
-#include "key_mask.h"
+#include "shown_reply.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "web/reply_text.h"
 
 namespace app {
 namespace {
@@ -134,7 +135,47 @@ std::vector<Span> Pieces(std::string_view t, std::string_view pattern,
   return spans;
 }
 
+// Where a reply may be cut for decoding: at a letter, digit or blank after
+// six more, so no escape (at most six bytes), line break, stand-in or
+// character reaches over the cut.
+bool DecodingMayCut(const rt::Bytes& b, std::size_t at) {
+  constexpr std::size_t kWindow = 6;
+  if (at < kWindow) return false;
+  for (std::size_t i = at - kWindow; i <= at; ++i) {
+    const auto c = static_cast<char>(b[i]);
+    if (!(rt::IsAsciiDigit(c) || c == ' ' ||
+          (rt::LowerAscii(c) >= 'a' && rt::LowerAscii(c) <= 'z'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string DecodedReply(const rt::Bytes& answer, std::size_t enough) {
+  constexpr std::size_t kPiece = 16 * 1024;
+  // The text ends at the first zero byte.
+  const auto size =
+      static_cast<std::size_t>(std::find(answer.begin(), answer.end(), 0) - answer.begin());
+  std::string text;
+  for (std::size_t from = 0; from < size && text.size() < enough;) {
+    std::size_t to = std::min(size, from + kPiece);
+    while (to < size && !DecodingMayCut(answer, to)) ++to;
+    rt::Bytes piece(answer.begin() + static_cast<std::ptrdiff_t>(from),
+                    answer.begin() + static_cast<std::ptrdiff_t>(to));
+    // A mark after a piece that has more after it: gone when a decoded zero
+    // ended the text inside the piece.
+    const bool more = to < size;
+    if (more) piece.push_back(0x01);
+    std::string decoded = web::DecodeUnicodeEscapes(web::Utf8ToGbk(piece));
+    if (more && !decoded.ends_with('\x01')) return text + decoded;
+    if (more) decoded.pop_back();
+    text += decoded;
+    from = to;
+  }
+  return text;
+}
 
 std::string MaskKey(std::string_view text, std::string_view key) {
   if (key.size() < 4 || text.empty()) return std::string(text);
