@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "app/exchange.h"
 #include "app/reminder.h"
 #include "app/schedule_file.h"
@@ -272,6 +274,60 @@ TEST(DecodedReply, PiecesReadAsTheWhole) {
   EXPECT_LT(got, 40'000u);
   // A leading carriage return goes, as in the whole.
   EXPECT_EQ(DecodedReply(B("\rab"), 10), "ab");
+}
+
+// Keys written a character at a time in mixed forms, among other text and
+// cut anywhere: neither the masked text nor its decoding shows six bytes of it.
+TEST(MaskKey, MixedFormsCutAnywhere) {
+  const std::string key = "SCT987654321abcdefghijKLMNOPqrstuv";
+  const std::string junk[] = {"w", "x y", "中", "\r\n", "%", "\\", "!", "'", "#&("};
+  std::mt19937 rng(27);
+  const auto pick = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int part = 0; part < 4; ++part) {
+      text += junk[pick(std::size(junk))];
+      for (const char c : key) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (pick(8)) {
+          case 0:
+            text += rt::FormatText("%%%02X", b);
+            break;
+          case 1:
+            text += rt::FormatText("%%%02x", b);
+            break;
+          case 2:
+            text += rt::FormatText("\\u%04X", b);
+            break;
+          case 3:
+            text += rt::FormatText("%%u%04x", b);
+            break;
+          case 4:
+            text += rt::FormatText("\\x%02X", b);
+            break;
+          case 5:
+            text += rt::FormatText("%%25%02X", b);
+            break;
+          case 6:
+            text += rt::FormatText("\\%o", b);
+            break;
+          default:
+            text += c;
+        }
+        if (pick(10) == 0) text += "\\\n";
+      }
+    }
+    text.resize(pick(text.size() + 1));
+    const std::string masked = MaskKey(text, key);
+    const std::string shown[] = {masked, web::DecodeUnicodeEscapes(masked)};
+    for (const std::string& s : shown) {
+      const std::string lower = rt::LowerLetters(s);
+      for (std::size_t at = 0; at + kMinKeyPiece <= key.size(); ++at) {
+        ASSERT_EQ(lower.find(rt::LowerLetters(key.substr(at, kMinKeyPiece))), std::string::npos)
+            << text << "\n -> " << s;
+      }
+    }
+  }
 }
 
 // Every placement of the key across the cuts (the raw reply's, the shown

@@ -80,6 +80,16 @@ std::pair<std::size_t, std::string> EscapeAt(std::string_view t, std::size_t i) 
   if (percent || i + 1 >= t.size()) return {0, {}};
   if (next == '\n') return {2, {}};
   if (next == '\r') return {i + 2 < t.size() && t[i + 2] == '\n' ? 3u : 2u, {}};
+  if (next >= '0' && next <= '7') {
+    // Octal: up to three digits, at most 0377.
+    unsigned v = 0;
+    std::size_t n = 0;
+    const std::size_t most = next <= '3' ? 3 : 2;
+    for (; n < most && i + 1 + n < t.size() && t[i + 1 + n] >= '0' && t[i + 1 + n] <= '7'; ++n) {
+      v = v * 8 + static_cast<unsigned>(t[i + 1 + n] - '0');
+    }
+    return {1 + n, {static_cast<char>(v)}};
+  }
   // Any other escaped character stands for itself.
   return {1 + rt::CharLength(t, i + 1), std::string(t.substr(i + 1, rt::CharLength(t, i + 1)))};
 }
