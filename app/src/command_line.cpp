@@ -187,10 +187,7 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     return 1;
   }
   const rt::Bytes bytes = rt::ReadFileBytes(path);
-  // A folder reads as empty; only it has a "." inside.
-  const bool unreadable = !stamp.exists || (bytes.empty() && stamp.size > 0) ||
-                          (bytes.empty() && rt::StatFile(path / ".").exists);
-  if (!command.file.empty() && unreadable) {
+  if (!command.file.empty() && ReadFailed(path, stamp, bytes)) {
     console.Write("错误: 无法读取这个文件 (不存在、是文件夹或没有权限)\r\n");
     return 1;
   }

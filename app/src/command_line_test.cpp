@@ -207,6 +207,13 @@ TEST_F(RunCommandTest, ExitCodesAndStreams) {
             std::string::npos)
       << console_.Out();
 
+  // An empty file named on the command line is read, not taken for a folder.
+  const std::string empty = (dir_ / "empty.txt").string();
+  std::ofstream(empty, std::ios::binary).flush();
+  EXPECT_EQ(Run({"--check", empty}), 0);
+  EXPECT_NE(console_.Out().find("文件为空或不存在，程序会使用默认计划"), std::string::npos)
+      << console_.Out();
+
   const std::string bad = (dir_ / "bad.txt").string();
   std::ofstream(bad, std::ios::binary) << "0 0 9 * * * * ok\n0 0 24 * * * * late\n";
   EXPECT_EQ(Run({"--check", bad}), 1);

@@ -57,9 +57,7 @@ std::string NoUsableLineText(const std::vector<std::string>& lines,
 std::string_view WhyNoTask(const rt::FileStamp& stamp, const rt::Bytes& bytes,
                            std::string_view text, const rt::Path& path) {
   if (!stamp.exists) return "文件不存在";
-  // A folder reads as empty; only a folder is found with a separator after
-  // its name ("name/." is the file itself on Windows).
-  if (bytes.empty() && (stamp.size > 0 || rt::StatFile(path / "").exists)) return "无法读取";
+  if (ReadFailed(path, stamp, bytes)) return "无法读取";
   if (text.find_first_not_of("\r\n") == std::string_view::npos) return "文件为空";
   return "只有注释或空行";
 }

@@ -84,4 +84,10 @@ std::vector<std::string> ScheduleLines(std::string_view text) {
   return lines;
 }
 
+bool ReadFailed(const rt::Path& path, const rt::FileStamp& stamp, const rt::Bytes& bytes) {
+  // A folder reads as empty; only a folder is found with a separator after
+  // its name ("name/." is the file itself on Windows).
+  return !stamp.exists || (bytes.empty() && (stamp.size > 0 || rt::StatFile(path / "").exists));
+}
+
 }  // namespace app

@@ -33,5 +33,8 @@ std::string KeyFromFileText(std::string_view text);
 std::vector<std::string> TaskLines(std::string_view text);
 // The task lines, or the default line when there are none.
 std::vector<std::string> ScheduleLines(std::string_view text);
+// Whether the file at path (stamp: its stamp, bytes: what was read) could
+// not be read: missing, a folder, or bytes that did not come.
+bool ReadFailed(const rt::Path& path, const rt::FileStamp& stamp, const rt::Bytes& bytes);
 
 }  // namespace app
