@@ -15,7 +15,7 @@ math(EXPR length "${end} - ${open}")
 string(SUBSTRING "${text}" ${open} ${length} text)
 
 string(REGEX REPLACE "\n *```[a-z]*" "" text "${text}")
-string(REGEX REPLACE "\\*\\*([^*]+)\\*\\*" "\\1" text "${text}")
+string(REGEX REPLACE "\\*\\*([^*\n]+)\\*\\*" "\\1" text "${text}")
 string(REPLACE "`" "" text "${text}")
 string(REGEX REPLACE "\n### ([^\n]+)" "\n\\1\n----------" text "${text}")
 string(REGEX REPLACE "\n## ([^\n]+)" "\n\\1\n==========" text "${text}")

@@ -80,6 +80,7 @@ void Application::Begin(const rt::FileStamp& scheduleStamp,
     const std::lock_guard lock(mutex_);
     timers_ = timers;
   }
+  accepting_.store(true);
   crontab_OnSkip(scheduler_, OnScheduleSkip);
   crontab_OnClockBack(scheduler_, OnClockSetBack);
   live_.Begin(scheduler_, scheduleStamp, scheduleText, timers);
@@ -108,6 +109,10 @@ void Application::EndTimers() {
 }
 
 void Application::EndRetries() {
+  // No new reminder from here on: the scheduler stops, and a firing already
+  // on its way is turned away.
+  accepting_.store(false);
+  if (scheduler_) crontab_Stop(scheduler_, 0);
   EndTimers();
   deliveries_.EndRetries();
 }
@@ -117,6 +122,7 @@ void Application::EndAll() {
 }
 
 void Application::Trigger(rt::DateTime fireTime, std::string task) {
+  if (!accepting_.load()) return;
   deliveries_.Start(NewDelivery(fireTime, std::move(task)));
 }
 

@@ -43,8 +43,9 @@ class Application {
   // Applies the schedule read at start, starts the watch of time.txt and
   // sends the test reminder.
   void Begin(const rt::FileStamp& scheduleStamp, std::optional<std::string_view> scheduleText);
-  // After "q": no look at the file and no retry any more; the firings that
-  // wait for a retry get their verdict.
+  // After "q": no new reminder, no look at the file and no retry any more;
+  // the firings that wait for a retry get their verdict, tries under way go
+  // on to theirs.
   void EndRetries();
   // Waits a little for tries still running, then settles what is open.
   void EndAll();
@@ -72,6 +73,7 @@ class Application {
   crontab_handle* scheduler_ = nullptr;
   LiveSchedule live_;
   Deliveries deliveries_;
+  std::atomic<bool> accepting_{true};  // firings are taken: from Begin until "q"
 
   std::mutex mutex_;  // guards what follows
   rt::TimerQueue* timers_ = nullptr;

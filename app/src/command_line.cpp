@@ -113,14 +113,15 @@ std::string VersionText() {
   return rt::JoinTexts("铃兰小闹钟 reminder ", REMINDER_VERSION, "\r\n");
 }
 
-std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, int currentYear) {
+std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines,
+                                        const rt::SystemTime& now, const cron::LocalZone& zone) {
   // The scheduler sees each line without its message.
   std::vector<std::string> schedules;
   schedules.reserve(lines.size());
   for (const std::string& line : lines) schedules.push_back(SplitTaskLine(line).schedule);
   std::vector<std::string> reasons;
   reasons.reserve(lines.size());
-  for (auto& verdict : cron::JudgeLines(schedules, currentYear)) {
+  for (auto& verdict : cron::JudgeLines(schedules, now, zone)) {
     reasons.push_back(std::move(verdict.reason));
   }
   return reasons;
@@ -136,19 +137,16 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
     out += "文件里只有注释或空行，程序会使用默认计划:\r\n";
   }
   const std::vector<std::string> lines = ScheduleLines(fileText);
-  // The same verdicts the scheduler reaches; a line it takes that never
-  // fires again is a mistake all the same.
-  const std::vector<std::string> reasons = RefusalReasons(lines, now.year);
+  // The verdicts the running program reaches, a line that never fires
+  // again refused too.
+  const std::vector<std::string> reasons = RefusalReasons(lines, now, zone);
   int refused = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const TaskLine task = SplitTaskLine(lines[i]);
     const std::string& line = task.schedule;
-    std::string reason = reasons[i];
+    const std::string& reason = reasons[i];
     std::vector<rt::SystemTime> times;
-    if (reason.empty()) {
-      times = cron::Schedule::Parse(line, now.year)->NextFirings(now, 3, zone);
-      if (times.empty()) reason = "以后不会再触发 (日期不存在或年份已过)，这一行没有用";
-    }
+    if (reason.empty()) times = cron::Schedule::Parse(line, now.year)->NextFirings(now, 3, zone);
     if (!reason.empty()) {
       ++refused;
       out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reason, "\r\n");
@@ -206,10 +204,7 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
     return 1;
   }
   const rt::Bytes bytes = rt::ReadFileBytes(path);
-  // A folder reads as empty; only it has a "." inside.
-  const bool unreadable = !stamp.exists || (bytes.empty() && stamp.size > 0) ||
-                          (bytes.empty() && rt::StatFile(path / ".").exists);
-  if (!command.file.empty() && unreadable) {
+  if (!command.file.empty() && ReadFailed(path, stamp, bytes)) {
     console.Write("错误: 无法读取这个文件 (不存在、是文件夹或没有权限)\r\n");
     return 1;
   }

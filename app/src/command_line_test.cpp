@@ -78,6 +78,7 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
       "0 60 9 * * * * 坏\n"
       "0 0 12 * * * * 工作日\r\n"
       "0 0 0 31 2 * * never\r\n"
+      "0 0 0 1 1 * * Never\r\n"
       "5/15 * * * * * * x\r\n"
       "1 2 3\r\n"
       "* * * * * * * A\r\n* * * * * * * a\r\n",
@@ -92,6 +93,9 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
             "     任务名 \"工作日\" 与前面的任务 \"工作日\" 重复 (不分大小写，先写的一行有效)\r\n"
             "错误 0 0 0 31 2 * * never\r\n"
             "     以后不会再触发 (日期不存在或年份已过)，这一行没有用\r\n"
+            // A line that never fires holds no name.
+            "OK   0 0 0 1 1 * * Never\r\n"
+            "     2027-01-01 00:00:00  2028-01-01 00:00:00  2029-01-01 00:00:00\r\n"
             "错误 5/15 * * * * * * x\r\n"
             "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
             "错误 1 2 3\r\n"
@@ -100,7 +104,7 @@ TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
             "     2026-12-07 09:00:01  2026-12-07 09:00:02  2026-12-07 09:00:03\r\n"
             "错误 * * * * * * * a\r\n"
             "     任务名 \"a\" 与前面的任务 \"A\" 重复 (不分大小写，先写的一行有效)\r\n"
-            "共 8 行，6 行有错误，运行时会跳过\r\n");
+            "共 9 行，6 行有错误，运行时会跳过\r\n");
 
   const ScheduleCheck empty = CheckSchedule("\r\n", now);
   EXPECT_TRUE(empty.allAccepted);
@@ -211,6 +215,13 @@ TEST_F(RunCommandTest, ExitCodesAndStreams) {
   EXPECT_EQ(Run({"--check"}), 0);
   EXPECT_NE(console_.Out().find("OK   0 0 9 * * * * 早\r\n     2026-12-08 09:00:00"),
             std::string::npos)
+      << console_.Out();
+
+  // An empty file named on the command line is read, not taken for a folder.
+  const std::string empty = (dir_ / "empty.txt").string();
+  std::ofstream(empty, std::ios::binary).flush();
+  EXPECT_EQ(Run({"--check", empty}), 0);
+  EXPECT_NE(console_.Out().find("文件为空或不存在，程序会使用默认计划"), std::string::npos)
       << console_.Out();
 
   const std::string bad = (dir_ / "bad.txt").string();

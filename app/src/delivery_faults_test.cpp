@@ -305,7 +305,9 @@ TEST_F(DeliveryFaults, TheEndSettlesEveryOpenFiring) {
 
 TEST_F(DeliveryFaults, ScheduleLinesReachTheScreenWithoutControls) {
   std::ofstream(dir_ / "weskey.txt") << "SCT1k";
-  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 \x1b[2Jwipe\n\x1b[31m bad\n";
+  // And a task line with a message of 50,000 characters: one short line.
+  std::ofstream(dir_ / "time.txt") << "0 0 0 1 1 * 30000 \x1b[2Jwipe\n\x1b[31m bad\n"
+                                   << "0 0 0 1 2 * 30000 long " << std::string(50'000, 'x') << "\n";
   CreateAppScheduler();
   console_.Type("q");
   console_.Type("");
@@ -313,8 +315,11 @@ TEST_F(DeliveryFaults, ScheduleLinesReachTheScreenWithoutControls) {
   DestroyAppScheduler();
   const std::string out = console_.Output();
   EXPECT_EQ(out.find('\x1b'), std::string::npos);
-  EXPECT_NE(out.find("任务已添加0 0 0 1 1 * 30000 ?[2Jwipe\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("任务已添加: 0 0 0 1 1 * 30000 ?[2Jwipe\r\n"), std::string::npos) << out;
   EXPECT_NE(out.find("任务添加失败: ?[31m bad\r\n"), std::string::npos) << out;
+  const std::size_t added = out.find("任务已添加: 0 0 0 1 2 * 30000 long xxx");
+  ASSERT_NE(added, std::string::npos);
+  EXPECT_LT(out.find("\r\n", added) - added, 220u);
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "app/exchange.h"
 #include "app/reminder.h"
 #include "app/schedule_file.h"
 #include "runtime/codepage.h"
+#include "runtime/text.h"
+#include "shown_reply.h"
+#include "web/reply_text.h"
 #include "web/web_request.h"
 
 namespace app {
@@ -196,36 +201,199 @@ TEST(JudgeExchange, LongRepliesAreCutAtACharacterBoundary) {
   EXPECT_EQ(SafeReply(text, ""), std::string(2047, 'a') + "…(回复过长，已截断)");
 }
 
-TEST(SafeReply, ControlsAndKeyNeverReachTheScreen) {
-  EXPECT_EQ(SafeReply("a\x1b[2Jb\r\n\tc\x7f", "KEY"), "a?[2Jb\r\n\tc?");
-  EXPECT_EQ(SafeReply("bare\rcr and\nlf", ""), "bare?cr and\r\nlf");
+TEST(SafeReply, OneLineWithoutControlsAndNeverTheKey) {
+  EXPECT_EQ(SafeReply("a\x1b[2Jb\r\n\tc\x7f", "KEY1"), "a?[2Jb   c?");
+  // A relay's line breaks cannot start a line that looks like the program's.
+  EXPECT_EQ(SafeReply("quota\r\n\r\n2026-12-06 09:01:01  推送完成\nx\ry", ""),
+            "quota    2026-12-06 09:01:01  推送完成 x y");
   EXPECT_EQ(SafeReply("url /SCT9999.send", "SCT9999"), "url /***.send");
   EXPECT_EQ(SafeReply("中文", ""), "中文");
 }
 
-// Wherever the key stands against the cut, no piece of it is shown; its
-// percent-encoded form and other cases of it are masked too.
-TEST(SafeReply, NoPieceOfTheKeyAtTheCut) {
+// The key in whatever form a relay may echo it, and what a cut leaves of it.
+TEST(MaskKey, EveryFormAndEveryPieceOfSixBytes) {
   const std::string key = "SCTfakeKEY1234567";
-  for (std::size_t at = kShownReplyBytes - key.size() - 2; at <= kShownReplyBytes + 2; ++at) {
-    const std::string reply = std::string(at, 'x') + "/" + key + ".send" + std::string(3000, 'y');
-    const std::string out = SafeReply(reply, key);
-    EXPECT_EQ(out.find("SCT"), std::string::npos) << "key at " << at;
-  }
   const struct {
-    std::string reply, key, shown;
+    std::string text, key, masked;
   } cases[] = {
-      {"GET /sctfakekey1234567.send", "SCTfakeKEY1234567", "GET /***.send"},
+      {"GET /sctfakekey1234567.send", key, "GET /***.send"},
       {"path=/SCT1%E9%94%AEab.send", "SCT1键ab", "path=/***.send"},
       {"path=/SCT1%e9%94%aeab.send", "SCT1键ab", "path=/***.send"},
+      {"path=/SCT1%BC%FCab.send", "SCT1键ab", "path=/***.send"},  // its own bytes
       {"a SCT1键ab b", "SCT1键ab", "a *** b"},
+      {"denied %53%43%54%66%61%6B%65%4B%45%59%31%32%33%34%35%36%37!", key, "denied ***!"},
+      {"denied %2553%2543%2554fakeKEY1234567", key, "denied ***"},  // encoded twice
+      {"x %u0053CT\\x66ake\\u004BEY1234567 y", key, "x *** y"},
+      {"x SCTfa\\\nkeKEY\\\r\n1234567 y", key, "x *** y"},  // line continuations
+      {"x \\/SCTfakeKEY1234567", key, "x \\/***"},
+      // Pieces of six bytes or more of its start, as a cut leaves them.
+      {"... SCTfak", key, "... ***"},
+      {"... %53CTfak", key, "... ***"},
+      {"... SCTfa", key, "... SCTfa"},
+      {"SCTfakeKEY1234567SCTfakeKEY1234567", key, "***"},
+      // Short keys only whole; keys under four bytes not at all.
+      {"abcd abc", "abcd", "*** abc"},
+      {"abc", "abc", "abc"},
+      {"", key, ""},
+      // Never from the second byte of a character.
+      {"\xB0SCT1abc SCT1abc", "SCT1abc", "\xB0SCT1abc ***"},
   };
-  for (const auto& c : cases) EXPECT_EQ(SafeReply(c.reply, c.key), c.shown) << c.reply;
-  // Inside the relay's own message, after its escapes are undone.
-  const ExchangeOutcome o =
-      JudgeExchange(200, 0, B(R"({"code":40001,"message":"bad key \u0053CTfakeKEY1234567"})"),
-                    "SCTfakeKEY1234567");
-  EXPECT_EQ(o.detail, "bad key ***");
+  for (const auto& c : cases) EXPECT_EQ(MaskKey(c.text, c.key), c.masked) << c.text;
+}
+
+// Decoded in pieces, a reply reads exactly as decoded whole, whatever stands
+// where a piece ends; and no further than asked when it can stop.
+TEST(DecodedReply, PiecesReadAsTheWhole) {
+  const std::string tricky[] = {"%41",
+                                "%u4E2D",
+                                "\\u0041",
+                                "\\x41",
+                                "\\101",
+                                "\\\n",
+                                "\r\n",
+                                "{$}",
+                                "'",
+                                "\\'",
+                                rt::GbkToUtf8("中文"),
+                                "%00 after a zero",
+                                "\\u0000 too"};
+  int compared = 0;
+  for (const std::string& t : tricky) {
+    for (std::size_t before = 16 * 1024 - 12; before <= 16 * 1024 + 4; ++before) {
+      const std::string reply = std::string(before, 'x') + t + "tail" + std::string(20'000, 'y');
+      ASSERT_EQ(DecodedReply(B(reply), std::string::npos),
+                web::DecodeUnicodeEscapes(web::Utf8ToGbk(B(reply))))
+          << t << " after " << before;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 200);
+  const std::string plain(200'000, 'x');
+  const std::size_t got = DecodedReply(B(plain), 1000).size();
+  EXPECT_GE(got, 1000u);
+  EXPECT_LT(got, 40'000u);
+  // A leading carriage return goes, as in the whole.
+  EXPECT_EQ(DecodedReply(B("\rab"), 10), "ab");
+}
+
+// Keys written a character at a time in mixed forms, among other text and
+// cut anywhere: neither the masked text nor its decoding shows six bytes of it.
+TEST(MaskKey, MixedFormsCutAnywhere) {
+  const std::string key = "SCT987654321abcdefghijKLMNOPqrstuv";
+  const std::string junk[] = {"w", "x y", "中", "\r\n", "%", "\\", "!", "'", "#&("};
+  std::mt19937 rng(27);
+  const auto pick = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int part = 0; part < 4; ++part) {
+      text += junk[pick(std::size(junk))];
+      for (const char c : key) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (pick(8)) {
+          case 0:
+            text += rt::FormatText("%%%02X", b);
+            break;
+          case 1:
+            text += rt::FormatText("%%%02x", b);
+            break;
+          case 2:
+            text += rt::FormatText("\\u%04X", b);
+            break;
+          case 3:
+            text += rt::FormatText("%%u%04x", b);
+            break;
+          case 4:
+            text += rt::FormatText("\\x%02X", b);
+            break;
+          case 5:
+            text += rt::FormatText("%%25%02X", b);
+            break;
+          case 6:
+            text += rt::FormatText("\\%o", b);
+            break;
+          default:
+            text += c;
+        }
+        if (pick(10) == 0) text += "\\\n";
+      }
+    }
+    text.resize(pick(text.size() + 1));
+    const std::string masked = MaskKey(text, key);
+    const std::string shown[] = {masked, web::DecodeUnicodeEscapes(masked)};
+    for (const std::string& s : shown) {
+      const std::string lower = rt::LowerLetters(s);
+      for (std::size_t at = 0; at + kMinKeyPiece <= key.size(); ++at) {
+        ASSERT_EQ(lower.find(rt::LowerLetters(key.substr(at, kMinKeyPiece))), std::string::npos)
+            << text << "\n -> " << s;
+      }
+    }
+  }
+}
+
+// Every placement of the key across the cuts (the raw reply's, the shown
+// text's) behind each escape that shrinks when decoded, in each form the
+// relay may write it: no six bytes of it ever reach the screen.
+TEST(JudgeExchange, NoPieceOfTheKeyWhereverItStandsAgainstTheCuts) {
+  const std::string key = "SCT987654321abcdefghijKLMNOPqrstuv";
+  std::string percent, escaped, lower;
+  for (const char c : key) {
+    percent += rt::FormatText("%%%02X", static_cast<unsigned char>(c));
+    lower += rt::FormatText("%%%02x", static_cast<unsigned char>(c));
+    escaped += rt::FormatText("\\u%04X", static_cast<unsigned char>(c));
+  }
+  const std::string forms[] = {key, percent, lower, escaped,
+                               "SCT98765\\\n4321abcdefghijKLMNOPqrstuv"};
+  const struct {
+    std::string filler;
+    std::size_t shown;  // what one filler shows once decoded
+  } fillers[] = {{"\\\n", 0}, {"\\u0041", 1}, {"%41", 1}, {"x", 1}};
+  constexpr std::size_t kRawCut = 8 * kShownReplyBytes;
+  int placements = 0;
+  for (const auto& f : fillers) {
+    for (const std::string& form : forms) {
+      // Counts of fillers that put the key across each cut, and a byte either side.
+      std::vector<std::size_t> counts;
+      for (std::size_t raw = kRawCut - form.size() - 2; raw <= kRawCut + 2;
+           raw += f.filler.size()) {
+        counts.push_back(raw / f.filler.size());
+      }
+      for (std::size_t shown = kShownReplyBytes - key.size() - 2;
+           f.shown > 0 && shown <= kShownReplyBytes + 2; ++shown) {
+        counts.push_back(shown / f.shown);
+      }
+      for (const std::size_t n : counts) {
+        std::string body;
+        for (std::size_t i = 0; i < n; ++i) body += f.filler;
+        body += "/" + form + ".send" + std::string(100, 'y');
+        const std::string detail = rt::LowerLetters(JudgeExchange(500, 0, B(body), key).detail);
+        ++placements;
+        for (std::size_t at = 0; at + kMinKeyPiece <= key.size(); ++at) {
+          ASSERT_EQ(detail.find(rt::LowerLetters(key.substr(at, kMinKeyPiece))), std::string::npos)
+              << f.filler << " x " << n << ", key written as " << form;
+        }
+      }
+    }
+  }
+  EXPECT_GT(placements, 500);
+}
+
+// The relay's own message: its JSON escapes undone, then every form masked.
+TEST(JudgeExchange, TheKeyInTheRelaysMessageIsMaskedInEveryForm) {
+  const std::string key = "SCTfakeKEY1234567";
+  const struct {
+    std::string message, detail;
+  } cases[] = {
+      {R"(bad key \u0053CTfakeKEY1234567)", "bad key ***"},
+      {"denied %53%43%54%66%61%6B%65%4B%45%59%31%32%33%34%35%36%37", "denied ***"},
+      {"denied %53%43%54%66%61%6b%65%4b%45%59%31%32%33%34%35%36%37", "denied ***"},
+      {R"(bad \\u0053CTfakeKEY1234567)", "bad ***"},
+      {R"(quota\r\n\r\n2026-12-06 09:01:01  \u63a8\u9001\u5b8c\u6210)",
+       "quota    2026-12-06 09:01:01  推送完成"},
+  };
+  for (const auto& c : cases) {
+    const std::string body = R"({"code":40001,"message":")" + c.message + R"("})";
+    EXPECT_EQ(JudgeExchange(200, 0, B(body), key).detail, c.detail) << c.message;
+  }
 }
 
 TEST(Banner, ExactBytes) {

@@ -10,8 +10,8 @@
 #include "app/reminder.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "shown_reply.h"
 #include "web/percent_encoding.h"
-#include "web/reply_text.h"
 #include "web/web_request.h"
 
 namespace app {
@@ -124,15 +124,20 @@ ExchangeOutcome JudgeExchange(int status, std::int32_t sendResult, const rt::Byt
   if (sendResult < 0 || (status == 0 && answer.empty())) {
     return {.detail = NoAnswerReason(sendResult), .retry = WorthRetrying(sendResult)};
   }
-  // Only the start of a long reply is shown, so only that much is decoded
-  // (escapes make a shown character up to six bytes long).
-  constexpr std::size_t kDecoded = 8 * kShownReplyBytes;
-  const bool cut = answer.size() > kDecoded;
-  std::string reply = SafeReply(
-      web::DecodeUnicodeEscapes(
-          web::Utf8ToGbk(cut ? rt::Bytes(answer.begin(), answer.begin() + kDecoded) : answer)),
-      key, kShownReplyBytes);
-  if (cut && !reply.ends_with(kTruncatedMark)) reply += kTruncatedMark;
+  // Decoded, then the key masked, then cut: escapes shrink, so where a key
+  // stands against the cut is known only once the reply is decoded. Decoded
+  // as far as the shown part and well past it: every key that reaches into
+  // the shown part is then seen whole (one written in escapes three deep is
+  // at most 216 times its length).
+  const std::size_t enough = kShownReplyBytes + std::max<std::size_t>(64 * 1024, 256 * key.size());
+  std::string reply =
+      SafeReply(DecodedReply(answer.size() > kMaxReplyBytes
+                                 ? rt::Bytes(answer.begin(), answer.begin() + kMaxReplyBytes)
+                                 : answer,
+                             enough),
+                key, kShownReplyBytes);
+  // A reply as long as the bound was most likely cut on the way.
+  if (answer.size() >= kMaxReplyBytes && !reply.ends_with(kTruncatedMark)) reply += kTruncatedMark;
   if (status < 200 || status > 299) {
     // Busy or broken for now: another try may get through. Other refusals stand.
     return {.detail = rt::TrimText(rt::FormatText("HTTP %d ", status) + reply),
@@ -160,14 +165,9 @@ std::optional<int> RetryDelaySeconds(int attempts) {
 }
 
 std::string SafeReply(std::string_view reply, std::string_view key, std::size_t maxBytes) {
-  // The relay may echo the request address, plain or percent-encoded, in
-  // any case. Masked before the cut, so that no piece of it stays at the cut.
-  std::string masked(reply);
-  if (key.size() >= 4) {
-    for (const std::string& form : {std::string(key), EncodePathSegment(key)}) {
-      masked = rt::ReplaceText(masked, form, "***", 1, std::nullopt, false);
-    }
-  }
+  // The relay may echo the request address in any form; masked in the whole
+  // text before the cut, so that no piece of the key stays at the cut.
+  const std::string masked = MaskKey(reply, key);
   const std::string_view shown = rt::TextPrefix(masked, maxBytes);
   std::string out = rt::PrintableText(shown);
   if (shown.size() < masked.size()) out += kTruncatedMark;

@@ -4,22 +4,10 @@
 #include "app/report.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
+#include "runtime/text.h"
 
 namespace app {
 namespace {
-
-std::string Field(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    if (c == '\t' || c == '\r' || c == '\n') {
-      out += ' ';
-    } else {
-      out += rt::IsControlByte(c) ? '?' : c;
-    }
-  }
-  return out;
-}
 
 bool Append(const AppContext& ctx, const std::string& line) {
   const rt::Path path = ProgramFile(ctx, kHistoryFile);
@@ -37,10 +25,11 @@ bool Append(const AppContext& ctx, const std::string& line) {
 }  // namespace
 
 std::string HistoryLine(const HistoryRecord& r) {
-  const std::string line = rt::JoinTexts(
-      LogStamp(r.scheduled), "\t", Field(r.task), "\t", Field(r.verdict), "\t",
-      std::to_string(r.attempts), "\t", r.status == 0 ? std::string("-") : std::to_string(r.status),
-      "\t", Field(r.detail), rt::kTextLineEnd);
+  const std::string line =
+      rt::JoinTexts(LogStamp(r.scheduled), "\t", rt::PrintableText(r.task), "\t",
+                    rt::PrintableText(r.verdict), "\t", std::to_string(r.attempts), "\t",
+                    r.status == 0 ? std::string("-") : std::to_string(r.status), "\t",
+                    rt::PrintableText(r.detail), rt::kTextLineEnd);
   return rt::GbkToUtf8(line);
 }
 

@@ -17,6 +17,7 @@ namespace {
 constexpr std::string_view kMissedWhy = "计算机休眠或时钟跳变";
 
 constexpr std::string_view kNoUsableTaskAtStart = "time.txt 里没有可用的任务，不会发送任何提醒\r\n";
+constexpr std::string_view kTooBig = "time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n";
 
 // The lines of `a` not matched by one of `b`, each line as often as it is
 // there more often.
@@ -44,6 +45,23 @@ std::string RefusalLine(std::string_view line, std::string_view reason) {
   return rt::JoinTexts("任务添加失败: ", ShownText(line), "\r\n     ", reason, "\r\n");
 }
 
+// What is said when no line of the file can be used: each line's refusal.
+std::string NoUsableLineText(const std::vector<std::string>& lines,
+                             const std::vector<std::string>& reasons) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) text += RefusalLine(lines[i], reasons[i]);
+  return text + "time.txt 里没有可用的任务，继续使用现有的任务\r\n";
+}
+
+// Why a file holds no task line.
+std::string_view WhyNoTask(const rt::FileStamp& stamp, const rt::Bytes& bytes,
+                           std::string_view text, const rt::Path& path) {
+  if (!stamp.exists) return "文件不存在";
+  if (ReadFailed(path, stamp, bytes)) return "无法读取";
+  if (text.find_first_not_of("\r\n") == std::string_view::npos) return "文件为空";
+  return "只有注释或空行";
+}
+
 std::string TimeOfDay(const rt::SystemTime& t) {
   return rt::FormatText("%02d:%02d:%02d", t.hour, t.minute, t.second);
 }
@@ -67,14 +85,16 @@ void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
   inForce_.clear();
   refused_.clear();
   tasks_.clear();
-  said_ = false;
+  said_.clear();
   ended_ = false;
   watch_ = FileWatch(stamp);
   if (!fileText) {
     ctx.console->Write("time.txt 超过 1 MiB，没有读取\r\n");
     ctx.console->Write(kNoUsableTaskAtStart);
+    said_ = kTooBig;  // the same file again is no news
   } else {
-    Apply(ScheduleLines(*fileText), true);
+    const std::vector<std::string> lines = ScheduleLines(*fileText);
+    Apply(lines, Reasons(lines), true);
   }
   timers_ = timers;
   if (timers_) {
@@ -106,55 +126,75 @@ void LiveSchedule::LookAtFile() {
   Reload(stamp);
 }
 
-void LiveSchedule::SayOnce(std::string_view text) {
-  if (said_) return;
-  said_ = true;
+void LiveSchedule::Say(std::string text) {
+  if (text == said_) return;
   context_().console->Write(text);
+  said_ = std::move(text);
+}
+
+std::vector<std::string> LiveSchedule::Reasons(const std::vector<std::string>& lines) const {
+  rt::Clock& clock = *context_().clock;
+  return RefusalReasons(lines, clock.LocalTime(), cron::LocalZone(clock));
 }
 
 void LiveSchedule::Reload(const rt::FileStamp& stamp) {
   const std::lock_guard lock(mutex_);
   if (ended_) return;
+  // Each state of a file that cannot be used is said when it comes; a save
+  // that changes nothing says nothing.
   if (stamp.size > kMaxScheduleBytes) {
-    SayOnce("time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n");
+    Say(std::string(kTooBig));
     return;
   }
-  const std::vector<std::string> lines =
-      TaskLines(FileText(rt::ReadFileBytes(ProgramFile(context_(), kScheduleFile))));
+  const rt::Path path = ProgramFile(context_(), kScheduleFile);
+  const rt::Bytes bytes = rt::ReadFileBytes(path);
+  const std::string text = FileText(bytes);
+  const std::vector<std::string> lines = TaskLines(text);
   // Never the default schedule in the middle of a run.
   if (lines.empty()) {
-    SayOnce("time.txt 里没有任务(为空、无法读取或只有注释)，继续使用现有的任务\r\n");
+    Say(rt::JoinTexts("time.txt 里没有任务(", WhyNoTask(stamp, bytes, text, path),
+                      ")，继续使用现有的任务\r\n"));
     return;
   }
-  const std::vector<std::string> reasons =
-      RefusalReasons(lines, context_().clock->LocalTime().year);
+  const std::vector<std::string> reasons = Reasons(lines);
   if (std::all_of(reasons.begin(), reasons.end(), [](const auto& r) { return !r.empty(); })) {
-    std::string text;
-    for (std::size_t i = 0; i < lines.size(); ++i) text += RefusalLine(lines[i], reasons[i]);
-    SayOnce(text + "time.txt 里没有可用的任务，继续使用现有的任务\r\n");
+    Say(NoUsableLineText(lines, reasons));
     return;
   }
-  said_ = false;
-  if (lines == lines_) return;  // comments or blank lines changed
-  Apply(lines, false);
+  const bool troubled = !said_.empty();
+  said_.clear();
+  if (lines == lines_) {  // comments or blank lines changed
+    if (troubled) context_().console->Write("time.txt 已恢复，任务没有变化\r\n");
+    return;
+  }
+  Apply(lines, reasons, false);
 }
 
-void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
-  // The scheduler gets the time fields and the name; the message stays here.
+void LiveSchedule::Apply(const std::vector<std::string>& lines,
+                         const std::vector<std::string>& reasons, bool atStart) {
+  // The scheduler gets the time fields and the name of each usable line
+  // (one that never fires again would hold its name for nothing); the
+  // message stays here.
   std::vector<TaskLine> parts;
   parts.reserve(lines.size());
   for (const auto& line : lines) parts.push_back(SplitTaskLine(line));
   std::vector<const char*> texts;
-  texts.reserve(lines.size());
-  for (const auto& part : parts) texts.push_back(part.schedule.c_str());
-  std::vector<int> accepted(lines.size(), 0);
+  std::vector<std::size_t> offered;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (!reasons[i].empty()) continue;
+    texts.push_back(parts[i].schedule.c_str());
+    offered.push_back(i);
+  }
+  std::vector<int> taken(texts.size(), 0);
   crontab_Replace(scheduler_, texts.data(), static_cast<std::int32_t>(texts.size()),
-                  OnReminderTrigger, accepted.data());
+                  OnReminderTrigger, taken.data());
   // A scheduler that had no task at start has no timer yet.
   crontab_Start(scheduler_);
   // The schedules as the scheduler read them: never a second reading that
   // could differ from it (a year step across New Year).
   tasks_ = cron::SchedulesInForce(scheduler_);
+  std::vector<int> accepted(lines.size(), 0);
+  for (std::size_t k = 0; k < offered.size(); ++k) accepted[offered[k]] = taken[k];
   messages_.clear();
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (accepted[i]) messages_[parts[i].name] = parts[i].message;
@@ -163,7 +203,9 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
   std::vector<std::string> inForce, refused;
   for (std::size_t i = 0; i < lines.size(); ++i)
     (accepted[i] ? inForce : refused).push_back(lines[i]);
-  std::string report = ChangeReport(lines, accepted, inForce, refused, atStart);
+  std::string report = ChangeReport(lines, accepted, reasons, inForce, refused, atStart);
+  // A start without a usable line: the same file again is no news.
+  if (atStart && inForce.empty()) said_ = NoUsableLineText(lines, reasons);
   lines_ = lines;
   inForce_ = std::move(inForce);
   refused_ = std::move(refused);
@@ -172,6 +214,7 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines, bool atStart) {
 
 std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
                                        const std::vector<int>& accepted,
+                                       const std::vector<std::string>& reasons,
                                        const std::vector<std::string>& inForce,
                                        const std::vector<std::string>& refused,
                                        bool atStart) const {
@@ -180,9 +223,6 @@ std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
   const std::vector<std::string> started = Without(inForce, inForce_);
   const std::vector<std::string> stopped = Without(inForce_, inForce);
   const std::vector<std::string> newlyRefused = Without(refused, refused_);
-  const std::vector<std::string> reasons =
-      newlyRefused.empty() ? std::vector<std::string>()
-                           : RefusalReasons(lines, context_().clock->LocalTime().year);
   std::string report;
   if (!atStart && (!started.empty() || !stopped.empty())) {
     report += rt::JoinTexts("任务已更新: +", std::to_string(started.size()), " -",
@@ -191,9 +231,9 @@ std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
   for (const auto& line : stopped) report += rt::JoinTexts("任务已停止: ", ShownText(line), "\r\n");
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (accepted[i] && Contains(started, lines[i])) {
-      report += rt::JoinTexts("任务已添加", rt::PrintableText(lines[i]), "\r\n\r\n\r\n");
+      report += rt::JoinTexts("任务已添加: ", ShownText(lines[i]), "\r\n\r\n\r\n");
     } else if (!accepted[i] && Contains(newlyRefused, lines[i])) {
-      report += RefusalLine(lines[i], reasons[i]);
+      report += RefusalLine(lines[i], reasons[i].empty() ? "格式错误" : reasons[i]);
     }
   }
   if (atStart && inForce.empty()) report += kNoUsableTaskAtStart;

@@ -189,7 +189,7 @@ TEST_F(LiveTest, AnEditIsAppliedAndReported) {
   Step(1000);
   EXPECT_EQ(Fresh(),
             "任务已更新: +1 -1\r\n任务已停止: 0 0 13 * * * * gone\r\n"
-            "任务已添加* * * * * * * new\r\n\r\n\r\n"
+            "任务已添加: * * * * * * * new\r\n\r\n\r\n"
             "任务添加失败: bad line\r\n"
             "     应有 7 个时间项和 1 个任务名，各用一个空格隔开；这一行分出 2 项\r\n"
             "下次提醒: 2026-12-06 09:00:02\r\n");
@@ -202,41 +202,62 @@ TEST_F(LiveTest, AnEditIsAppliedAndReported) {
   EXPECT_EQ(Count(Fresh(), "任务已更新"), 0);
 }
 
-TEST_F(LiveTest, AFileWithoutTasksKeepsTheCurrentOnesAndSaysSoOnce) {
-  Start("* * * * * * * every\n0 0 12 * * * * noon\n");
+// A file that cannot be used keeps the tasks in force (never the default
+// schedule): each state it passes through is said when it comes, a save
+// that changes nothing says nothing, and the way back is said too.
+TEST_F(LiveTest, EveryEditIsAnswered) {
+  const std::string good = "0 0 0 1 1 * 30000 a\n0 0 0 1 2 * 30000 b\n";
+  const std::string bigger(kMaxScheduleBytes + 1, '#');
+  const auto noTask = [](const char* why) {
+    return rt::JoinTexts("time.txt 里没有任务(", why, ")，继续使用现有的任务\r\n");
+  };
+  const auto refused = [](const char* line, const char* reason) {
+    return rt::JoinTexts("任务添加失败: ", line, "\r\n     ", reason, "\r\n");
+  };
+  const std::string noUsable = "time.txt 里没有可用的任务，继续使用现有的任务\r\n";
+  const struct {
+    const char* what;
+    std::function<void()> edit;
+    std::string said;
+  } steps[] = {
+      {"all refused", [&] { Edit("0 60 9 * * * * 坏\n"); },
+       refused("0 60 9 * * * * 坏", "第 2 项(分) \"60\": 60 超出范围 0-59") + noUsable},
+      {"refused otherwise", [&] { Edit("0 61 9 * * * * 坏\n"); },
+       refused("0 61 9 * * * * 坏", "第 2 项(分) \"61\": 61 超出范围 0-59") + noUsable},
+      {"and again", [&] { Edit("99 0 9 * * * * 坏\n"); },
+       refused("99 0 9 * * * * 坏", "第 1 项(秒) \"99\": 99 超出范围 0-59") + noUsable},
+      {"the same with a comment", [&] { Edit("# x\n99 0 9 * * * * 坏\n"); }, ""},
+      {"only comments", [&] { Edit("# all commented out\n"); }, noTask("只有注释或空行")},
+      {"empty", [&] { Edit(""); }, noTask("文件为空")},
+      {"deleted", [&] { fs::remove(dir_ / "time.txt"); }, noTask("文件不存在")},
+      // A folder of its name cannot be read.
+      {"unreadable", [&] { fs::create_directories(dir_ / "time.txt"); }, noTask("无法读取")},
+      {"too big",
+       [&] {
+         fs::remove_all(dir_ / "time.txt");
+         Edit(bigger);
+       },
+       "time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n"},
+      {"too big again", [&] { Edit(bigger + "#"); }, ""},
+      {"the file in force again", [&] { Edit(good); }, "time.txt 已恢复，任务没有变化\r\n"},
+      // Blanks after a line are no change of its task.
+      {"trailing blanks", [&] { Edit("0 0 0 1 1 * 30000 a  \n0 0 0 1 2 * 30000 b 　\n"); }, ""},
+      {"a refused line added", [&] { Edit(good + "0 60 9 * * * * 坏\n"); },
+       refused("0 60 9 * * * * 坏", "第 2 项(分) \"60\": 60 超出范围 0-59")},
+      {"another one instead", [&] { Edit(good + "0 61 9 * * * * 坏\n"); },
+       refused("0 61 9 * * * * 坏", "第 2 项(分) \"61\": 61 超出范围 0-59")},
+      {"only comments changed", [&] { Edit("# x\n" + good + "0 61 9 * * * * 坏\n"); }, ""},
+  };
+  Start(good);
   Step(0);
   Fresh();
-  const std::string kept = "time.txt 里没有任务(为空、无法读取或只有注释)，继续使用现有的任务\r\n";
-  Edit("");
-  Step(1000);
-  Edit("# all commented out\n");
-  Step(1000);
-  fs::remove(dir_ / "time.txt");
-  Step(1000);
-  std::string out = Fresh();
-  EXPECT_EQ(Count(out, kept), 1) << out;
-  EXPECT_EQ(Count(out, "任务已更新"), 0);
-  EXPECT_EQ(Count(out, "  推送完成 [every]"), 2);  // the old tasks go on, not the default
-  EXPECT_EQ(Count(out, "[定时提醒]"), 0);
-
-  Edit("* * * * * * * every\n");
-  Step(1000);
-  EXPECT_NE(Fresh().find("任务已更新: +0 -1\r\n任务已停止: 0 0 12 * * * * noon\r\n下次提醒: "),
-            std::string::npos);
-  // In the way of the file: a folder of its name cannot be read.
-  fs::remove(dir_ / "time.txt");
-  fs::create_directories(dir_ / "time.txt");
-  Step(1000);
-  out = Fresh();
-  EXPECT_EQ(Count(out, kept), 1) << out;
-  EXPECT_GE(Count(out, "  推送完成\r\n"), 1);  // one task: no name shown
-  fs::remove_all(dir_ / "time.txt");
-  Edit("* * * * * * * every\n");
-  Step(1000);
-  Edit(std::string(kMaxScheduleBytes + 1, '#'));
-  Step(1000);
-  EXPECT_NE(Fresh().find("time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n"),
-            std::string::npos);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.edit();
+    Step(1000);
+    EXPECT_EQ(Fresh(), step.said);
+  }
+  EXPECT_EQ(Count(console_.Output(), "任务已停止"), 0);
 }
 
 // After a reload the tasks in force are those a fresh start on the file would
@@ -254,24 +275,27 @@ TEST_F(LiveTest, AReloadWithDuplicateNamesMatchesAFreshStart) {
   } cases[] = {
       {"a new line above takes the name", "* * * * * * * A\n",
        "*/3 * * * * * * A\n* * * * * * * A\n",
-       "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加*/3 * * * * * * A\r\n\r\n\r\n"
+       "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加: */3 * * * * * * "
+       "A\r\n\r\n\r\n"
        "任务添加失败: * * * * * * * A\r\n" +
            dup("A"),
        2},
       {"two lines of one name swapped", "*/3 * * * * * * A\n* * * * * * * A\n",
        "* * * * * * * A\n*/3 * * * * * * A\n",
-       "任务已更新: +1 -1\r\n任务已停止: */3 * * * * * * A\r\n任务已添加* * * * * * * A\r\n\r\n\r\n"
+       "任务已更新: +1 -1\r\n任务已停止: */3 * * * * * * A\r\n任务已添加: * * * * * * * "
+       "A\r\n\r\n\r\n"
        "任务添加失败: */3 * * * * * * A\r\n" +
            dup("A"),
        6},
       {"a name in another case above", "* * * * * * * A\n", "*/3 * * * * * * a\n* * * * * * * A\n",
-       "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加*/3 * * * * * * a\r\n\r\n\r\n"
+       "任务已更新: +1 -1\r\n任务已停止: * * * * * * * A\r\n任务已添加: */3 * * * * * * "
+       "a\r\n\r\n\r\n"
        "任务添加失败: * * * * * * * A\r\n" +
            dup("a"),
        2},
       {"a refused line moved: nothing changes", "* * * * * * * A\n*/3 * * * * * * a\n",
        "*/3 * * * * * * x\n* * * * * * * A\n*/3 * * * * * * a\n",
-       "任务已更新: +1 -0\r\n任务已添加*/3 * * * * * * x\r\n\r\n\r\n", -1},
+       "任务已更新: +1 -0\r\n任务已添加: */3 * * * * * * x\r\n\r\n\r\n", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -300,14 +324,14 @@ TEST_F(LiveTest, AReloadWithDuplicateNamesMatchesAFreshStart) {
 TEST_F(LiveTest, AScheduleWithoutAUsableLineIsSaid) {
   Start("0 60 9 * * * * 坏\n");
   Step(0);
-  std::string out = Fresh();
-  EXPECT_NE(
-      out.find("任务添加失败: 0 60 9 * * * * 坏\r\n     第 2 项(分) \"60\": 60 超出范围 0-59\r\n"
-               "time.txt 里没有可用的任务，不会发送任何提醒\r\n"),
-      std::string::npos)
-      << out;
-  EXPECT_EQ(out.find("定时提醒"), std::string::npos);
-  EXPECT_EQ(out.find("下次提醒"), std::string::npos);
+  const std::string atStart = Fresh();
+  EXPECT_NE(atStart.find(
+                "任务添加失败: 0 60 9 * * * * 坏\r\n     第 2 项(分) \"60\": 60 超出范围 0-59\r\n"
+                "time.txt 里没有可用的任务，不会发送任何提醒\r\n"),
+            std::string::npos)
+      << atStart;
+  EXPECT_EQ(atStart.find("定时提醒"), std::string::npos);
+  EXPECT_EQ(atStart.find("下次提醒"), std::string::npos);
   Quit();
   WaitForDeliveries();
   DestroyAppScheduler();
@@ -316,17 +340,54 @@ TEST_F(LiveTest, AScheduleWithoutAUsableLineIsSaid) {
   Start("* * * * * * * every\n");
   Step(0);
   Fresh();
-  Edit("0 60 9 * * * * 坏\n");
-  Step(1000);
   Edit("0 60 9 * * * * 坏\n5/15 * * * * * * 又坏\n");
   Step(1000);
-  out = Fresh();
+  const std::string out = Fresh();
   EXPECT_EQ(Count(out, "time.txt 里没有可用的任务，继续使用现有的任务\r\n"), 1) << out;
-  EXPECT_EQ(Count(out, "任务添加失败: 0 60 9 * * * * 坏\r\n"), 1) << out;
+  EXPECT_EQ(Count(out, "任务添加失败: "), 2) << out;
   EXPECT_EQ(Count(out, "任务已停止"), 0);
   Step(1000);
   Step(1000);
   EXPECT_EQ(Count(Fresh(), "  推送完成\r\n"), 2);  // every second, as before
+}
+
+// A line the scheduler would take but that never fires again gets the
+// verdict --check gives it, at start and on a reload, and holds no name.
+TEST_F(LiveTest, ALineThatNeverFiresIsRefusedAndTakesNoName) {
+  const std::string never =
+      "任务添加失败: 0 0 12 31 2 * * never\r\n     以后不会再触发 (日期不存在或年份已过)，"
+      "这一行没有用\r\n";
+  const struct {
+    const char* what;
+    std::string start, edit, said;
+  } cases[] = {
+      {"at start, alone", "0 0 12 31 2 * * never\n", "",
+       never + "time.txt 里没有可用的任务，不会发送任何提醒\r\n"},
+      {"at start, a task of its name below", "0 0 12 31 2 * * never\n0 0 0 1 1 * 30000 Never\n", "",
+       never + "任务已添加: 0 0 0 1 1 * 30000 Never\r\n\r\n\r\n下次提醒: 30000-01-01 00:00:00\r\n"},
+      {"on a reload", "0 0 0 1 1 * 30000 x\n", "0 0 12 31 2 * * never\n0 0 0 1 1 * 30000 Never\n",
+       "任务已更新: +1 -1\r\n任务已停止: 0 0 0 1 1 * 30000 x\r\n" + never +
+           "任务已添加: 0 0 0 1 1 * 30000 Never\r\n\r\n\r\n下次提醒: 30000-01-01 00:00:00\r\n"},
+      {"on a reload, alone", "0 0 0 1 1 * 30000 x\n", "0 0 12 31 2 * * never\n",
+       never + "time.txt 里没有可用的任务，继续使用现有的任务\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Start(c.start);
+    Step(0);
+    std::string out = Fresh().substr(Banner(context_.settings).size());
+    if (!c.edit.empty()) {
+      Edit(c.edit);
+      Step(1000);
+      out = Fresh();
+    }
+    EXPECT_EQ(out.substr(0, out.find("下面开始测试发送一次")), c.said);
+    Quit();
+    WaitForDeliveries();
+    DestroyAppScheduler();
+    CreateAppScheduler();
+    Fresh();
+  }
 }
 
 // A time.txt over 1 MiB is not read at start either: no task, said so.
@@ -498,6 +559,25 @@ TEST_F(LiveTest, QuitDropsPendingRetries) {
   EXPECT_EQ(result_, 0);
 }
 
+// "q" ends the reminders at once, not at the second Enter: no tick fires,
+// and a firing already on its way is turned away.
+TEST_F(LiveTest, QuitStopsNewRemindersAtOnce) {
+  Start("* * * * * * * every\n");
+  Step(2000);
+  EXPECT_GE(Count(Fresh(), "  推送完成\r\n"), 2);  // every second until then
+  const int requests = relay_.Requests();
+  console_.Type("q");
+  ASSERT_TRUE(console_.WaitForOutput("已停止发送提醒，再按一次回车退出\r\n"));
+  Step(5000);
+  OnReminderTrigger(rt::NowLocal(sim_), "every");
+  WaitForDeliveries();
+  EXPECT_EQ(relay_.Requests(), requests);
+  EXPECT_EQ(Count(Fresh(), "推送"), 0);
+  console_.Type("");
+  main_.join();
+  EXPECT_EQ(result_, 0);
+}
+
 TEST_F(LiveTest, AForwardJumpNamesTheRemindersItSkipped) {
   Start(std::string(kDefaultScheduleLine) + "\n0 0 * * * * * 整点\n");
   Step(2000);
@@ -551,14 +631,20 @@ TEST_F(LiveTest, AClockSetBackIsSaidOnce) {
   Start("* * * * * * * every\n");
   Step(3000);
   Fresh();
-  // 1 h 2 min 4 s back: 1 h 2 min 3 s behind the last second evaluated.
-  sim_.Jump(-std::int64_t{3724} * 1000);
-  for (int i = 0; i < 5; ++i) Step(1000);
-  const std::string out = Fresh();
-  EXPECT_EQ(Count(out, "时钟回拨 "), 1) << out;
-  EXPECT_NE(out.find("时钟回拨 1 小时 2 分 3 秒，已经发送的提醒不会重发"), std::string::npos)
-      << out;
-  EXPECT_EQ(Count(out, "推送完成"), 0) << out;  // those seconds were sent already
+  // Set back by the step itself, whatever the second evaluated last.
+  const struct {
+    std::int64_t seconds;
+    const char* said;
+  } steps[] = {{20, "时钟回拨 20 秒，"}, {3724, "时钟回拨 1 小时 2 分 4 秒，"}};
+  for (const auto& step : steps) {
+    sim_.Jump(-step.seconds * 1000);
+    for (int i = 0; i < 5; ++i) Step(1000);
+    const std::string out = Fresh();
+    EXPECT_EQ(Count(out, "时钟回拨 "), 1) << out;
+    EXPECT_NE(out.find(std::string(step.said) + "已经发送的提醒不会重发"), std::string::npos)
+        << out;
+    EXPECT_EQ(Count(out, "推送完成"), 0) << out;  // those seconds were sent already
+  }
 }
 
 TEST(HistoryLine, FieldsTabSeparatedInUtf8) {

@@ -1,5 +1,6 @@
 #include "app/message.h"
 
+#include "crontab/explain.h"
 #include "runtime/codepage.h"
 #include "runtime/datetime_text.h"
 #include "runtime/text.h"
@@ -7,20 +8,6 @@
 
 namespace app {
 namespace {
-
-constexpr std::string_view kFullWidthBlank = "\xA1\xA1";
-
-// The text without its trailing blanks (the full-width one too).
-std::string_view WithoutTrailingBlanks(std::string_view text) {
-  std::size_t end = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t len = rt::CharLength(text, i);
-    const std::string_view c = text.substr(i, len);
-    if (c != " " && c != kFullWidthBlank) end = i + len;
-    i += len;
-  }
-  return text.substr(0, end);
-}
 
 // True for the code of a character beyond the basic plane: four bytes from
 // 90 30 81 30 on. It is two UTF-16 units and four UTF-8 bytes.
@@ -63,27 +50,12 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
 }  // namespace
 
 TaskLine SplitTaskLine(std::string_view line) {
-  // Separators are found as the scheduler finds them: never a trail byte.
-  std::size_t nameStart = std::string_view::npos;
-  std::size_t nameEnd = line.size();
-  int separators = 0;
-  for (std::size_t i = 0; i < line.size(); i += rt::CharLength(line, i)) {
-    if (line[i] != ' ') continue;
-    if (++separators == 7) nameStart = i + 1;
-    if (separators == 8) {
-      nameEnd = i;
-      break;
-    }
-  }
-  TaskLine task{std::string(line), {}, {}};
-  if (nameStart == std::string_view::npos) return task;
-  task.name = line.substr(nameStart, nameEnd - nameStart);
-  if (nameEnd == line.size()) return task;
-  const std::string_view message = WithoutTrailingBlanks(line.substr(nameEnd + 1));
-  if (message.empty()) return task;
-  task.schedule = line.substr(0, nameEnd);
-  task.message = message;
-  return task;
+  const cron::TaskLineParts parts = cron::SplitTaskLine(line);
+  return {std::string(parts.schedule), std::string(parts.name), std::string(parts.message)};
+}
+
+std::string TaskLine::Text() const {
+  return message.empty() ? schedule : rt::JoinTexts(schedule, " ", message);
 }
 
 Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl, std::string_view taskName,

@@ -23,11 +23,14 @@ TEST(SplitTaskLine, TheSchedulerGetsEightItemsTheRestIsTheMessage) {
       // As written inside, blanks (full-width too) trimmed only at the end.
       {fields + "午饭 吃饭  了 a+b=c&d 　 ", fields + "午饭", "午饭", "吃饭  了 a+b=c&d"},
       {fields + "午饭  带空格", fields + "午饭", "午饭", " 带空格"},
-      // No message text: the line as written, for the scheduler to judge.
-      {fields + "午饭 ", fields + "午饭 ", "午饭", ""},
-      {fields + "午饭   ", fields + "午饭   ", "午饭", ""},
-      {fields + "午饭 　", fields + "午饭 　", "午饭", ""},
-      {"1 2 3", "1 2 3", "", ""},
+      // No message text: the blanks after the name go too, so the line is
+      // the task without them.
+      {fields + "午饭 ", fields + "午饭", "午饭", ""},
+      {fields + "午饭   ", fields + "午饭", "午饭", ""},
+      {fields + "午饭 　", fields + "午饭", "午饭", ""},
+      // No name: the line as written, for the scheduler to judge.
+      {fields + " ", fields + " ", "", ""},
+      {"1 2 3 ", "1 2 3 ", "", ""},
       {"", "", "", ""},
       // A blank after a lead byte belongs to its character, as the scheduler reads it.
       {fields + "\x81 x", fields + "\x81 x", "\x81 x", ""},

@@ -73,10 +73,10 @@ int ReminderMain() {
     if (ctx.console->InputEnded()) rt::WaitForStop();  // deliveries go on until a stop request
     if (ctx.pause) ctx.pause();
   }
-  // Pending retries and the file's watch end here, each retry with its
-  // verdict; the process ends soon.
+  // New reminders, pending retries and the file's watch end here, each
+  // retry with its verdict; the process ends soon.
   App().EndRetries();
-  ctx.console->Write("再按一次回车退出\r\n");
+  ctx.console->Write("已停止发送提醒，再按一次回车退出\r\n");
   ctx.console->ReadLine();  // one more Enter ends the program
   App().EndAll();
   ctx.console->Release();

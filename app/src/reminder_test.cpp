@@ -212,7 +212,7 @@ TEST_F(ReminderTest, KeyWrittenIntoTheFileIsTakenAtABareEnter) {
   main.join();
   EXPECT_EQ(result, 0);
   const std::string out = console_.Output();
-  EXPECT_NE(out.find("粘贴 key 回车\r\n已读取 key\r\n任务已添加0 0 0 1 1 * 30000 never"),
+  EXPECT_NE(out.find("粘贴 key 回车\r\n已读取 key\r\n任务已添加: 0 0 0 1 1 * 30000 never"),
             std::string::npos)
       << out;
   const auto requests = relay_.Requests();
@@ -249,10 +249,11 @@ TEST_F(ReminderTest, KeyTypedAtThePromptIsSavedAndUsed) {
   EXPECT_EQ(requests[0].path, "/SCT1typed.send");
   const std::string out = console_.Output();
   EXPECT_NE(
-      out.find("也可以直接在这里粘贴 key 回车\r\nkey 已保存\r\n任务已添加0 0 0 1 1 * 30000 never"),
+      out.find(
+          "也可以直接在这里粘贴 key 回车\r\nkey 已保存\r\n任务已添加: 0 0 0 1 1 * 30000 never"),
       std::string::npos)
       << out;
-  EXPECT_NE(out.find("测试完成\r\n再按一次回车退出\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("测试完成\r\n已停止发送提醒，再按一次回车退出\r\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("SCT1typed"), std::string::npos);
 }
 
@@ -293,10 +294,10 @@ TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
   EXPECT_EQ(header("Content-Type"), "application/x-www-form-urlencoded");
 
   EXPECT_EQ(console_.Output(),
-            Banner(context_.settings) + "任务已添加" + std::string(kDefaultScheduleLine) +
+            Banner(context_.settings) + "任务已添加: " + std::string(kDefaultScheduleLine) +
                 "\r\n\r\n\r\n" + "下次提醒: 2026-12-06 10:01:01\r\n" + "下面开始测试发送一次\r\n" +
                 Stamp() + "  推送完成\r\n" + Stamp() + " " + relay_.Reply() + "\r\n\r\n" +
-                "测试完成\r\n" + "再按一次回车退出\r\n");
+                "测试完成\r\n" + "已停止发送提醒，再按一次回车退出\r\n");
 }
 
 TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {
@@ -306,13 +307,14 @@ TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {
   EXPECT_EQ(Run({"q", ""}), 0);
   const std::string out = console_.Output();
   // Each refusal says why, as --check does.
-  EXPECT_NE(out.find("任务已添加0 30 9 * * * * 早\r\n\r\n\r\n任务添加失败: 5/15 * * * * * * bad\r\n"
-                     "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
-                     "任务添加失败: 0 30 9 * * * * 早\r\n"
-                     "     任务名 \"早\" 与前面的任务 \"早\" 重复 (不分大小写，先写的一行有效)\r\n"
-                     "任务已添加0 0 12 * * * * 午\r\n\r\n\r\n"
-                     "下次提醒: 2026-12-06 09:30:00\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      out.find("任务已添加: 0 30 9 * * * * 早\r\n\r\n\r\n任务添加失败: 5/15 * * * * * * bad\r\n"
+               "     第 1 项(秒) \"5/15\": 范围里没有步长 15 的倍数，这一项永远不会触发\r\n"
+               "任务添加失败: 0 30 9 * * * * 早\r\n"
+               "     任务名 \"早\" 与前面的任务 \"早\" 重复 (不分大小写，先写的一行有效)\r\n"
+               "任务已添加: 0 0 12 * * * * 午\r\n\r\n\r\n"
+               "下次提醒: 2026-12-06 09:30:00\r\n"),
+      std::string::npos)
       << out;
 }
 

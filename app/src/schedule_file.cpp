@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/message.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
 
@@ -71,7 +72,7 @@ std::vector<std::string> TaskLines(std::string_view text) {
         break;
       }
     }
-    if (first < line.size() && line[first] != '#') lines.emplace_back(line);
+    if (first < line.size() && line[first] != '#') lines.push_back(SplitTaskLine(line).Text());
     start = end + 1;
   }
   return lines;
@@ -81,6 +82,12 @@ std::vector<std::string> ScheduleLines(std::string_view text) {
   std::vector<std::string> lines = TaskLines(text);
   if (lines.empty()) lines.emplace_back(kDefaultScheduleLine);
   return lines;
+}
+
+bool ReadFailed(const rt::Path& path, const rt::FileStamp& stamp, const rt::Bytes& bytes) {
+  // A folder reads as empty; only a folder is found with a separator after
+  // its name ("name/." is the file itself on Windows).
+  return !stamp.exists || (bytes.empty() && (stamp.size > 0 || rt::StatFile(path / "").exists));
 }
 
 }  // namespace app

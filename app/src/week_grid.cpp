@@ -37,8 +37,10 @@ struct Collision {
   std::int64_t count = 0;
 };
 
-std::vector<cron::Schedule> InstalledTasks(const std::vector<std::string>& lines, int year) {
-  const std::vector<std::string> reasons = RefusalReasons(lines, year);
+std::vector<cron::Schedule> InstalledTasks(const std::vector<std::string>& lines,
+                                           const rt::SystemTime& now, const cron::LocalZone& zone) {
+  const std::vector<std::string> reasons = RefusalReasons(lines, now, zone);
+  const int year = now.year;
   std::vector<cron::Schedule> tasks;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (!reasons[i].empty()) continue;
@@ -173,7 +175,7 @@ std::string CollisionNotes(const std::vector<cron::Schedule>& tasks,
 
 std::string WeekReport(const std::vector<std::string>& lines, const rt::SystemTime& now,
                        const cron::LocalZone& zone) {
-  const std::vector<cron::Schedule> tasks = InstalledTasks(lines, now.year);
+  const std::vector<cron::Schedule> tasks = InstalledTasks(lines, now, zone);
   if (tasks.empty()) return {};
   const std::int64_t today = cron::LocalSeconds({now.year, now.month, 0, now.day, 0, 0, 0, 0});
   const Week week = CountWeek(tasks, today, zone);

@@ -104,27 +104,27 @@ if [[ "$exe" != *.exe ]]; then
   [[ "$(stat -c %a "$dirOf/weskey.txt")" == 600 ]]; expect "typed key: readable by its owner alone"
 fi
 has "key 已保存"; expect "typed key: confirmed"
-has "任务已添加0 0 0 1 1 * 30000 never"; expect "typed key: key road taken"
+has "任务已添加: 0 0 0 1 1 * 30000 never"; expect "typed key: key road taken"
 has "测试完成"; expect "typed key: test delivery"
 ! has "SCT1typed"; expect "typed key: key never shown"
 
 key=$'SCT1blackbox\n' schedule='0 0 0 1 1 * 30000 never\r\n'
 run key-road 'p\nq\n\n'
 [[ $code -eq 0 ]]; expect "key road: exit code 0 (was $code)"
-has "任务已添加0 0 0 1 1 * 30000 never"; expect "key road: task confirmed"
+has "任务已添加: 0 0 0 1 1 * 30000 never"; expect "key road: task confirmed"
 has "下次提醒: 30000-01-01 00:00:00"; expect "key road: next reminder"
 has "下面开始测试发送一次"; expect "key road: test delivery"
 has "  推送失败"; expect "key road: delivery failed"
 has " 未收到回复: 无法连接"; expect "key road: reason"
 has "测试完成"; expect "key road: test done"
 ! has "SCT1blackbox"; expect "key road: key never shown"
-[[ "$(tail -n 1 <<< "$out")" == "再按一次回车退出" ]]; expect "key road: quit hint last"
+[[ "$(tail -n 1 <<< "$out")" == "已停止发送提醒，再按一次回车退出" ]]; expect "key road: quit hint last"
 
 key='SCT1blackbox' schedule='0 0 0 1 1 * 30000 a\r\n0 0 0 1 2 * 30000 b\r\n'
 run two-lines 'q\n\n'
 [[ $code -eq 0 ]]; expect "two lines: exit code 0 (was $code)"
-has "任务已添加0 0 0 1 1 * 30000 a"; expect "two lines: first"
-has "任务已添加0 0 0 1 2 * 30000 b"; expect "two lines: second"
+has "任务已添加: 0 0 0 1 1 * 30000 a"; expect "two lines: first"
+has "任务已添加: 0 0 0 1 2 * 30000 b"; expect "two lines: second"
 
 # time.txt edited while the program runs: the change is announced and the new
 # task fires; its delivery goes to reminder.log (UTF-8), without the key.
@@ -145,7 +145,7 @@ code=$?
 out=$(textOf "$live/out")
 [[ $code -eq 0 ]]; expect "live edit: exit code 0 (was $code)"
 has "任务已更新: +1 -0"; expect "live edit: the change announced"
-has "任务已添加* * * * * * * 新任务"; expect "live edit: the new line confirmed"
+has "任务已添加: * * * * * * * 新任务"; expect "live edit: the new line confirmed"
 has "  推送失败 [新任务]"; expect "live edit: the new task fired"
 grep -qF "	新任务	推送失败	1	-	未收到回复: 无法连接" "$live/reminder.log"
 expect "live edit: the history line"
@@ -235,7 +235,7 @@ code=$?
 out=$(textOf "$edit/out")
 [[ $code -eq 0 ]]; expect "key edited at the prompt: exit code 0 (was $code)"
 has "已读取 key"; expect "key edited at the prompt: taken"
-has "任务已添加0 0 0 1 1 * 30000 never" && has "测试完成"; expect "key edited at the prompt: key road"
+has "任务已添加: 0 0 0 1 1 * 30000 never" && has "测试完成"; expect "key edited at the prompt: key road"
 ! has "SCT1edited"; expect "key edited at the prompt: key never shown"
 
 # Headless without a key (a service: input at its end): no prompt, no

@@ -4,7 +4,9 @@
 # gives up, no retry after a refusal, two tasks of one second against a
 # silent relay, a live edit of time.txt, "q" with a retry pending, the
 # verdict at the deadline against a trickling relay, "q" answered while
-# the relay stays silent, and reminders missed while the program was frozen. Each
+# the relay stays silent, reminders missed while the program was frozen, a
+# relay that echoes the key in disguise and forges lines, a line that never
+# fires, and "q" ending the reminders at once. Each
 # case runs in a folder of its own, all at once, so the whole takes about as
 # long as the longest (the program's own 10 s and 30 s retry delays).
 #   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
@@ -196,7 +198,7 @@ caseQuitWithRetryPending() {
   check "verdict at q" outHas " HTTP 503 <html>busy</html>，程序结束，不再重试"
   check "history line" logHas "	待重试	推送失败	1	503	"
   check "no retry sent" test "$(requests)" -eq 2
-  check "quit hint last" test "$(text | tail -n 1)" = "再按一次回车退出"
+  check "quit hint last" test "$(text | tail -n 1)" = "已停止发送提醒，再按一次回车退出"
 }
 
 # A relay that trickles its reply: the verdict comes at the deadline (15 s)
@@ -275,9 +277,75 @@ everyCharacter() {
 caseEveryCharacter() { everyCharacter every-character UTF-8; }
 caseEveryCharacterUtf16() { everyCharacter every-character-utf16 UTF-16LE; }
 
+# A relay that echoes the key in the forms that slip past a plain search
+# and writes line breaks into its message: no six bytes of the key reach the
+# console or the history, and no line there is the relay's.
+caseHostileRelay() {
+  feed() {
+    soon 甲 乙 && waitUntil 40 bash -c "[[ \$(logText | wc -l) -ge 3 ]]"
+    quit
+  }
+  lacks() { ! grep -qiF -- "$1" "$dir/out" "$dir/prog/reminder.log"; }
+  noForgedLine() { ! grep -qE '^[0-9-]+ [0-9:]+  推送完成' <<< "$(text)"; }
+  run hostile "$never" feed echo-cut echo-pct forge
+  local piece
+  for piece in SCT1bl CT1bla T1blac 1black blackb lackbo ackbox; do
+    check "no piece $piece of the key" lacks "$piece"
+  done
+  check "the echo decoded whole, masked" outMatches '^[0-9: -]+ HTTP 500 x/\*\*\*\.send tail$'
+  check "the encoded echo masked" outHas " denied %2F***%2E"
+  check "the relay's line breaks kept inside its line" outHas " quota    "
+  check "no line of the relay's" noForgedLine
+  check "three verdicts" test "$(logText | grep -c '推送失败')" -eq 3
+}
+
+# A line that never fires again: refused as --check refuses it, at start and
+# on a reload, and the task of its name below it runs.
+caseNeverFiringLine() {
+  feed() {
+    waitUntil 60 outHas "测试完成" && waitUntil 10 logHas "	Never	推送完成" &&
+      printf '0 0 12 30 2 * * later\r\n* * * * * * * Later\r\n' > "$dir/prog/time.txt" &&
+      waitUntil 20 logHas "	Later	推送完成"
+    quit
+  }
+  # Texts of several lines, matched whole.
+  outSays() { [[ "$(text)" == *"$1"* ]]; }
+  checkSays() { [[ "$(iconv -f "$encoding" -t UTF-8 < "$dir/check" | tr -d '\r')" == *"$1"* ]]; }
+  run never-fires '0 0 12 31 2 * * never\r\n* * * * * * * Never\r\n' feed ok
+  local reason='以后不会再触发 (日期不存在或年份已过)，这一行没有用'
+  check "refused at start with --check's reason" outSays $'任务添加失败: 0 0 12 31 2 * * never\n     '"$reason"
+  check "its name left free" outHas "任务已添加: * * * * * * * Never"
+  check "the task below runs" logHas "	Never	推送完成	1	200	"
+  check "refused on a reload" outSays $'任务添加失败: 0 0 12 30 2 * * later\n     '"$reason"
+  check "the task below it runs" logHas "	Later	推送完成	1	200	"
+  (cd "$dir/prog" && LC_ALL=C.UTF-8 timeout 60 "${runner[@]}" "./$(basename "$exe")" --check \
+    < /dev/null > "$dir/check" 2>&1)
+  check "--check: the same verdicts" checkSays $'错误 0 0 12 30 2 * * later\n     '"$reason"$'\nOK   * * * * * * * Later'
+}
+
+# "q" ends the reminders at once, not at the second Enter.
+caseQuitStopsReminders() {
+  feed() {
+    waitUntil 60 outHas "测试完成" && waitUntil 10 bash -c "[[ \$(wc -l < '$dir/requests') -ge 3 ]]"
+    printf 'q\n'
+    waitUntil 10 outHas "已停止发送提醒，再按一次回车退出" && date +%s%3N > "$dir/quit-seen"
+    sleep 4
+    printf '\n'
+  }
+  # Requests that arrived over a second after "q" was answered.
+  lateRequests() { awk -F'\t' -v q="$(cat "$dir/quit-seen" 2>/dev/null || echo 0)" '$1 > q + 1000' "$dir/requests" | wc -l; }
+  run quit-stops '* * * * * * * 每秒\r\n' feed ok
+  check "said in the quitting line" outHas "已停止发送提醒，再按一次回车退出"
+  check "reminders before q" test "$(requests)" -ge 3
+  check "none after q" test "$(lateRequests)" -eq 0
+}
+
 cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
   caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending caseDeadlineTrickle
-  caseQuitWhileWaiting caseMissedWhileFrozen)
+  caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay caseNeverFiringLine
+  caseQuitStopsReminders)
+# RELAY_CASES="caseA caseB" runs only those.
+[[ -n "${RELAY_CASES:-}" ]] && read -ra cases <<< "$RELAY_CASES"
 for c in "${cases[@]}"; do "$c" & done
 wait
 passed=$(cat "$work"/*/result 2>/dev/null | grep -c '^ok$')

@@ -13,6 +13,12 @@
 //   close    reads the request, closes the connection without a word
 //   silent   reads the request, never answers
 //   trickle  200 chunked, one byte every 500 ms, never ending
+// Hostile ones, which echo the request path (and with it the key):
+//   echo-cut 500: backslash + line feed pairs (which decoding drops), the
+//            path placed so that 16 KiB of the reply end 8 bytes into the key
+//   echo-pct 200 {"code":40001,...}: the path in the message, every byte %XX
+//   forge    200 {"code":40001,...}: a message whose line breaks start a
+//            line that looks like the program's "推送完成"
 'use strict';
 const fs = require('fs');
 const http = require('http');
@@ -32,6 +38,23 @@ const held = new Set();
 function behaviourFor(n) {
   if (cycle) return cycle[n % cycle.length];
   return script[Math.min(n, script.length - 1)];
+}
+
+function stamp() {
+  const d = new Date();
+  const two = (n) => String(n).padStart(2, '0');
+  return `${d.getFullYear()}-${two(d.getMonth() + 1)}-${two(d.getDate())} ` +
+    `${two(d.getHours())}:${two(d.getMinutes())}:${two(d.getSeconds())}`;
+}
+
+function echoCut(url) {
+  const before = 16384 - 1 - 8;  // the path's "/" and 8 bytes of the key
+  return (before % 2 ? 'x' : '') + '\\\n'.repeat(Math.floor(before / 2)) + url + ' tail';
+}
+
+function percentAll(text) {
+  return [...Buffer.from(text)].map((b) => '%' + b.toString(16).toUpperCase().padStart(2, '0'))
+    .join('');
 }
 
 function answer(res, status, body) {
@@ -55,6 +78,14 @@ const server = http.createServer((req, res) => {
       case 'refuse': return answer(res, 200, '{"code":40001,"message":"今日额度已用完"}');
       case '503': return answer(res, 503, '<html>busy</html>');
       case '429': return answer(res, 429, '<html>slow down</html>');
+      case 'echo-cut': return answer(res, 500, echoCut(req.url));
+      case 'echo-pct':
+        return answer(res, 200, JSON.stringify({code: 40001, message: 'denied ' + percentAll(req.url)}));
+      case 'forge':
+        return answer(res, 200, JSON.stringify({
+          code: 40001,
+          message: `quota\r\n\r\n${stamp()}  推送完成\r\n${stamp()} {"code":0}`,
+        }));
       case 'close': return req.socket.destroy();
       case 'silent': held.add(req.socket); return;
       case 'trickle': {

@@ -238,14 +238,16 @@ TickPlan PlanTick(TickState& state, std::int64_t second, std::optional<std::int3
   const std::int64_t now = zoned ? second - *offset : second;
   const std::int64_t previous = zoned ? state.lastReading - *state.lastOffset : state.lastReading;
   const std::int64_t elapsed = now - previous;
+  // Ticks come a second apart: a step back is measured from the reading due.
+  const std::int64_t stepBack = 1 - elapsed;
   if (!state.evaluated || second < state.lastSecond - kMaxBackStepSeconds) {
     // The first tick, or the clock was set far back: the time is taken as new.
-    if (state.evaluated && elapsed < 0) plan.back = BackStep{-elapsed, state.lastSecond, true};
+    if (state.evaluated && elapsed < 0) plan.back = BackStep{stepBack, state.lastSecond, true};
     floor = second - 1;
     add(now, second);
   } else if (elapsed < 0) {
     // A short step back repeats nothing: seconds up to lastSecond are done.
-    plan.back = BackStep{-elapsed, state.lastSecond, false};
+    plan.back = BackStep{stepBack, state.lastSecond, false};
   } else if (elapsed > kMaxCatchUpSeconds + 1) {
     // A larger jump forward (sleep, clock change) is not replayed, only told.
     if (second - 1 > floor) plan.skipped = {floor + 1, second - 1};

@@ -261,15 +261,16 @@ TEST_F(CrontabTest, AStepBackIsToldOnceWithItsSize) {
                     (step.takenAsNew ? " new" : " wait"));
   });
   ASSERT_TRUE(c->Start());
+  // Ticks come a second apart, so each step is measured from the reading due.
   TickAt(11, 0, 13);
-  TickAt(10, 0, 14);  // set back
+  TickAt(10, 0, 14);  // set back an hour: 11:00:14 was due
   TickAt(10, 0, 15);  // waiting: the same step, not told again
-  TickAt(10, 0, 14);  // a second step
+  TickAt(10, 0, 14);  // a second step, of two seconds
   TickAt(11, 0, 14);  // caught up
   TickAt(7, 0, 0);    // more than three hours: taken as new
   TickAt(7, 0, 1);
-  EXPECT_EQ(backs, (Events{"3599 after 11:00:13 wait", "1 after 11:00:13 wait",
-                           "14414 after 11:00:14 new"}));
+  EXPECT_EQ(backs, (Events{"3600 after 11:00:13 wait", "2 after 11:00:13 wait",
+                           "14415 after 11:00:14 new"}));
   EXPECT_EQ(TakeEvents(), (Events{"e@11:00:13", "e@11:00:14", "e@07:00:00", "e@07:00:01"}));
 }
 

@@ -63,7 +63,12 @@ std::string DuplicateNameText(std::string_view name, std::string_view earlierNam
                        " 重复 (不分大小写，先写的一行有效)");
 }
 
-std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int currentYear) {
+namespace {
+
+// The verdicts; with `now`, a line that never fires after it is refused
+// before its name is taken.
+std::vector<LineVerdict> Judge(std::span<const std::string> lines, int currentYear,
+                               const rt::SystemTime* now, const LocalZone& zone) {
   std::vector<LineVerdict> verdicts(lines.size());
   std::vector<std::optional<Schedule>> accepted(lines.size());
   std::unordered_multimap<std::uint32_t, std::size_t> names;  // folded hash -> accepted line
@@ -73,6 +78,10 @@ std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int curr
     if (!schedule) {
       v.refusal = ExplainRefusal(lines[i], currentYear);
       v.reason = v.refusal ? RefusalText(*v.refusal) : "格式错误";
+      continue;
+    }
+    if (now && !schedule->NextAfter(*now, zone)) {
+      v.reason = kNeverFiresText;
       continue;
     }
     const std::uint32_t hash = FoldedNameHash(schedule->name());
@@ -90,6 +99,48 @@ std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int curr
     accepted[i] = std::move(schedule);
   }
   return verdicts;
+}
+
+// The text without its trailing blanks (the full-width one too).
+std::string_view WithoutTrailingBlanks(std::string_view text) {
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = rt::CharLength(text, i);
+    const std::string_view c = text.substr(i, len);
+    if (c != " " && c != "\xA1\xA1") end = i + len;
+    i += len;
+  }
+  return text.substr(0, end);
+}
+
+}  // namespace
+
+std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int currentYear) {
+  return Judge(lines, currentYear, nullptr, LocalZone());
+}
+
+std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, const rt::SystemTime& now,
+                                    const LocalZone& zone) {
+  return Judge(lines, now.year, &now, zone);
+}
+
+TaskLineParts SplitTaskLine(std::string_view line) {
+  // Separators are found as the scheduler finds them: never a trail byte.
+  std::size_t nameStart = std::string_view::npos;
+  std::size_t nameEnd = line.size();
+  int separators = 0;
+  for (std::size_t i = 0; i < line.size(); i += rt::CharLength(line, i)) {
+    if (line[i] != ' ') continue;
+    if (++separators == kFieldCount) nameStart = i + 1;
+    if (separators == kFieldCount + 1) {
+      nameEnd = i;
+      break;
+    }
+  }
+  if (nameStart == std::string_view::npos) return {line, {}, {}};
+  const std::string_view name = line.substr(nameStart, nameEnd - nameStart);
+  if (nameEnd == line.size() || name.empty()) return {line, name, {}};
+  return {line.substr(0, nameEnd), name, WithoutTrailingBlanks(line.substr(nameEnd + 1))};
 }
 
 }  // namespace cron

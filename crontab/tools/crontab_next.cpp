@@ -3,9 +3,10 @@
 //
 //   crontab-next [--from "YYYY-MM-DD hh:mm:ss"] [--count N] LINE
 //
-// Times strictly after --from (default: now), one per line; seven fields
-// without a task name are fine. A refused line, or one that never fires
-// again: the reason on standard error, exit code 1. No time inside a
+// LINE is a time.txt line (its message is allowed and ignored), or seven
+// fields alone. Times strictly after --from (default: now), one per line. A
+// refused line, or one that never fires again: the reason in Chinese on
+// standard error, exit code 1, as for a wrong option. No time inside a
 // daylight-saving gap is printed.
 #include <string>
 #include <vector>

@@ -16,8 +16,11 @@ namespace cron {
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: crontab-next [--from \"YYYY-MM-DD hh:mm:ss\"] [--count N] LINE\n"
-    "  LINE: seven time fields, with or without a task name\n";
+    "用法: crontab-next [--from \"YYYY-MM-DD hh:mm:ss\"] [--count N] \"一行计划\"\n"
+    "  一行计划: time.txt 里的一行 (秒 分 时 日 月 星期 年 任务名 [消息])，\n"
+    "            任务名和消息可以不写\n"
+    "  --from    从这个时间之后算起 (默认: 现在)\n"
+    "  --count   列出几次 (默认: 5)\n";
 
 // Seven fields alone are previewed under a name of their own.
 std::string WithName(std::string line) {
@@ -75,22 +78,31 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
   const auto argc = args.size();
   for (std::size_t i = 0; i < argc; ++i) {
     const std::string_view arg = args[i];
-    if (!haveLine && arg == "--from" && i + 1 < argc) {
-      from = ReadDateTime(args[++i]);
-      if (!from) return Fail(console, "--from needs a date-time \"YYYY-MM-DD hh:mm:ss\"");
-    } else if (!haveLine && arg == "--count" && i + 1 < argc) {
-      const auto n = ReadInt(args[++i]);
-      if (!n) return Fail(console, "--count needs a number of 0 or more");
-      count = *n;
-    } else if (!haveLine && (arg == "--help" || arg == "-h")) {
-      console.Write(kUsage);
-      return 0;
-    } else {
-      // An unquoted line arrives as several arguments: join them again.
-      if (haveLine) line += ' ';
-      line += arg;
-      haveLine = true;
+    // No item of a line starts with "-": before the line, such a word is an option.
+    if (!haveLine && arg.starts_with('-')) {
+      if (arg == "--help" || arg == "-h") {
+        console.Write(kUsage);
+        return 0;
+      }
+      if (arg != "--from" && arg != "--count") {
+        return Fail(console, rt::JoinTexts("未知选项 \"", ShownPiece(rt::TextFromConsole(arg)),
+                                           "\"，用 --help 查看用法"));
+      }
+      const std::string_view value = i + 1 < argc ? std::string_view(args[++i]) : "";
+      if (arg == "--from") {
+        from = ReadDateTime(value);
+        if (!from) return Fail(console, "--from 后面要写日期时间，如 \"2026-12-06 09:00:00\"");
+      } else {
+        const auto n = ReadInt(value);
+        if (!n) return Fail(console, "--count 后面要写 0 或更大的整数");
+        count = *n;
+      }
+      continue;
     }
+    // An unquoted line arrives as several arguments: join them again.
+    if (haveLine) line += ' ';
+    line += arg;
+    haveLine = true;
   }
   if (!haveLine) {
     console.Write(kUsage, rt::Stream::kErr);
@@ -100,7 +112,8 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
   line = rt::TextFromConsole(line);
 
   const rt::SystemTime now = clock.LocalTime();
-  line = WithName(std::move(line));
+  // A time.txt line as it stands: its message is no part of the schedule.
+  line = WithName(std::string(SplitTaskLine(line).schedule));
   const auto schedule = cron::Schedule::Parse(line, now.year);
   if (!schedule) {
     const auto refusal = cron::ExplainRefusal(line, now.year);
@@ -113,7 +126,7 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
   rt::SystemTime at = from.value_or(now);
   for (int i = 0; i < count; ++i) {
     const auto next = schedule->NextAfter(at, zone);
-    if (!next && i == 0) return Fail(console, "以后不会再触发 (日期不存在或年份已过)");
+    if (!next && i == 0) return Fail(console, kNeverFiresText);
     if (!next) break;
     at = *next;
     out += rt::SystemTimeText(at);

@@ -176,17 +176,12 @@ std::string TrimText(std::string_view t) {
 std::string PrintableText(std::string_view t) {
   std::string out;
   out.reserve(t.size());
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    const auto b = static_cast<unsigned char>(t[i]);
-    if (b == '\r' && i + 1 < t.size() && t[i + 1] == '\n') {
-      out += "\r\n";
-      ++i;
-    } else if (b == '\n') {
-      out += "\r\n";
-    } else if (b != '\t' && IsControlByte(t[i])) {
-      out += '?';
+  // Byte by byte: a control character after a stray lead byte is caught too.
+  for (const char c : t) {
+    if (c == '\t' || c == '\r' || c == '\n') {
+      out += ' ';
     } else {
-      out += t[i];
+      out += IsControlByte(c) ? '?' : c;
     }
   }
   return out;

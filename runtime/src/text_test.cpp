@@ -232,6 +232,20 @@ TEST(Bytes, UpperCaseCompareCharCode) {
   EXPECT_EQ(JoinTexts(std::string("a"), "", std::string_view("b")), "ab");
 }
 
+// A text from outside stays on one console line, whatever it holds.
+TEST(PrintableText, OneLineWithoutControls) {
+  const struct {
+    std::string text, shown;
+  } cases[] = {
+      {"a\r\nb\nc\rd\te", "a  b c d e"},
+      {"\x1b[2J\x7f\x01", "?[2J??"},
+      {"中文 \xA1\xA1", "中文 \xA1\xA1"},
+      {"\x81\n\x81\x1b", "\x81 \x81?"},  // never hidden behind a stray lead byte
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PrintableText(c.text), c.shown) << c.text;
+}
+
 TEST(ByteHelpers, ControlBytesAndPercentForms) {
   for (const int b : {0x00, 0x09, 0x1F, 0x7F})
     EXPECT_TRUE(IsControlByte(static_cast<char>(b))) << b;

@@ -50,10 +50,13 @@ struct ScheduleCheck {
 ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now,
                             const cron::LocalZone& zone = cron::LocalZone());
 
-// Why each line of a schedule is refused at a fresh start, "" for a line that
-// is installed: its fault, or that its name repeats an earlier task's. The
-// --check report, the start and the reload all say it this way.
-std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines, int currentYear);
+// Why each line of a schedule is refused at a fresh start at `now`, "" for a
+// line that is installed: its fault, that it never fires again, or that its
+// name repeats an earlier task's. The --check report, the start and the
+// reload all say it this way.
+std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines,
+                                        const rt::SystemTime& now,
+                                        const cron::LocalZone& zone = cron::LocalZone());
 
 // Why a line is refused, in the console's words ("第 2 项(分) ...").
 using cron::RefusalText;

@@ -40,8 +40,9 @@ ExchangeOutcome Exchange(const AppContext& ctx, const std::string& key, const st
 // Seconds to wait before the next try after `attempts` tries have failed
 // worth retrying: 10, then 30; nullopt: no more tries.
 std::optional<int> RetryDelaySeconds(int attempts);
-// A reply made safe for the terminal: at most maxBytes of it (then a mark),
-// control characters shown as "?", and the key masked.
+// A reply made safe for the terminal, on one line: the key masked in every
+// form, then at most maxBytes of it (then a mark), line breaks and tabs as
+// blanks and other control characters as "?".
 std::string SafeReply(std::string_view reply, std::string_view key,
                       std::size_t maxBytes = kShownReplyBytes);
 

@@ -57,10 +57,11 @@ class LiveSchedule {
   // One look at time.txt; the watch's timer calls it.
   void LookAtFile();
   // Reads time.txt and applies it: the tasks in force become those a fresh
-  // start on the file would install (the first line of a name wins); the
-  // console names what stopped, what started and each line newly refused.
-  // A file without a usable line (empty, unreadable, only comments or
-  // refused lines) or too big changes nothing and is reported once.
+  // start on the file would install (the first line of a name wins, a line
+  // that never fires again is refused); the console names what stopped,
+  // what started and each line newly refused. A file without a usable line
+  // (missing, unreadable, empty, only comments or refused lines) or too big
+  // changes nothing and is reported whenever that state changes.
   void Reload(const rt::FileStamp& stamp);
 
   // Names, per task, the reminders due in the seconds first..last
@@ -74,14 +75,19 @@ class LiveSchedule {
   std::string MessageOf(std::string_view task);
 
  private:
-  // With the lock held.
-  void Apply(const std::vector<std::string>& lines, bool atStart);
+  // With the lock held. reasons: RefusalReasons of the lines; only those
+  // without one reach the scheduler.
+  void Apply(const std::vector<std::string>& lines, const std::vector<std::string>& reasons,
+             bool atStart);
   // The console's words for the lines now in force and refused against
   // those before.
   std::string ChangeReport(const std::vector<std::string>& lines, const std::vector<int>& accepted,
+                           const std::vector<std::string>& reasons,
                            const std::vector<std::string>& inForce,
                            const std::vector<std::string>& refused, bool atStart) const;
-  void SayOnce(std::string_view text);
+  std::vector<std::string> Reasons(const std::vector<std::string>& lines) const;
+  // Writes the state of a file that cannot be used, unless it was the last said.
+  void Say(std::string text);
   std::string NextReminderLine() const;
 
   const std::function<const AppContext&()> context_;
@@ -93,7 +99,7 @@ class LiveSchedule {
   std::vector<std::string> refused_;   // the others
   std::vector<cron::Schedule> tasks_;  // the accepted ones, as the scheduler parsed them
   FileWatch watch_;
-  bool said_ = false;  // the file's trouble was reported
+  std::string said_;  // the file's trouble last reported; "" since a good file
   bool ended_ = true;
   rt::TimerQueue* timers_ = nullptr;
   rt::TimerId watchTimer_ = 0;

@@ -19,12 +19,15 @@ inline constexpr std::size_t kMaxTitleChars = 32;
 inline constexpr std::size_t kMaxBodyBytes = 32 * 1024;
 
 // A task line cut where the scheduler's part ends: seven time fields and a
-// name, then the task's own message. A line without message text is kept
+// name, then the task's own message (cron::SplitTaskLine). Blanks after the
+// name with no message text are dropped; a line without a name is kept
 // whole, so the scheduler judges it exactly as written.
 struct TaskLine {
   std::string schedule;  // what the scheduler gets
   std::string name;      // its eighth item ("" when it has fewer)
   std::string message;   // after the name and one blank, trailing blanks trimmed
+  // The line as the program takes it: lines equal in this form are one task.
+  std::string Text() const;
 };
 TaskLine SplitTaskLine(std::string_view line);
 

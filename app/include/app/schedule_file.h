@@ -27,9 +27,14 @@ std::string FileText(const rt::Bytes& bytes);
 // around it.
 std::string KeyFromFileText(std::string_view text);
 // The task lines of a schedule file: every line but blank ones and comments
-// (the first non-blank character is "#"), unchanged.
+// (the first non-blank character is "#"), as the program takes them
+// (TaskLine::Text: blanks at the end dropped), so that lines equal in that
+// form are one task.
 std::vector<std::string> TaskLines(std::string_view text);
 // The task lines, or the default line when there are none.
 std::vector<std::string> ScheduleLines(std::string_view text);
+// Whether the file at path (stamp: its stamp, bytes: what was read) could
+// not be read: missing, a folder, or bytes that did not come.
+bool ReadFailed(const rt::Path& path, const rt::FileStamp& stamp, const rt::Bytes& bytes);
 
 }  // namespace app

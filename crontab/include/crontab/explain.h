@@ -34,6 +34,26 @@ struct LineVerdict {
 // letters are folded.
 std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int currentYear);
 
+// What a running program installs from these lines at `now`: the verdicts
+// above, and a line that never fires after `now` (a date no calendar has, a
+// year gone by) is refused too, with kNeverFiresText, and takes no name.
+std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, const rt::SystemTime& now,
+                                    const LocalZone& zone);
+inline constexpr std::string_view kNeverFiresText =
+    "以后不会再触发 (日期不存在或年份已过)，这一行没有用";
+
+// A time.txt line cut where the scheduler's part ends: seven time fields and
+// a name, then the task's own message after one blank, trailing blanks (the
+// full-width one too) dropped. Without message text, the blanks after a name
+// are dropped as well; a line without a name is kept whole, for the
+// scheduler to judge as written.
+struct TaskLineParts {
+  std::string_view schedule;
+  std::string_view name;     // its eighth item ("" when it has fewer)
+  std::string_view message;  // "" for none
+};
+TaskLineParts SplitTaskLine(std::string_view line);
+
 // A text from outside made fit for one console line: control characters
 // become "?", and past maxBytes it is cut on a character boundary, "..." added.
 std::string ShownPiece(std::string_view text, std::size_t maxBytes = 60);

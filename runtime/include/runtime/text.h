@@ -71,8 +71,9 @@ std::string MiddlePart(std::string_view t, int start, int n);
 
 // Removes half-width blanks and the full-width blank A1 A1 at both ends.
 std::string TrimText(std::string_view t);
-// The text as it may safely reach a terminal: control characters become
-// "?", except tabs and line breaks (CR LF kept, a lone LF becomes CR LF).
+// The text as it may safely reach a terminal, on one line: tabs, CR and LF
+// become blanks, other control characters "?" (so a text from outside can
+// neither move the cursor nor start a line that looks like the program's).
 std::string PrintableText(std::string_view t);
 // At most maxBytes of the text, cut before a character rather than through
 // it.
