@@ -122,7 +122,7 @@ endless() {
     printf '%s * %s 无尽\r\n' "$(date -d "@$at" '+%-S %-M %-H %-d %-m')" "$(date -d "@$at" +%Y)" \
       > "$dir/prog/time.txt"
     # The first verdict on the console (a retry announced, or the last word).
-    waitFor 60 bash -c "[[ \$(iconv -f $encoding -t UTF-8 '$dir/out' 2>/dev/null | grep -c '推送') -ge 2 ]]" || true
+    waitFor 60 bash -c "[[ \$(iconv -f $encoding -t UTF-8 '$dir/out' 2>/dev/null | grep -cE '推送|次重试') -ge 2 ]]" || true
     verdict=$(date +%s%N)
     local peak
     peak=$(status VmHWM)
@@ -130,7 +130,7 @@ endless() {
     fire=$(awk -F'\t' '$2 == "endless" {print $1; exit}' "$dir/requests")
     echo "run $i: verdict $(awk -v ms=$((verdict / 1000000 - fire)) 'BEGIN {printf "%.1f", ms / 1000}') s after the request;" \
       "peak resident $((idle / 1024)) -> $((peak / 1024)) MiB (+$(((peak - idle) / 1024)) MiB);" \
-      "$(text | grep -A1 '推送' | tail -n 1 | cut -c21-100)"
+      "$(text | grep -E -A1 '推送|次重试' | grep -v -- '^--' | tail -n 1 | cut -c21-100)"
   done
 }
 
