@@ -183,13 +183,15 @@ void RememberLink(ExchangeState& s, HINTERNET request) {
 void NoteFirstByte(ExchangeState& s) {
   const SOCKET socket = s.link.socket;
   if (socket == INVALID_SOCKET || GetCurrentThreadId() != s.threadId) return;
+  // A day stands for no limit (the deadline's cut ends the wait anyway).
   const std::int64_t left = std::min<std::int64_t>(
-      LeftMs(s), s.request.receiveMs > 0 ? s.request.receiveMs : std::int64_t{1} << 40);
+      LeftMs(s), s.request.receiveMs > 0 ? s.request.receiveMs : 86400000);
+  if (left <= 0) return;
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(socket, &readable);
   timeval wait{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
-  if (select(0, &readable, nullptr, nullptr, left > 0 ? &wait : nullptr) != 1) return;
+  if (select(0, &readable, nullptr, nullptr, &wait) != 1) return;
   char first = 0;
   const int n = recv(socket, &first, 1, MSG_PEEK);
   const int error = n < 0 ? WSAGetLastError() : 0;
@@ -495,18 +497,26 @@ HttpReply Exchange(ExchangeState& s, HINTERNET session, const wchar_t* method) {
 }
 
 // A handshake that lets any certificate pass, cut before its request goes
-// out: the certificate's verdict, or nothing when the handshake failed.
+// out: the certificate's verdict, or nothing when the handshake failed. Its
+// request carries nothing of the caller's (should it go out after all).
 std::optional<ResultCode> ProbeHandshake(ExchangeState& s, DWORD protocols) {
   const std::shared_ptr<void> session = OpenSession(protocols);
   if (!session) return std::nullopt;
-  HttpExchange& x = s.request;
-  const long ignored = x.sslIgnore;
-  x.sslIgnore = kIgnoreAllCertificateErrors;
+  HttpExchange request{.proxy = s.request.proxy,
+                       .resolveMs = s.request.resolveMs,
+                       .connectMs = s.request.connectMs,
+                       .sendMs = s.request.sendMs,
+                       .receiveMs = s.request.receiveMs,
+                       .sslIgnore = kIgnoreAllCertificateErrors};
+  std::swap(request, s.request);
+  std::wstring path = L"/";
+  std::swap(path, s.path);
   s.probing = true;
   s.certificate.reset();
   (void)Exchange(s, session.get(), L"HEAD");
   s.probing = false;
-  x.sslIgnore = ignored;
+  std::swap(path, s.path);
+  std::swap(request, s.request);
   return s.certificate;
 }
 
