@@ -445,7 +445,7 @@ TEST(WebRequestWire, HandshakeFaultsNamedApart) {
 // closed by the time the verdict is given.
 TEST(WebRequestWire, RepliesThatNeverGetPastTheirHeaders) {
   constexpr int kDeadline = 2;
-  const auto sendForever = [](std::string head, std::string line, int everyMs) {
+  const auto sendForever = [](const std::string& head, const std::string& line, int everyMs) {
     return [=](testing::Connection& c) {
       if (!c.ReadRequest() || !c.Send(head)) return;
       while ((everyMs == 0 || c.Pause(everyMs)) && c.Send(line)) {
