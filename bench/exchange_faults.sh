@@ -12,7 +12,8 @@
 #
 #   bench/exchange_faults.sh endless [RUNS] [EXE [RUNNER...]]
 #     The relay answers the test message, then sends an endless reply body as
-#     fast as it goes (RELAY_TLS=trusted: over TLS). Per run: seconds from the
+#     fast as it goes (RELAY_TLS=trusted: over TLS; RELAY_BEHAVIOUR=headers:
+#     endless header lines instead). Per run: seconds from the
 #     firing to its verdict, and the growth of the process's peak resident
 #     memory (VmHWM) over the peak of the idle program before the firing.
 #
@@ -113,7 +114,7 @@ PY
 endless() {
   local runs=${count:-5} i
   for ((i = 1; i <= runs; i++)); do
-    start "endless$i" '0 0 0 1 1 * 30000 never\r\n' ok endless
+    start "endless$i" '0 0 0 1 1 * 30000 never\r\n' ok "${RELAY_BEHAVIOUR:-endless}"
     waitFor 60 outHas "测试完成"
     sleep 2
     local idle fire at verdict
@@ -127,7 +128,7 @@ endless() {
     local peak
     peak=$(status VmHWM)
     finish
-    fire=$(awk -F'\t' '$2 == "endless" {print $1; exit}' "$dir/requests")
+    fire=$(awk -F'\t' 'NR == 2 {print $1; exit}' "$dir/requests")
     echo "run $i: verdict $(awk -v ms=$((verdict / 1000000 - fire)) 'BEGIN {printf "%.1f", ms / 1000}') s after the request;" \
       "peak resident $((idle / 1024)) -> $((peak / 1024)) MiB (+$(((peak - idle) / 1024)) MiB);" \
       "$(text | grep -E -A1 '推送|次重试' | grep -v -- '^--' | tail -n 1 | cut -c21-100)"

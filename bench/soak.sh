@@ -57,6 +57,13 @@ end=$((SECONDS + seconds - 61 - 5))
 nextMinute=$((SECONDS + 60))
 while ((SECONDS < end)); do
   sleep 5
+  # A program that ended (or whose main thread did) is a crash to report.
+  state=$(awk '/^State:/ {print $2}' "/proc/$pid/status" 2> /dev/null || true)
+  if [[ -z "$state" || "$state" == Z || "$state" == X ]]; then
+    echo "soak: the program is gone after $SECONDS s; its last lines:"
+    tail -n 5 "$work/out"
+    exit 1
+  fi
   t=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
   ((t > peakThreads)) && peakThreads=$t
   if ((SECONDS >= nextMinute)); then

@@ -15,6 +15,7 @@
 //   trickle  200 chunked, one byte every 500 ms, never ending
 //   holdN    reads the request, closes the connection after N seconds
 //   endless  200 without a length, then data as fast as it goes, never ending
+//   headers  200, then header lines as fast as they go, never ending
 // RELAY_TLS serves the same over TLS: "trusted" (certificate for 127.0.0.1
 // from the test authority), "tls10" (the same, TLS 1.0 only), or "close" (each
 // connection closed before the handshake, logged as behaviour "close-tls").
@@ -71,6 +72,15 @@ function serve(req, res) {
         res.on('drain', pump);
         req.socket.on('close', () => res.off('drain', pump));
         held.add(req.socket);
+        return pump();
+      }
+      case 'headers': {
+        const socket = req.socket;
+        const line = Buffer.from('X-More: 1\r\n'.repeat(4096));
+        const pump = () => { while (socket.write(line)) {} };
+        socket.write('HTTP/1.1 200 OK\r\n');
+        socket.on('drain', pump);
+        held.add(socket);
         return pump();
       }
       case 'trickle': {
