@@ -118,6 +118,9 @@ Link FindLink(HINTERNET request) {
   link.local = info.LocalAddress;
   link.remote = info.RemoteAddress;
   for (UINT_PTR value = 4; value < kMaxHandleValue; value += 4) {
+    // Sockets are pipes to the system; only those are asked for addresses
+    // (under Wine a console would take the question to its host, later).
+    if (GetFileType(reinterpret_cast<HANDLE>(value)) != FILE_TYPE_PIPE) continue;
     if (IsLinkSocket(static_cast<SOCKET>(value), link)) {
       link.socket = static_cast<SOCKET>(value);
       break;
