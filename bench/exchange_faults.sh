@@ -35,7 +35,7 @@ scheme=http
 [[ -n "${RELAY_TLS:-}" ]] && scheme=https
 work=$(mktemp -d)
 pid=
-trap '[[ -n "$pid" ]] && kill "$pid" 2> /dev/null; touch "$work"/*/stop 2> /dev/null; sleep 0.3; rm -rf "$work"' EXIT
+trap '[[ -n "$pid" ]] && kill "$pid" 2> /dev/null || true; touch "$work"/*/stop 2> /dev/null; sleep 0.3; rm -rf "$work"' EXIT
 
 waitFor() {  # waitFor SECONDS COMMAND...
   local end=$((SECONDS + $1))

@@ -294,8 +294,9 @@ caseHoldThenClose() {
 }
 
 # A reply body without end: the verdict comes at once, on its first 1 MiB,
-# and the peak resident memory barely moves.
-endless() {  # endless NAME
+# and the peak resident memory barely moves. The same for header lines
+# without end, which are no answer.
+endless() {  # endless NAME BEHAVIOUR HISTORY-LINE-PART
   feed() {
     waitUntil 120 outHas "测试完成" || return
     sleep 1
@@ -306,16 +307,19 @@ endless() {  # endless NAME
     status VmHWM "$(programPid)" > "$dir/peak"
     quit
   }
-  run "$1" "$never" feed ok endless
-  check "answered, not retried" logHas "	无尽	推送失败	1	200	"
+  run "$1" "$never" feed ok "$2"
+  check "not retried" logHas "$3"
   check "within the deadline and 2 s of its firing" \
     test "$(cat "$dir/verdict-after" 2>/dev/null || echo 99)" -le $((soonLead + 15 + 2))
   check "peak memory up by at most 16 MiB: $(cat "$dir/idle") -> $(cat "$dir/peak") KiB" \
     test $(($(cat "$dir/peak" 2>/dev/null || echo 999999) - $(cat "$dir/idle" 2>/dev/null || echo 0))) -le 16384
 }
-caseEndlessBody() { endless endless-body; }
+caseEndlessBody() { endless endless-body endless "	无尽	推送失败	1	200	"; }
 # Over TLS where the program trusts the test authority (the Wine prefix does).
-caseEndlessBodyTls() { [[ "$exe" == *.exe ]] && relayTls=trusted endless endless-body-tls; }
+caseEndlessBodyTls() {
+  [[ "$exe" == *.exe ]] && relayTls=trusted endless endless-body-tls endless "	无尽	推送失败	1	200	"
+}
+caseEndlessHeaders() { endless endless-headers headers "	无尽	推送失败	1	-	未收到回复: 回复头过长"; }
 
 # A relay that offers TLS 1.0 alone: refused before the request goes out.
 caseOldTls() {
@@ -344,7 +348,7 @@ caseClosedBeforeHandshake() {
 cases=(caseTestMessage caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
   caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending caseDeadlineTrickle
   caseQuitWhileWaiting caseMissedWhileFrozen caseHoldThenClose caseEndlessBody caseEndlessBodyTls
-  caseOldTls caseOtherName caseClosedBeforeHandshake)
+  caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake)
 [[ -n "${RELAY_CASES:-}" ]] && read -ra cases <<< "$RELAY_CASES"
 for c in "${cases[@]}"; do "$c" & done
 wait

@@ -17,6 +17,7 @@
 
 #include <windows.h>
 
+#include <psapi.h>
 #include <wincrypt.h>
 #include <winhttp.h>
 
@@ -42,6 +43,11 @@ namespace {
 // How long a caller waits, after cutting an exchange at its deadline, for
 // its thread to end before it gives the verdict without it.
 constexpr std::int64_t kGraceMs = 1000;
+// How often a waiting caller looks at its exchange, and how much the
+// process may grow while the reply's head is awaited: Wine's HTTP functions
+// keep every header line, without limit, and a head that big is no reply.
+constexpr std::int64_t kLookMs = 50;
+constexpr std::size_t kHeadMemoryBound = std::size_t{8} << 20;
 // Handle values searched for an exchange's socket.
 constexpr UINT_PTR kMaxHandleValue = 0x8000;
 constexpr DWORD kProtocolsFrom12 =
@@ -141,8 +147,12 @@ struct ExchangeState {
   std::mutex mutex;
   std::condition_variable changed;
   bool done = false;
-  bool abandoned = false;  // the verdict was given without it
-  bool cut = false;        // its connection was cut at the deadline
+  bool abandoned = false;    // the verdict was given without it
+  bool cut = false;          // its connection was cut at the deadline
+  bool headTooLong = false;  // cut for what its reply's head cost
+  // The process's resident bytes when the reply's head began to be awaited
+  // (0: not awaited now).
+  std::size_t headBaseline = 0;
   Link link;
   HttpReply reply;
   // What the callbacks saw: the platform's reasons for a failed handshake,
@@ -157,6 +167,14 @@ struct ExchangeState {
 std::int64_t LeftMs(const ExchangeState& s) {
   return s.deadlineMs == 0 ? std::numeric_limits<std::int64_t>::max()
                            : s.deadlineMs - rt::MonotonicMilliseconds();
+}
+
+std::size_t ResidentBytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)
+             ? counters.WorkingSetSize
+             : 0;
 }
 
 // Shuts the exchange's connection down (the state's lock held), so that a
@@ -187,8 +205,8 @@ void NoteFirstByte(ExchangeState& s) {
   const SOCKET socket = s.link.socket;
   if (socket == INVALID_SOCKET || GetCurrentThreadId() != s.threadId) return;
   // A day stands for no limit (the deadline's cut ends the wait anyway).
-  const std::int64_t left = std::min<std::int64_t>(
-      LeftMs(s), s.request.receiveMs > 0 ? s.request.receiveMs : 86400000);
+  const std::int64_t left =
+      std::min<std::int64_t>(LeftMs(s), s.request.receiveMs > 0 ? s.request.receiveMs : 86400000);
   if (left <= 0) return;
   fd_set readable;
   FD_ZERO(&readable);
@@ -222,9 +240,15 @@ void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, void* 
         ShutLocked(*s);
       }
       break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT: {
+      const std::size_t resident = ResidentBytes();
+      {
+        const std::lock_guard lock(s->mutex);
+        s->headBaseline = resident;
+      }
       NoteFirstByte(*s);
       break;
+    }
     default:
       break;
   }
@@ -489,11 +513,15 @@ HttpReply Exchange(ExchangeState& s, HINTERNET session, const wchar_t* method) {
   auto* body = const_cast<char*>(s.request.body.data());
   const auto length = static_cast<DWORD>(s.request.body.size());
   const auto context = reinterpret_cast<DWORD_PTR>(&s);
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, length, length,
-                          context) ||
-      !WinHttpReceiveResponse(request.get(), nullptr)) {
-    return fail(HttpStackError(GetLastError()));
+  const bool answered = WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body,
+                                           length, length, context) &&
+                        WinHttpReceiveResponse(request.get(), nullptr);
+  const DWORD error = answered ? 0 : GetLastError();
+  {
+    const std::lock_guard lock(s.mutex);
+    s.headBaseline = 0;
   }
+  if (!answered) return fail(HttpStackError(error));
   if (!ReadHead(request.get(), reply)) return fail(kHttpHeaderSizeOverflow);
   reply.result = ReadBody(request.get(), s, reply.body);
   return reply;
@@ -546,14 +574,17 @@ void RunExchange(const std::shared_ptr<ExchangeState>& state) {
   s.threadId = GetCurrentThreadId();
   HttpReply reply = Exchange(s, s.session.get(), Wide(s.request.method).c_str());
   const bool late = s.deadlineMs != 0 && LeftMs(s) <= 0;
-  bool cut = false;
+  bool cut = false, headTooLong = false;
   {
     const std::lock_guard lock(s.mutex);
     cut = s.cut;
+    headTooLong = s.headTooLong;
   }
   // Whatever a call returned once its connection was cut, or after the
   // deadline, is no answer.
-  if (cut || (late && reply.result < 0)) {
+  if (headTooLong) {
+    reply = {.result = kHttpHeaderSizeOverflow};
+  } else if (cut || (late && reply.result < 0)) {
     reply = {.result = kHttpTimeout, .overLimit = true};
   } else if (reply.result < 0) {
     reply = {.result = FromFailure(s, reply.result)};
@@ -585,22 +616,36 @@ class WinHttpTransport final : public HttpTransport {
       return {.result = kFail};
     }
     std::unique_lock lock(s.mutex);
-    const auto done = [&s] { return s.done; };
-    if (s.deadlineMs == 0) {
-      s.changed.wait(lock, done);
-    } else if (!s.changed.wait_for(lock, std::chrono::milliseconds(x.limitMs), done)) {
-      CutLocked(s);
-      if (!s.changed.wait_for(lock, std::chrono::milliseconds(kGraceMs), done)) {
-        // Its connection could not be cut: it reads on until the server stops.
-        s.abandoned = true;
-        ++AbandonedExchangeCount();
-        return {.result = kHttpTimeout, .overLimit = true};
-      }
+    if (!AwaitOrCut(lock, s)) {
+      // Its connection could not be cut: it reads on until the server stops.
+      s.abandoned = true;
+      ++AbandonedExchangeCount();
+      return {.result = s.headTooLong ? kHttpHeaderSizeOverflow : kHttpTimeout,
+              .overLimit = !s.headTooLong};
     }
     return std::move(s.reply);
   }
 
  private:
+  // Waits for the exchange (the state's lock held), looking at it every so
+  // often: at its deadline, or once its reply's head has cost too much, its
+  // connection is cut, and it gets a second more. False when it did not end.
+  static bool AwaitOrCut(std::unique_lock<std::mutex>& lock, ExchangeState& s) {
+    const auto done = [&s] { return s.done; };
+    while (!s.done) {
+      const std::int64_t left = LeftMs(s);
+      const bool tooLong =
+          s.headBaseline != 0 && ResidentBytes() > s.headBaseline + kHeadMemoryBound;
+      if (left <= 0 || tooLong) {
+        s.headTooLong = tooLong;
+        CutLocked(s);
+        return s.changed.wait_for(lock, std::chrono::milliseconds(kGraceMs), done);
+      }
+      s.changed.wait_for(lock, std::chrono::milliseconds(std::min(left, kLookMs)), done);
+    }
+    return true;
+  }
+
   static bool SplitUrl(const std::string& url, ExchangeState& s) {
     s.url = Wide(url);
     URL_COMPONENTS& parts = s.parts;
