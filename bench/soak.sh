@@ -4,6 +4,8 @@
 # firing every few seconds and two slower ones whose failures are retried.
 # By hand, not in CI:
 #   bench/soak.sh [MINUTES] [EXE]    (default 10; build/default/app/reminder_local_relay)
+# SOAK_RUNNER runs EXE, e.g. the Windows build under Wine:
+#   SOAK_RUNNER=scripts/wine-run.sh bench/soak.sh 30 build/windows/app/reminder_local_relay.exe
 # It checks that every firing has exactly one history line (no gap, no
 # double, per task, between its first and last line) and reports resident
 # memory, threads and CPU after a minute's warm-up and at the end.
@@ -11,10 +13,14 @@ set -euo pipefail
 minutes=${1:-10}
 top=$(cd "$(dirname "$0")/.." && pwd)
 exe=${2:-$top/build/default/app/reminder_local_relay}
+name=reminder
+[[ "$exe" == *.exe ]] && name=reminder.exe
+read -ra runner <<< "${SOAK_RUNNER:-}"
+[[ ${#runner[@]} -gt 0 && -e "${runner[0]}" ]] && runner[0]=$(realpath "${runner[0]}")
 work=$(mktemp -d)
 trap 'touch "$work/stop"; sleep 0.3; rm -rf "$work"' EXIT
 mkdir -p "$work/prog"
-cp "$exe" "$work/prog/reminder"
+cp "$exe" "$work/prog/$name"
 printf 'SCT1soak' > "$work/prog/weskey.txt"
 cat > "$work/prog/time.txt" <<'TASKS'
 */3 * * * * * * 三秒
@@ -29,10 +35,11 @@ for _ in $(seq 100); do [[ -s "$work/port" ]] && break; sleep 0.1; done
 seconds=$((minutes * 60))
 (sleep "$seconds"; printf 'q\n'; sleep 1; printf '\n') |
   (cd "$work/prog" && REMINDER_TEST_RELAY="http://127.0.0.1:$(cat "$work/port")/" \
-    "$work/prog/reminder" > "$work/out" 2>&1) &
+    "${runner[@]}" "$work/prog/$name" > "$work/out" 2>&1) &
 program=$!
-sleep 1
-pid=$(pgrep -n -f "$work/prog/reminder")
+sleep 5
+# The program's own process, under Wine too (a path with / or \).
+pid=$(pgrep -n -f "$(basename "$work").prog.$name")
 ticks=$(getconf CLK_TCK)
 sample() {  # resident KiB, threads, CPU seconds
   local rss threads cpu
@@ -50,6 +57,13 @@ end=$((SECONDS + seconds - 61 - 5))
 nextMinute=$((SECONDS + 60))
 while ((SECONDS < end)); do
   sleep 5
+  # A program that ended (or whose main thread did) is a crash to report.
+  state=$(awk '/^State:/ {print $2}' "/proc/$pid/status" 2> /dev/null || true)
+  if [[ -z "$state" || "$state" == Z || "$state" == X ]]; then
+    echo "soak: the program is gone after $SECONDS s; its last lines:"
+    tail -n 5 "$work/out"
+    exit 1
+  fi
   t=$(awk '/^Threads:/ {print $2}' "/proc/$pid/status")
   ((t > peakThreads)) && peakThreads=$t
   if ((SECONDS >= nextMinute)); then
@@ -93,5 +107,6 @@ echo "history lines: $lines; requests at the relay: $requests"
 echo "$report"
 echo "resident memory: ${rss0} KiB after 1 min, ${rss1} KiB at the end; each minute: $series KiB"
 echo "threads: $threads0 after 1 min, $threads1 at the end, $peakThreads at most"
+echo "crash reports on the console: $(grep -c 'Unhandled' "$work/out" || true)"
 echo "CPU: $(awk -v a="$cpu0" -v b="$cpu1" -v s="$((seconds - 60))" 'BEGIN {printf "%.2f s over the last %d s (%.2f %%)", b - a, s, 100 * (b - a) / s}')"
 grep -q "firings accounted for" <<< "$report"

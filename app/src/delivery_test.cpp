@@ -143,6 +143,7 @@ TEST(JudgeExchange, VerdictAndReason) {
       {0, static_cast<std::int32_t>(0x80072EFD), "", false, "未收到回复: 无法连接"},
       {0, static_cast<std::int32_t>(0x80072EFE), "", false, "未收到回复: 连接被关闭"},
       {0, static_cast<std::int32_t>(0x80072F78), "", false, "未收到回复: 回复不是HTTP应答"},
+      {0, static_cast<std::int32_t>(0x80072F97), "", false, "未收到回复: 回复头过长"},
       {0, static_cast<std::int32_t>(0x80072F0D), "", false, "未收到回复: 证书被拒绝"},
       {0, static_cast<std::int32_t>(0x80072F7D), "", false, "未收到回复: 安全连接失败"},
       {0, static_cast<std::int32_t>(0x80072F8F), "", false, "未收到回复: 安全连接失败"},
@@ -170,8 +171,10 @@ TEST(JudgeExchange, WhatIsWorthRetrying) {
       {0, static_cast<std::int32_t>(0x80072EE7), "", true},   // name not resolved
       {0, static_cast<std::int32_t>(0x80072EFD), "", true},   // cannot connect
       {0, static_cast<std::int32_t>(0x80072EFE), "", true},   // connection closed
-      {0, static_cast<std::int32_t>(0x80072F78), "", true},   // invalid server response
+      {0, static_cast<std::int32_t>(0x80072F78), "", false},  // not HTTP: plainly not the relay
+      {0, static_cast<std::int32_t>(0x80072F97), "", false},  // header lines without end
       {0, static_cast<std::int32_t>(0x80072F0D), "", false},  // certificate refused
+      {0, static_cast<std::int32_t>(0x80072F7D), "", false},  // TLS version refused
       {302, static_cast<std::int32_t>(0x80072F7C), "", false},
       {302, web::kHttpRedirectRefused, "", false},
       {0, static_cast<std::int32_t>(0x80004005), "", false},

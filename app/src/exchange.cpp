@@ -49,6 +49,8 @@ std::string NoAnswerReason(std::int32_t code) {
         return "连接被关闭";
       case web::kHttpInvalidServerResponse:
         return "回复不是HTTP应答";
+      case web::kHttpHeaderSizeOverflow:
+        return "回复头过长";
       case web::kHttpTimeout:
         return "超时";
       case web::kHttpCertificateAuthorityInvalid:
@@ -74,13 +76,14 @@ std::string NoAnswerReason(std::int32_t code) {
   return rt::JoinTexts("未收到回复: ", reason);
 }
 
-// Failures that another try may well get past.
+// Failures that another try may well get past. A reply that is plainly not
+// the relay's (not HTTP, header lines or interim replies without end) is
+// not: another try meets the same server.
 bool WorthRetrying(std::int32_t code) {
   switch (code) {
     case web::kHttpNameNotResolved:
     case web::kHttpCannotConnect:
     case web::kHttpConnectionError:
-    case web::kHttpInvalidServerResponse:
     case web::kHttpTimeout:
       return true;
     default:

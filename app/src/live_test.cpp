@@ -440,13 +440,8 @@ TEST_F(LiveTest, RandomEditsNeverRepeatOrLoseAKeptFiring) {
   EXPECT_EQ(Count(Log(), "\tkept\t推送完成\t1\t200\t"), expected);
 }
 
-// A connection closed without a word, as each platform's HTTP stack names it:
-// the platform's object cannot tell it from a reply that is not HTTP.
-#ifdef _WIN32
-constexpr const char* kClosedReason = "未收到回复: 回复不是HTTP应答";
-#else
+// A connection closed without a word.
 constexpr const char* kClosedReason = "未收到回复: 连接被关闭";
-#endif
 
 TEST_F(LiveTest, RetriesAfterNoAnswerBusyAndTooManyRequests) {
   const std::string busy = Response("503 Service Unavailable", "busy");

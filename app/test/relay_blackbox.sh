@@ -6,10 +6,14 @@
 # verdict at the deadline against a trickling relay, "q" answered while
 # the relay stays silent, reminders missed while the program was frozen, a
 # relay that echoes the key in disguise and forges lines, a line that never
-# fires, and "q" ending the reminders at once. Each
+# fires, "q" ending the reminders at once, a relay that holds every request
+# and then closes it, a reply without end, and the TLS faults (an old TLS
+# version, a connection closed before the handshake, a certificate for
+# another name). Each
 # case runs in a folder of its own, all at once, so the whole takes about as
 # long as the longest (the program's own 10 s and 30 s retry delays).
 #   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
+# RELAY_CASES="caseA caseB" runs only those.
 # EXE takes its relay address from REMINDER_TEST_RELAY.
 #
 # How long a program takes to start is the machine's business (a loaded CI
@@ -93,6 +97,36 @@ soonIn() {
 startedAt() { date -d "$(logText | head -n 1 | cut -f1)" +%s 2>/dev/null || echo 99999999999; }
 # Arrival (ms) of request n (1-based).
 arrival() { sed -n "${1}p" "$dir/requests" | cut -f1; }
+# The program's own process, under Wine too (a path with / or \).
+programPid() { pgrep -n -f "$(basename "$work").$name.prog.$(basename "$exe")"; }
+status() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$2/status"; }
+# Threads, descriptors and resident KiB of the program, sampled 2 s after a
+# second that is a multiple of 5 (so a task of every 5 s has as many tries
+# under way each time).
+resources() {
+  local pid
+  pid=$(programPid) || return 1
+  while (($(date +%s) % 5 != 2)); do sleep 0.2; done
+  echo "$(status Threads "$pid") $(ls "/proc/$pid/fd" | wc -l) $(status VmRSS "$pid")"
+}
+# notAbove FILE1 FILE2 N: figure N of FILE2 is at most 10 % above that of FILE1.
+notAbove() {
+  local a b
+  a=$(cut -d' ' -f"$3" "$1" 2>/dev/null) b=$(cut -d' ' -f"$3" "$2" 2>/dev/null)
+  [[ -n "$a" && -n "$b" ]] && ((b * 10 <= a * 11))
+}
+# everyFiring TASK STEP: the history has one line per firing of TASK, STEP
+# seconds apart, from its first line to its last, at least three.
+everyFiring() {
+  local when t previous='' n=0
+  while IFS= read -r when; do
+    t=$(date -d "$when" +%s) || return 1
+    [[ -n "$previous" ]] && ((t - previous != $2)) && return 1
+    previous=$t
+    ((n++))
+  done < <(logText | awk -F'\t' -v task="$1" '$2 == task {print $1}' | sort)
+  ((n >= 3))
+}
 
 # run NAME SCHEDULE FEEDER BEHAVIOUR...: starts the relay and the program in
 # $work/NAME, the program's input coming from the function FEEDER.
@@ -101,19 +135,25 @@ run() {
   local schedule=$2 feeder=$3
   shift 3
   mkdir -p "$dir/prog"
-  node "$here/script_relay.js" "$dir" "$@" 2> "$dir/relay.err" &
+  # A case may set relayTls (served over TLS, see script_relay.js) and
+  # relayHost (the name the program is given for 127.0.0.1).
+  RELAY_TLS="${relayTls:-}" node "$here/script_relay.js" "$dir" "$@" 2> "$dir/relay.err" &
   waitUntil 10 test -s "$dir/port" || { echo "FAILED: $name: relay did not start" >> "$dir/result"; return; }
   cp "$exe" "$dir/prog/"
   printf 'SCT1blackbox' > "$dir/prog/weskey.txt"
   printf '%b' "$schedule" > "$dir/prog/time.txt"
   local started=$(date +%s)
-  ("$feeder" | (cd "$dir/prog" && REMINDER_TEST_RELAY="http://127.0.0.1:$(cat "$dir/port")/" \
+  local scheme=http
+  [[ -n "${relayTls:-}" ]] && scheme=https
+  ("$feeder" | (cd "$dir/prog" && \
+      REMINDER_TEST_RELAY="$scheme://${relayHost:-127.0.0.1}:$(cat "$dir/port")/" \
       LC_ALL=C.UTF-8 timeout 150 "${runner[@]}" "$dir/prog/$(basename "$exe")" > "$dir/out" 2>&1))
   code=$?
   ended=$(date +%s)
   touch "$dir/stop"
   check "exit code 0 (was $code)" test "$code" -eq 0
   check "never the key" bash -c "! grep -qF SCT1blackbox '$dir/out' '$dir/prog/reminder.log'"
+  check "no crash" outLacks "Unhandled"
   [[ $((ended - started)) -lt 140 ]] || echo "FAILED: $name: ran into the time limit" >> "$dir/result"
 }
 quit() { printf 'q\n'; sleep 0.5; printf '\n'; }
@@ -237,9 +277,8 @@ caseMissedWhileFrozen() {
   feed() {
     waitUntil 60 outHas "测试完成" || return
     sleep 2
-    # The program's own process, under Wine too (a path with / or \).
     local pid
-    pid=$(pgrep -n -f "$(basename "$work").missed.prog.$(basename "$exe")")
+    pid=$(programPid)
     [[ -n "$pid" ]] && kill -STOP "$pid" && sleep 12 && kill -CONT "$pid"
     waitUntil 20 outHas "错过的提醒: 每秒 " && sleep 1 && quit
   }
@@ -340,10 +379,83 @@ caseQuitStopsReminders() {
   check "none after q" test "$(lateRequests)" -eq 0
 }
 
-cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled caseRetrySucceeds caseRetryGivesUp caseRefusal
-  caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending caseDeadlineTrickle
-  caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay caseNeverFiringLine
-  caseQuitStopsReminders)
+# A relay that holds every request 20 s and then closes it, one task every
+# 5 s: the program lives on, every firing has its line, and threads,
+# descriptors and resident memory do not grow with the tries given up.
+caseHoldThenClose() {
+  feed() {
+    waitUntil 120 outHas "测试完成" || return
+    printf '%b' "$never*/5 * * * * * * 五秒\r\n" > "$dir/prog/time.txt"
+    sleep 20
+    resources > "$dir/first"
+    sleep 20
+    resources > "$dir/last"
+    quit
+  }
+  run hold-close "$never" feed ok hold20
+  check "every firing has its line" everyFiring 五秒 5
+  check "threads flat: $(cat "$dir/first") -> $(cat "$dir/last")" notAbove "$dir/first" "$dir/last" 1
+  check "descriptors flat" notAbove "$dir/first" "$dir/last" 2
+  check "resident memory flat" notAbove "$dir/first" "$dir/last" 3
+}
+
+# A reply body without end: the verdict comes at once, on its first 1 MiB,
+# and the peak resident memory barely moves. The same for header lines
+# without end, which are no answer.
+endless() {  # endless NAME BEHAVIOUR HISTORY-LINE-PART
+  feed() {
+    waitUntil 120 outHas "测试完成" || return
+    sleep 1
+    status VmHWM "$(programPid)" > "$dir/idle"
+    soon 无尽 || return
+    local start=$SECONDS
+    waitUntil 40 lines 2 && echo $((SECONDS - start)) > "$dir/verdict-after"
+    status VmHWM "$(programPid)" > "$dir/peak"
+    quit
+  }
+  run "$1" "$never" feed ok "$2"
+  check "not retried" logHas "$3"
+  check "within the deadline and 2 s of its firing" \
+    test "$(cat "$dir/verdict-after" 2>/dev/null || echo 99)" -le $((soonLead + 15 + 2))
+  check "peak memory up by at most 16 MiB: $(cat "$dir/idle") -> $(cat "$dir/peak") KiB" \
+    test $(($(cat "$dir/peak" 2>/dev/null || echo 999999) - $(cat "$dir/idle" 2>/dev/null || echo 0))) -le 16384
+}
+caseEndlessBody() { endless endless-body endless "	无尽	推送失败	1	200	"; }
+# Over TLS where the program trusts the test authority (the Wine prefix does).
+caseEndlessBodyTls() {
+  [[ "$exe" == *.exe ]] && relayTls=trusted endless endless-body-tls endless "	无尽	推送失败	1	200	"
+}
+caseEndlessHeaders() { endless endless-headers headers "	无尽	推送失败	1	-	未收到回复: 回复头过长"; }
+
+# A relay that offers TLS 1.0 alone: refused before the request goes out.
+caseOldTls() {
+  feed() { waitUntil 120 outHas "测试完成" && quit; }
+  relayTls=tls10 run old-tls "$never" feed ok
+  check "refused" outHas " 未收到回复: 安全连接失败"
+  check "nothing reached the relay" test "$(requests)" -eq 0
+}
+
+# A certificate for another name: refused, and said so.
+caseOtherName() {
+  feed() { waitUntil 120 outHas "测试完成" && quit; }
+  relayTls=trusted relayHost=localhost run other-name "$never" feed ok
+  check "refused" outHas " 未收到回复: 证书被拒绝"
+  check "nothing reached the relay" test "$(requests)" -eq 0
+}
+
+# Every connection closed before the TLS handshake: a closed connection,
+# tried three times.
+caseClosedBeforeHandshake() {
+  feed() { soon 握手 && waitUntil 90 lines 2 && quit; }
+  relayTls=close run closed-handshake "$never" feed ok
+  check "history line" logHas "	握手	推送失败	3	-	未收到回复: 连接被关闭"
+}
+
+cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled caseRetrySucceeds
+  caseRetryGivesUp caseRefusal caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending
+  caseDeadlineTrickle caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay
+  caseNeverFiringLine caseQuitStopsReminders caseHoldThenClose caseEndlessBody caseEndlessBodyTls
+  caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake)
 # RELAY_CASES="caseA caseB" runs only those.
 [[ -n "${RELAY_CASES:-}" ]] && read -ra cases <<< "$RELAY_CASES"
 for c in "${cases[@]}"; do "$c" & done

@@ -13,15 +13,23 @@
 //   close    reads the request, closes the connection without a word
 //   silent   reads the request, never answers
 //   trickle  200 chunked, one byte every 500 ms, never ending
+//   holdN    reads the request, closes the connection after N seconds
+//   endless  200 without a length, then data as fast as it goes, never ending
+//   headers  200, then header lines as fast as they go, never ending
 // Hostile ones, which echo the request path (and with it the key):
 //   echo-cut 500: backslash + line feed pairs (which decoding drops), the
 //            path placed so that 16 KiB of the reply end 8 bytes into the key
 //   echo-pct 200 {"code":40001,...}: the path in the message, every byte %XX
 //   forge    200 {"code":40001,...}: a message whose line breaks start a
 //            line that looks like the program's "推送完成"
+// RELAY_TLS serves the same over TLS: "trusted" (certificate for 127.0.0.1
+// from the test authority), "tls10" (the same, TLS 1.0 only), or "close" (each
+// connection closed before the handshake, logged as behaviour "close-tls").
 'use strict';
 const fs = require('fs');
 const http = require('http');
+const https = require('https');
+const net = require('net');
 const path = require('path');
 
 const dir = process.argv[2];
@@ -63,7 +71,7 @@ function answer(res, status, body) {
   res.end(bytes);
 }
 
-const server = http.createServer((req, res) => {
+function serve(req, res) {
   const chunks = [];
   req.on('data', (c) => chunks.push(c));
   req.on('end', () => {
@@ -88,6 +96,24 @@ const server = http.createServer((req, res) => {
         }));
       case 'close': return req.socket.destroy();
       case 'silent': held.add(req.socket); return;
+      case 'endless': {
+        res.writeHead(200, {'Content-Type': 'application/json'});
+        const chunk = Buffer.alloc(1 << 16, 'x');
+        const pump = () => { while (res.write(chunk)) {} };
+        res.on('drain', pump);
+        req.socket.on('close', () => res.off('drain', pump));
+        held.add(req.socket);
+        return pump();
+      }
+      case 'headers': {
+        const socket = req.socket;
+        const line = Buffer.from('X-More: 1\r\n'.repeat(4096));
+        const pump = () => { while (socket.write(line)) {} };
+        socket.write('HTTP/1.1 200 OK\r\n');
+        socket.on('drain', pump);
+        held.add(socket);
+        return pump();
+      }
       case 'trickle': {
         res.writeHead(200, {'Content-Type': 'application/json'});
         const timer = setInterval(() => res.write('x'), 500);
@@ -95,10 +121,37 @@ const server = http.createServer((req, res) => {
         held.add(req.socket);
         return;
       }
-      default: return answer(res, 500, 'unknown behaviour ' + behaviour);
+      default: {
+        const hold = /^hold(\d+)$/.exec(behaviour);
+        if (!hold) return answer(res, 500, 'unknown behaviour ' + behaviour);
+        held.add(req.socket);
+        setTimeout(() => req.socket.destroy(), Number(hold[1]) * 1000);
+      }
     }
   });
-});
+}
+
+const certs = path.join(__dirname, '..', '..', 'web', 'test', 'certs');
+const tlsOptions = {
+  cert: fs.readFileSync(path.join(certs, 'server.pem')),
+  key: fs.readFileSync(path.join(certs, 'server.key')),
+};
+let server;
+switch (process.env.RELAY_TLS || '') {
+  case '': server = http.createServer(serve); break;
+  case 'trusted': server = https.createServer(tlsOptions, serve); break;
+  case 'tls10':
+    server = https.createServer({...tlsOptions, minVersion: 'TLSv1', maxVersion: 'TLSv1',
+      ciphers: 'DEFAULT@SECLEVEL=0'}, serve);
+    break;
+  case 'close':
+    server = net.createServer((socket) => {
+      fs.appendFileSync(path.join(dir, 'requests'), [Date.now(), 'close-tls', '', ''].join('\t') + '\n');
+      socket.destroy();
+    });
+    break;
+  default: throw new Error('RELAY_TLS: trusted, tls10 or close');
+}
 server.keepAliveTimeout = 1000;
 server.listen(0, '127.0.0.1', () => {
   const port = path.join(dir, 'port');

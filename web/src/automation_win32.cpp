@@ -1,6 +1,7 @@
 // Creation by name on Windows: components registered in the process come
-// first (tests use them); every other name goes to the platform's component
-// library and is driven late-bound through its dispatch interface.
+// first (tests use them), then the HTTP request component on the platform's
+// HTTP functions; every other name goes to the platform's component library
+// and is driven late-bound through its dispatch interface.
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include "redirect_guard.h"
 #include "runtime/codepage.h"
 #include "runtime/text.h"
+#include "winhttp_win32.h"
 
 namespace web {
 namespace {
@@ -276,6 +278,12 @@ ResultCode CreateInstance(std::string_view progId, std::shared_ptr<Component>& i
     instance = factory();
     return instance ? kOk : kClassNotRegistered;
   }
+  // The HTTP request object is ours, on the platform's HTTP functions: the
+  // scriptable one cannot bound what a reply costs, nor be given up safely.
+  if (rt::EqualsIgnoreCase(progId, kHttpRequestProgId)) {
+    instance = std::make_shared<RedirectGuard>(MakeWinHttpRequest());
+    return kOk;
+  }
   const std::wstring wide = Wide(progId);
   CLSID clsid;
   HRESULT hr = CLSIDFromProgID(wide.c_str(), &clsid);
@@ -295,11 +303,6 @@ ResultCode CreateInstance(std::string_view progId, std::shared_ptr<Component>& i
   unknown->Release();
   if (FAILED(hr)) return hr;
   instance = std::make_shared<DispatchComponent>(dispatch);
-  // The platform's request object resends every header, the referring
-  // address with the user's key too, to wherever it is redirected.
-  if (rt::EqualsIgnoreCase(progId, kHttpRequestProgId)) {
-    instance = std::make_shared<RedirectGuard>(std::move(instance));
-  }
   return kOk;
 }
 

@@ -109,9 +109,12 @@ std::string TextBetween(std::string_view text, std::string_view left, std::strin
   return std::string(text.substr(static_cast<std::size_t>(q - 1), static_cast<std::size_t>(r - q)));
 }
 
+namespace {
+constexpr std::string_view kAlphabet =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}  // namespace
+
 std::string Base64Encode(const rt::Bytes& bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   std::size_t i = 0;
@@ -131,6 +134,24 @@ std::string Base64Encode(const rt::Bytes& bytes) {
     out += kAlphabet[(v >> 12) & 63];
     out += left == 2 ? kAlphabet[(v >> 6) & 63] : '=';
     out += '=';
+  }
+  return out;
+}
+
+std::optional<rt::Bytes> Base64Decode(std::string_view text) {
+  while (text.ends_with('=')) text.remove_suffix(1);
+  rt::Bytes out;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    const std::size_t digit = kAlphabet.find(c);
+    if (digit == std::string_view::npos) return std::nullopt;
+    bits = (bits << 6) | static_cast<std::uint32_t>(digit);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<std::uint8_t>(bits >> count));
+    }
   }
   return out;
 }

@@ -121,6 +121,19 @@ TEST(HeaderText, Base64Encode) {
   EXPECT_EQ(Base64Encode(b("user:pass")), "dXNlcjpwYXNz");
 }
 
+// Proxy credentials go back through it: every length of tail, and what is
+// not Base64 at all.
+TEST(HeaderText, Base64DecodeUndoesEncode) {
+  const auto b = [](std::string_view s) { return rt::Bytes(s.begin(), s.end()); };
+  for (const rt::Bytes& bytes :
+       {b(""), b("f"), b("fo"), b("foo"), b("user:p\xE5ss"), rt::Bytes{0xFB, 0xFF, 0xBF, 0x00}}) {
+    EXPECT_EQ(Base64Decode(Base64Encode(bytes)), bytes) << Base64Encode(bytes);
+  }
+  EXPECT_EQ(Base64Decode("Zm8"), b("fo"));  // without its padding
+  EXPECT_EQ(Base64Decode("Zm 8="), std::nullopt);
+  EXPECT_EQ(Base64Decode("Zm8=x"), std::nullopt);
+}
+
 TEST(HeaderText, CookieNameAndDuplicates) {
   EXPECT_EQ(CookieName(" a = 1 "), "a");
   EXPECT_EQ(CookieName(" flag "), "flag");

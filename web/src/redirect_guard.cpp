@@ -131,13 +131,12 @@ ResultCode RedirectGuard::WaitForResponse(std::span<Variant> args, Variant& resu
     Variant done;
     std::vector<Variant> wait{std::int32_t{-1}};
     if (seconds >= 0) {
-      // Whole seconds, rounded up: the chain ends less than a second late.
       const std::int64_t leftMs = deadline - rt::MonotonicMilliseconds();
       if (leftMs <= 0 && chain_.hops > 0) {
         result = false;
         return kOk;
       }
-      wait[0] = static_cast<std::int32_t>(std::max<std::int64_t>((leftMs + 999) / 1000, 0));
+      wait[0] = static_cast<double>(std::max<std::int64_t>(leftMs, 0)) / 1000;
     }
     const ResultCode rc = Forward("WaitForResponse", AccessKind::kMethod, wait, done);
     if (rc < 0 || VariantToNumber(done) == 0 || !follow_) {

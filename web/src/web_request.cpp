@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <thread>
 
 #include "automation_platform.h"
 #include "runtime/clock.h"
@@ -24,43 +23,14 @@ struct DefaultHeader {
   bool postOnly;
 };
 
-// Socket failures some platforms' objects pass on as they are (Wine's: a
-// reset), named as the platform's stack names a connection that ended.
-ResultCode WithoutSocketCodes(ResultCode code) {
-  switch (static_cast<std::uint32_t>(code)) {
-    case 0x80072745u:  // connection aborted
-    case 0x80072746u:  // connection reset by the peer
-      return kHttpConnectionError;
-    default:
-      return code;
-  }
-}
-
-// Gives up an exchange that is still running, on a thread of its own, so
-// that neither the verdict nor the caller waits for it: Wine's object goes
-// on reading while data comes (a trickle holds an Abort or a release for as
-// long as the server keeps it up), and releasing it while its reading
-// thread still runs crashes it (both free the reply buffer). So the order
-// is: Abort, which returns once the reading stopped; a short wait for that
-// thread to finish; then the release.
-void GiveUpInBackground(AutomationObject http) {
-  std::thread([object = std::move(http)]() mutable {
-    const detail::ComponentLibraryScope library;
-    CallMethod(object, "Abort");
-    CallMethod(object, "WaitForResponse", {1});
-    ReleaseAutomationObject(object);
-  }).detach();
-}
-
-// Waits for the answer of an asynchronous Send until the deadline; an
-// exchange still running then is given up (GiveUpInBackground).
+// Waits for the answer of an asynchronous Send until the deadline. The
+// request component carries out the exchange while it is waited for, under
+// that limit, so nothing of it runs on once the wait is over.
 ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
-  // The object waits in whole seconds: rounded up, the wait ends less than
-  // a second after the deadline.
   const std::int64_t leftMs = deadlineMs - rt::MonotonicMilliseconds();
   if (leftMs > 0) {
-    const auto seconds = static_cast<int>((leftMs + 999) / 1000);
-    const double done = CallMethodNumber(http, "WaitForResponse", {seconds});
+    const double done =
+        CallMethodNumber(http, "WaitForResponse", {static_cast<double>(leftMs) / 1000});
     if (http.lastResult < 0) return http.lastResult;
     if (done != 0) return kOk;
   }
@@ -79,9 +49,9 @@ int MethodOf(const WebRequestArgs& a) {
   return known ? method : kMethodGet;
 }
 
-// With a deadline the exchange runs asynchronously, so that it can be given
-// up whatever the server does (the per-phase time-outs do not bound a
-// server that trickles, and the platform may not apply them).
+// With a deadline the exchange runs asynchronously: the wait for it bounds
+// the whole exchange, redirects included, whatever the server does (the
+// per-phase time-outs do not bound a server that trickles).
 std::optional<std::int64_t> DeadlineOf(const WebRequestArgs& a) {
   if (!a.deadlineSeconds) return std::nullopt;
   return rt::MonotonicMilliseconds() + std::int64_t{std::max(*a.deadlineSeconds, 1)} * 1000;
@@ -208,7 +178,7 @@ ResultCode SendAndWait(AutomationObject& http, const WebRequestArgs& a,
   }
   ResultCode sent = http.lastResult;
   if (deadlineMs && sent >= 0) sent = AwaitAnswer(http, *deadlineMs);
-  return WithoutSocketCodes(sent);
+  return sent;
 }
 
 struct Answer {
@@ -278,8 +248,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
       SetRequestHeaders(http, a, proxy, headers, IsWireSafe(url) && IsHttpProxyAddress(proxy));
   const ResultCode sent = wireSafe ? SendAndWait(http, a, deadlineMs) : kInvalidArgument;
 
-  // An exchange given up has no answer to read (and the platform's object
-  // may still be writing it).
+  // An exchange given up has no answer to read.
   const bool answered = !(async && sent < 0);
   const Answer answer = answered ? ReadAnswer(http, a.maxReplyBytes) : Answer{};
   std::string returnedCookies = CookiesOf(answer.headers);
@@ -291,11 +260,8 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   if (a.returnedHeaders) *a.returnedHeaders = answer.headers;
   if (a.statusCode) *a.statusCode = answer.status;
   if (a.sendResult) *a.sendResult = sent;
-  if (async && sent == kHttpTimeout) {
-    GiveUpInBackground(std::move(http));
-  } else {
-    ReleaseAutomationObject(http);
-  }
+  if (async && sent == kHttpTimeout) CallMethod(http, "Abort");
+  ReleaseAutomationObject(http);
   return answer.body;
 }
 

@@ -5,23 +5,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <utility>
-#include <vector>
 
-#include "runtime/codepage.h"
+#include "http_request.h"
 #include "runtime/text.h"
-#include "url.h"
 #include "web/header_text.h"
 #include "web/web_request.h"
 
 namespace web {
 namespace {
-
-constexpr ResultCode kInvalidHeader = HttpStackError(12153);
 
 std::mutex& TestAuthorityMutex() {
   static std::mutex m;
@@ -37,31 +33,17 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string ToUtf8(const Variant& v) {
-  if (const auto* w = std::get_if<std::u16string>(&v)) return rt::WideToUtf8(*w);
-  return rt::GbkToUtf8(VariantToText(v));
-}
-
-long ToLong(const Variant& v) {
-  return static_cast<long>(VariantToNumber(v));
-}
-
-std::u16string FromWire(std::string_view bytes) {
-  if (rt::IsValidUtf8(bytes)) return rt::Utf8ToWide(bytes);
-  std::u16string wide;
-  for (char c : bytes) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
-  return wide;
-}
-
 // HTTP/1.1 over http and https to the address given, and nothing else: no
 // other protocol, no redirect of the library's own, header names as the
-// server writes them (HTTP/2 would lower-case them), an HTTP proxy only.
+// server writes them (HTTP/2 would lower-case them), an HTTP proxy only,
+// TLS 1.2 or later.
 void LimitProtocols(CURL* c) {
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+  curl_easy_setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   // Headers meant for the proxy go to the proxy only, never into a tunnel.
   curl_easy_setopt(c, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_SEPARATE));
 }
@@ -77,24 +59,6 @@ std::string_view WithoutLineEnd(std::string_view line) {
 void AppendHeaderLine(std::string& headers, std::string_view line) {
   headers += NormalizeLineEnds(WithoutLineEnd(line));
   headers += "\r\n";
-}
-
-// The value of the first header of that name in headers as received. They
-// are wire bytes (UTF-8 or Latin-1), not program text: the search goes byte
-// by byte, so a byte that would lead a double-byte character in code page
-// 936 cannot hide the line end after it.
-std::optional<std::string> FindWireHeader(std::string_view headers, std::string_view name) {
-  for (const HeaderLine& h : ScanHeaderLines(headers, HeaderBytes::kWire)) {
-    if (!h.hasColon || !rt::EqualsIgnoreCase(h.name, name)) continue;
-    // HTTP's optional white space: blanks and tabs (rt::TrimText, for code
-    // page 936 texts, takes the full-width blank and leaves tabs).
-    std::string_view value = h.value;
-    constexpr std::string_view kBlanks = " \t";
-    value.remove_prefix(std::min(value.find_first_not_of(kBlanks), value.size()));
-    value = value.substr(0, value.find_last_not_of(kBlanks) + 1);
-    return std::string(value);
-  }
-  return std::nullopt;
 }
 
 ResultCode FromCurl(CURLcode rc) {
@@ -149,274 +113,124 @@ void Append(SlistPtr& list, const std::string& line) {
   }
 }
 
-struct Header {
-  std::string name;   // UTF-8
-  std::string value;  // UTF-8
-};
+// Why a reply stopped being read before its end, when it was our choice.
+enum class Cut { kNone, kBody, kHeaders, kInterim };
 
-class CurlHttpRequest final : public Component {
+class CurlTransport final : public HttpTransport {
  public:
-  CurlHttpRequest() : curl_(curl_easy_init()) {
+  CurlTransport() : curl_(curl_easy_init()) {
     // The handle lives as long as the object, so its connections and its
     // cookie store carry over from one exchange to the next.
     if (curl_) curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, "");
   }
-  ~CurlHttpRequest() override {
+  ~CurlTransport() override {
     if (curl_) curl_easy_cleanup(curl_);
   }
-  CurlHttpRequest(const CurlHttpRequest&) = delete;
-  CurlHttpRequest& operator=(const CurlHttpRequest&) = delete;
+  CurlTransport(const CurlTransport&) = delete;
+  CurlTransport& operator=(const CurlTransport&) = delete;
 
-  ResultCode Invoke(std::string_view member, AccessKind kind, std::span<Variant> args,
-                    Variant& result) override {
-    const bool put = kind == AccessKind::kPropertyPut;
-    if (rt::EqualsIgnoreCase(member, "SetTimeouts")) return SetTimeouts(args);
-    if (rt::EqualsIgnoreCase(member, "SetProxy")) return SetProxy(args);
-    if (rt::EqualsIgnoreCase(member, "Open")) return Open(args);
-    if (rt::EqualsIgnoreCase(member, "Option"))
-      return put ? PutOption(args) : GetOption(args, result);
-    if (rt::EqualsIgnoreCase(member, "SetRequestHeader")) return SetRequestHeader(args);
-    if (rt::EqualsIgnoreCase(member, "Send")) return Send(args);
-    if (rt::EqualsIgnoreCase(member, "WaitForResponse")) return WaitForResponse(args, result);
-    if (rt::EqualsIgnoreCase(member, "Abort")) return Abort();
-    if (rt::EqualsIgnoreCase(member, "ResponseBody")) return Response(result, body_);
-    if (rt::EqualsIgnoreCase(member, "ResponseText")) {
-      return Response(result, FromWire(std::string(body_.begin(), body_.end())));
-    }
-    if (rt::EqualsIgnoreCase(member, "GetAllResponseHeaders"))
-      return Response(result, FromWire(rawHeaders_));
-    if (rt::EqualsIgnoreCase(member, "GetResponseHeader")) return GetResponseHeader(args, result);
-    if (rt::EqualsIgnoreCase(member, "Status"))
-      return Response(result, static_cast<std::int32_t>(status_));
-    if (rt::EqualsIgnoreCase(member, "StatusText")) return Response(result, FromWire(statusText_));
-    return kUnknownName;
-  }
-
- private:
-  ResultCode SetTimeouts(std::span<Variant> args) {
-    if (args.size() != 4) return kBadParamCount;
-    resolveMs_ = ToLong(args[0]);
-    connectMs_ = ToLong(args[1]);
-    sendMs_ = ToLong(args[2]);
-    receiveMs_ = ToLong(args[3]);
-    return kOk;
-  }
-
-  ResultCode SetProxy(std::span<Variant> args) {
-    if (args.empty()) return kBadParamCount;
-    const long setting = ToLong(args[0]);
-    proxy_.clear();
-    if (setting == kProxySettingProxy) {
-      if (args.size() < 2) return kBadParamCount;
-      proxy_ = ToUtf8(args[1]);
-    }
-    return kOk;
-  }
-
-  ResultCode Open(std::span<Variant> args) {
-    if (args.size() < 2) return kBadParamCount;
-    ClearResponse();
-    headers_.clear();
-    unsafe_ = false;
-    method_ = rt::UpperCase(ToUtf8(args[0]));
-    url_ = ToUtf8(args[1]);
-    async_ = args.size() > 2 && VariantToNumber(args[2]) != 0;
-    pending_ = false;
-    opened_ = true;
-    return kOk;
-  }
-
-  ResultCode PutOption(std::span<Variant> args) {
-    if (args.size() != 2) return kBadParamCount;
-    const long index = ToLong(args[0]);
-    if (index == kOptionEnableRedirects) {
-      redirects_ = VariantToNumber(args[1]) != 0;
-    } else if (index == kOptionSslErrorIgnoreFlags) {
-      sslIgnore_ = ToLong(args[1]);
-    } else if (index == kOptionMaxResponseBytes) {
-      maxBody_ = static_cast<std::size_t>(std::max(ToLong(args[1]), 0L));
-    }
-    return kOk;
-  }
-
-  ResultCode GetOption(std::span<Variant> args, Variant& result) {
-    if (args.size() != 1) return kBadParamCount;
-    const long index = ToLong(args[0]);
-    if (index == kOptionEnableRedirects) {
-      result = redirects_;
-    } else if (index == kOptionSslErrorIgnoreFlags) {
-      result = static_cast<std::int32_t>(sslIgnore_);
-    } else {
-      result = std::int32_t{0};
-    }
-    return kOk;
-  }
-
-  ResultCode SetRequestHeader(std::span<Variant> args) {
-    if (args.size() != 2) return kBadParamCount;
-    if (!opened_) return kHttpCannotCallBeforeOpen;
-    Header h{ToUtf8(args[0]), ToUtf8(args[1])};
-    // A header that would split on the wire is refused, and so is the
-    // whole exchange.
-    if (h.name.empty()) return kInvalidHeader;
-    if (!IsWireSafe(h.name) || !IsWireSafe(h.value)) {
-      unsafe_ = true;
-      return kInvalidHeader;
-    }
-    for (Header& existing : headers_) {
-      if (rt::EqualsIgnoreCase(existing.name, h.name)) {
-        existing.value = std::move(h.value);
-        return kOk;
-      }
-    }
-    headers_.push_back(std::move(h));
-    return kOk;
-  }
-
-  ResultCode GetResponseHeader(std::span<Variant> args, Variant& result) {
-    if (args.size() != 1) return kBadParamCount;
-    if (!hasResponse_) return kHttpCannotCallBeforeSend;
-    if (const auto value = FindWireHeader(rawHeaders_, ToUtf8(args[0]))) {
-      result = FromWire(*value);
-      return kOk;
-    }
-    return kHttpHeaderNotFound;
-  }
-
-  template <class T>
-  ResultCode Response(Variant& result, T value) {
-    if (!hasResponse_) return kHttpCannotCallBeforeSend;
-    result = std::move(value);
-    return kOk;
-  }
-
-  void ClearResponse() {
-    hasResponse_ = false;
-    status_ = 0;
-    statusText_.clear();
-    body_.clear();
-    rawHeaders_.clear();
-  }
-
-  ResultCode Send(std::span<Variant> args) {
-    ClearResponse();
-    if (!opened_) return kHttpCannotCallBeforeOpen;
-    if (!curl_) return kHttpConnectionError;
-    if (unsafe_ || !IsWireSafe(url_)) return kInvalidHeader;
-    if (!IsHttpUrl(url_)) return kHttpUnrecognizedScheme;
-    if (!IsHttpProxyAddress(proxy_)) return kHttpInvalidUrl;
-
-    std::string body;
-    if (!args.empty()) {
-      if (const auto* bytes = std::get_if<rt::Bytes>(&args[0])) {
-        body.assign(bytes->begin(), bytes->end());
-      } else if (const auto* w = std::get_if<std::u16string>(&args[0])) {
-        body = rt::WideToUtf8(*w);  // text bodies travel as UTF-8
-      }
-    }
-
-    // Asynchronous: the exchange runs while the caller waits for it, under
-    // the time-out the caller waits with.
-    if (async_) {
-      pendingBody_ = std::move(body);
-      pending_ = true;
-      return kOk;
-    }
-    // One exchange: redirects are followed by the guard around this object.
-    return Finish(Perform(method_, url_, headers_, body, 0));
-  }
-
-  ResultCode WaitForResponse(std::span<Variant> args, Variant& result) {
-    if (!pending_) {
-      if (!hasResponse_) return kHttpCannotCallBeforeSend;
-      result = true;
-      return kOk;
-    }
-    const double seconds = args.empty() ? -1 : VariantToNumber(args[0]);
-    // The library's own overall limit (0: none).
-    const long limitMs = seconds < 0 ? 0 : static_cast<long>(std::min(seconds, 2e6) * 1000) + 1;
-    pending_ = false;
-    const CURLcode rc = Perform(method_, url_, headers_, pendingBody_, limitMs);
-    pendingBody_.clear();
-    if (rc == CURLE_OPERATION_TIMEDOUT && limitMs > 0) {
-      ClearResponse();
-      result = false;  // still not answered: the caller aborts
-      return kOk;
-    }
-    const ResultCode finished = Finish(rc);
-    result = finished >= 0;
-    return finished;
-  }
-
-  ResultCode Abort() {
-    pending_ = false;
-    pendingBody_.clear();
-    ClearResponse();
-    return kOk;
-  }
-
-  ResultCode Finish(CURLcode rc) {
-    // A reply cut at the size limit is an answer all the same.
-    if (rc == CURLE_WRITE_ERROR && truncated_) rc = CURLE_OK;
-    if (rc != CURLE_OK) {
-      ClearResponse();
-      return FromCurl(rc);
-    }
-    long code = 0;
-    curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
-    status_ = code;
-    hasResponse_ = true;
-    return kOk;
-  }
-
-  CURLcode Perform(const std::string& method, const std::string& url,
-                   const std::vector<Header>& headers, const std::string& body, long limitMs) {
+  HttpReply Perform(const HttpExchange& x) override {
+    if (!curl_) return {.result = kHttpConnectionError};
     // Every option an exchange depends on is set here each time (no reset:
     // it would drop the cookie store).
     CURL* c = curl_;
-    StartExchange(limitMs);
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROXY, proxy_.c_str());  // empty: no proxy
-    SetCertificateChecks();
+    StartExchange(x);
+    curl_easy_setopt(c, CURLOPT_URL, x.url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROXY, x.proxy.c_str());  // empty: no proxy
+    SetCertificateChecks(x.sslIgnore);
     LimitProtocols(c);
-    SetMethod(method, body);
+    SetMethod(x.method, x.body);
     // Both lists outlive the exchange and are detached before they go.
-    const HeaderLists lists = SetHeaders(headers);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &CurlHttpRequest::OnHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CurlHttpRequest::OnBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, this);
-
+    const HeaderLists lists = SetHeaders(x.headers);
     const CURLcode rc = curl_easy_perform(c);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(c, CURLOPT_PROXYHEADER, nullptr);
-    return rc;
+    return Finish(rc, x.limitMs > 0);
   }
 
+ private:
   // A clean reply and the time limits: the whole exchange (0: none), the
   // connection, and moving no byte (OnProgress).
-  void StartExchange(long limitMs) {
-    body_.clear();
-    rawHeaders_.clear();
-    statusText_.clear();
-    truncated_ = false;
+  void StartExchange(const HttpExchange& x) {
+    reply_ = {};
+    maxBody_ = x.maxBody;
+    cut_ = Cut::kNone;
+    headerBytes_ = 0;
+    interim_ = 0;
+    tlsPiecesIn_ = 0;
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, limitMs);
+    curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, x.limitMs);
     curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS,
-                     connectMs_ > 0 ? std::max(resolveMs_, 0L) + connectMs_ : 0L);
-    idleMs_ = sendMs_ > 0 && receiveMs_ > 0 ? std::max(sendMs_, receiveMs_) : 0;
+                     x.connectMs > 0 ? std::max(x.resolveMs, 0L) + x.connectMs : 0L);
+    idleMs_ = x.sendMs > 0 && x.receiveMs > 0 ? std::max(x.sendMs, x.receiveMs) : 0;
     lastProgressUs_ = 0;
     lastBytes_ = 0;
     curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CurlHttpRequest::OnProgress);
+    curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CurlTransport::OnProgress);
     curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, &CurlTransport::OnHeader);
+    curl_easy_setopt(curl_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &CurlTransport::OnBody);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, this);
+    // The trace is how a failed handshake tells whether the server said a
+    // word of TLS before the connection ended; nothing of it is printed.
+    curl_easy_setopt(curl_, CURLOPT_DEBUGFUNCTION, &CurlTransport::OnTrace);
+    curl_easy_setopt(curl_, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(curl_, CURLOPT_VERBOSE, 1L);
   }
 
-  void SetCertificateChecks() {
+  HttpReply Finish(CURLcode rc, bool limited) {
+    if (cut_ == Cut::kBody)
+      rc = CURLE_OK;  // a reply cut at the size limit is an answer all the same
+    HttpReply reply;
+    if (rc == CURLE_OK) {
+      reply = std::move(reply_);
+      curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply.status);
+      return reply;
+    }
+    reply.result = Reason(rc);
+    reply.overLimit = limited && rc == CURLE_OPERATION_TIMEDOUT;
+    return reply;
+  }
+
+  // The failure as the platform's stack names it, from what the library
+  // and the exchange saw.
+  ResultCode Reason(CURLcode rc) const {
+    if (cut_ == Cut::kHeaders) return kHttpHeaderSizeOverflow;
+    if (cut_ == Cut::kInterim) return kHttpInvalidServerResponse;
+    long osError = 0;
+    curl_easy_getinfo(curl_, CURLINFO_OS_ERRNO, &osError);
+    // A connection closed or reset before the server answered the
+    // handshake is a closed connection, not a refusal.
+    if (rc == CURLE_SSL_CONNECT_ERROR && (tlsPiecesIn_ == 0 || osError == ECONNRESET)) {
+      return kHttpConnectionError;
+    }
+    if (rc == CURLE_PEER_FAILED_VERIFICATION) {
+      // The chain's verdict (X509_V_ERR_*); 0 or "unspecified" when the
+      // chain passed and the library found the name wrong itself.
+      long verify = 0;
+      curl_easy_getinfo(curl_, CURLINFO_SSL_VERIFYRESULT, &verify);
+      switch (verify) {
+        case 0:
+        case 1:
+        case 62:  // host name mismatch
+        case 64:  // address mismatch
+          return kHttpCertificateNameInvalid;
+        case 9:   // not yet valid
+        case 10:  // expired
+          return kHttpCertificateDateInvalid;
+        default:
+          break;
+      }
+    }
+    return FromCurl(rc);
+  }
+
+  void SetCertificateChecks(long sslIgnore) {
     const bool ignoreAuthority =
-        (sslIgnore_ & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
+        (sslIgnore & (kIgnoreUnknownCa | kIgnoreWrongUsage | kIgnoreCertDateInvalid)) != 0;
     curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, ignoreAuthority ? 0L : 1L);
-    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, (sslIgnore_ & kIgnoreCertCnInvalid) ? 0L : 2L);
+    curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, (sslIgnore & kIgnoreCertCnInvalid) ? 0L : 2L);
     std::string authorityFile;
     {
       const std::lock_guard lock(TestAuthorityMutex());
@@ -445,11 +259,11 @@ class CurlHttpRequest final : public Component {
   };
 
   // Only the caller's headers: none of the library's own defaults.
-  HeaderLists SetHeaders(const std::vector<Header>& headers) {
+  HeaderLists SetHeaders(const std::vector<HttpHeader>& headers) {
     HeaderLists lists;
     curl_easy_setopt(curl_, CURLOPT_COOKIE, nullptr);
     bool hasAccept = false, hasContentType = false;
-    for (const Header& h : headers) {
+    for (const HttpHeader& h : headers) {
       if (RouteHeader(h, lists.proxy)) continue;
       hasAccept = hasAccept || rt::EqualsIgnoreCase(h.name, "Accept");
       hasContentType = hasContentType || rt::EqualsIgnoreCase(h.name, "Content-Type");
@@ -467,7 +281,7 @@ class CurlHttpRequest final : public Component {
   // credentials go to the proxy alone (into the tunnel request, not through
   // it), and the caller's cookies join those of the object's own store in
   // one Cookie header.
-  bool RouteHeader(const Header& h, SlistPtr& proxyList) {
+  bool RouteHeader(const HttpHeader& h, SlistPtr& proxyList) {
     if (rt::EqualsIgnoreCase(h.name, "Proxy-Authorization")) {
       Append(proxyList, h.name + ": " + h.value);
       return true;
@@ -480,29 +294,47 @@ class CurlHttpRequest final : public Component {
   }
 
   static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
-    auto* r = static_cast<CurlHttpRequest*>(self);
+    auto* t = static_cast<CurlTransport*>(self);
     const std::string_view line(data, size * count);
+    // Header lines without end, or interim replies without end, are no
+    // answer: the exchange stops there (returning less than given).
+    t->headerBytes_ += line.size();
+    if (t->headerBytes_ > kMaxReplyHeaderBytes) {
+      t->cut_ = Cut::kHeaders;
+      return 0;
+    }
     if (line.starts_with("HTTP/")) {
-      // A new response (after an interim one): its status line is not a header.
-      r->rawHeaders_.clear();
       const std::size_t sp1 = line.find(' ');
       const std::size_t sp2 = sp1 == line.npos ? line.npos : line.find(' ', sp1 + 1);
-      r->statusText_ = sp2 == line.npos
-                           ? std::string()
-                           : std::string(WithoutLineEnd(rt::TrimText(line.substr(sp2 + 1))));
+      if (sp1 != line.npos && line.substr(sp1 + 1, 1) == "1" &&
+          ++t->interim_ > kMaxInterimReplies) {
+        t->cut_ = Cut::kInterim;
+        return 0;
+      }
+      // A new response (after an interim one): its status line is not a header.
+      t->reply_.headers.clear();
+      t->reply_.statusText = sp2 == line.npos
+                                 ? std::string()
+                                 : std::string(WithoutLineEnd(rt::TrimText(line.substr(sp2 + 1))));
     } else {
-      AppendHeaderLine(r->rawHeaders_, line);
+      AppendHeaderLine(t->reply_.headers, line);
     }
     return size * count;
   }
 
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
-    auto* r = static_cast<CurlHttpRequest*>(self);
+    auto* t = static_cast<CurlTransport*>(self);
     const std::size_t n = size * count;
-    const std::size_t room = r->maxBody_ - std::min(r->maxBody_, r->body_.size());
-    r->body_.insert(r->body_.end(), data, data + std::min(n, room));
+    rt::Bytes& body = t->reply_.body;
+    const std::size_t room = t->maxBody_ - std::min(t->maxBody_, body.size());
+    body.insert(body.end(), data, data + std::min(n, room));
     if (n <= room) return n;
-    r->truncated_ = true;  // the rest is not read: the exchange ends here
+    t->cut_ = Cut::kBody;  // the rest is not read: the exchange ends here
+    return 0;
+  }
+
+  static int OnTrace(CURL*, curl_infotype type, char*, std::size_t, void* self) {
+    if (type == CURLINFO_SSL_DATA_IN) ++static_cast<CurlTransport*>(self)->tlsPiecesIn_;
     return 0;
   }
 
@@ -512,52 +344,30 @@ class CurlHttpRequest final : public Component {
                         curl_off_t ulnow) {
     (void)dltotal;
     (void)ultotal;
-    auto* r = static_cast<CurlHttpRequest*>(self);
+    auto* t = static_cast<CurlTransport*>(self);
     // The exchange's own clock (<chrono> does not build with the program's
     // execution character set).
     curl_off_t now = 0;
-    curl_easy_getinfo(r->curl_, CURLINFO_TOTAL_TIME_T, &now);
+    curl_easy_getinfo(t->curl_, CURLINFO_TOTAL_TIME_T, &now);
     curl_off_t connectTime = 0;
-    curl_easy_getinfo(r->curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
+    curl_easy_getinfo(t->curl_, CURLINFO_CONNECT_TIME_T, &connectTime);
     const curl_off_t moved = dlnow + ulnow;
-    if (connectTime == 0 || moved != r->lastBytes_) {
-      r->lastBytes_ = moved;
-      r->lastProgressUs_ = now;
+    if (connectTime == 0 || moved != t->lastBytes_) {
+      t->lastBytes_ = moved;
+      t->lastProgressUs_ = now;
       return 0;
     }
-    if (r->idleMs_ <= 0) return 0;
-    return now - r->lastProgressUs_ >= curl_off_t{r->idleMs_} * 1000 ? 1 : 0;
+    if (t->idleMs_ <= 0) return 0;
+    return now - t->lastProgressUs_ >= curl_off_t{t->idleMs_} * 1000 ? 1 : 0;
   }
 
   CURL* curl_;
-  // The object's defaults, as the platform's: resolve without limit,
-  // connect 60 s, send and receive 30 s.
-  long resolveMs_ = 0;
-  long connectMs_ = 60000;
-  long sendMs_ = 30000;
-  long receiveMs_ = 30000;
-  std::string proxy_;
-  bool redirects_ = true;
-  long sslIgnore_ = 0;
-
+  HttpReply reply_;
   std::size_t maxBody_ = SIZE_MAX;
-  bool truncated_ = false;
-
-  bool opened_ = false;
-  bool unsafe_ = false;
-  bool async_ = false;
-  bool pending_ = false;  // sent asynchronously, not yet performed
-  std::string pendingBody_;
-  std::string method_;
-  std::string url_;
-  std::vector<Header> headers_;
-
-  bool hasResponse_ = false;
-  long status_ = 0;
-  std::string statusText_;
-  rt::Bytes body_;
-  std::string rawHeaders_;
-
+  Cut cut_ = Cut::kNone;
+  std::size_t headerBytes_ = 0;
+  int interim_ = 0;
+  long tlsPiecesIn_ = 0;  // pieces of TLS the server sent
   long idleMs_ = 0;
   curl_off_t lastProgressUs_ = 0;
   curl_off_t lastBytes_ = 0;
@@ -567,8 +377,7 @@ class CurlHttpRequest final : public Component {
 
 std::shared_ptr<Component> MakeCurlHttpRequest() {
   GlobalInit();
-  auto request = std::make_shared<CurlHttpRequest>();
-  return request;
+  return MakeHttpRequest(std::make_unique<CurlTransport>());
 }
 
 void SetTrustedAuthorityFileForTesting(std::string pemPath) {

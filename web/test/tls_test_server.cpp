@@ -27,9 +27,10 @@ std::string CertFile(std::string_view name) {
   return std::string(WEB_TEST_CERT_DIR) + "/" + std::string(name);
 }
 
-bool StartNode(const std::string& portFile, const std::string& cert, const std::string& key) {
+bool StartNode(const std::string& portFile, const std::string& cert, const std::string& key,
+               bool tls10) {
   const std::string args = "\"" + std::string(WEB_TEST_TLS_SERVER_SCRIPT) + "\" \"" + portFile +
-                           "\" \"" + cert + "\" \"" + key + "\"";
+                           "\" \"" + cert + "\" \"" + key + "\"" + (tls10 ? " tls10" : "");
 #ifdef _WIN32
   std::string line = "\"" + Local(WEB_TEST_NODE) + "\" " + args;
   STARTUPINFOA startup{};
@@ -55,7 +56,7 @@ std::string TestRootCertificateFile() {
   return Local(CertFile("test-root.pem"));
 }
 
-TlsTestServer::TlsTestServer(Certificate certificate) {
+TlsTestServer::TlsTestServer(Certificate certificate, Versions versions) {
   if (std::string_view(WEB_TEST_NODE).empty()) {
     error_ = "node not found (scripts/setup.sh installs nodejs)";
     return;
@@ -64,7 +65,7 @@ TlsTestServer::TlsTestServer(Certificate certificate) {
   portFile_ = std::string(WEB_TEST_DIR) + "/tls_port_" + std::to_string(random()) + ".txt";
   const char* name = certificate == Certificate::kTrusted ? "server" : "untrusted";
   if (!StartNode(portFile_, CertFile(std::string(name) + ".pem"),
-                 CertFile(std::string(name) + ".key"))) {
+                 CertFile(std::string(name) + ".key"), versions == Versions::kTls10Only)) {
     error_ = "node could not be started";
     return;
   }
@@ -81,7 +82,16 @@ TlsTestServer::TlsTestServer(Certificate certificate) {
 }
 
 TlsTestServer::~TlsTestServer() {
-  if (!portFile_.empty()) (void)std::remove(Local(portFile_).c_str());
+  if (portFile_.empty()) return;
+  (void)std::remove(Local(portFile_).c_str());
+  (void)std::remove(Local(portFile_ + ".requests").c_str());
+}
+
+int TlsTestServer::Requests() const {
+  std::ifstream file(Local(portFile_ + ".requests"));
+  int lines = 0;
+  for (std::string line; std::getline(file, line);) ++lines;
+  return lines;
 }
 
 std::string TlsTestServer::Url(std::string_view path) const {

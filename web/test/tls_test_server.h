@@ -14,8 +14,11 @@ class TlsTestServer {
   // trusted (Wine's machine store; libcurl through a test hook).
   // kUntrusted: self-signed, refused by any client that checks.
   enum class Certificate { kTrusted, kUntrusted };
+  // kTls10Only: a server too old to be talked to.
+  enum class Versions { kCurrent, kTls10Only };
 
-  explicit TlsTestServer(Certificate certificate = Certificate::kUntrusted);
+  explicit TlsTestServer(Certificate certificate = Certificate::kUntrusted,
+                         Versions versions = Versions::kCurrent);
   ~TlsTestServer();  // removes the port file, which ends the server
   TlsTestServer(const TlsTestServer&) = delete;
   TlsTestServer& operator=(const TlsTestServer&) = delete;
@@ -23,6 +26,8 @@ class TlsTestServer {
   // Empty when it runs; otherwise why not.
   const std::string& error() const { return error_; }
   std::string Url(std::string_view path) const;
+  // Requests that reached it.
+  int Requests() const;
 
  private:
   int port_ = 0;

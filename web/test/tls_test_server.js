@@ -1,6 +1,7 @@
 // A TLS server on 127.0.0.1 that offers HTTP/2 and HTTP/1.1, for tests.
-// Usage: node tls_test_server.js PORT_FILE CERT KEY
-// Serves the certificate CERT (PEM, with its key KEY), listens on an ephemeral
+// Usage: node tls_test_server.js PORT_FILE CERT KEY [tls10]
+// Serves the certificate CERT (PEM, with its key KEY), over TLS 1.0 alone
+// when told, logs each request's path to PORT_FILE.requests, listens on an ephemeral
 // port and writes it to PORT_FILE. It ends when PORT_FILE is removed (the
 // test's side may be a Windows program under Wine, which can remove a file
 // but not end a Unix process), on /quit, and after two minutes in any case.
@@ -15,11 +16,14 @@
 const fs = require('fs');
 const http2 = require('http2');
 
-const [portFile, certFile, keyFile] = process.argv.slice(2);
+const [portFile, certFile, keyFile, versions] = process.argv.slice(2);
 const cert = fs.readFileSync(certFile);
 const key = fs.readFileSync(keyFile);
+const old = versions === 'tls10' ?
+  { minVersion: 'TLSv1', maxVersion: 'TLSv1', ciphers: 'DEFAULT@SECLEVEL=0' } : {};
 
-const server = http2.createSecureServer({ cert, key, allowHTTP1: true }, (req, res) => {
+const server = http2.createSecureServer({ cert, key, allowHTTP1: true, ...old }, (req, res) => {
+  fs.appendFileSync(portFile + '.requests', req.url + '\n');
   const url = new URL(req.url, 'https://127.0.0.1');
   const version = 'HTTP/' + req.httpVersion;
   req.resume();  // a body is read and dropped

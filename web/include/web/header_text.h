@@ -59,6 +59,9 @@ std::string TextBetween(std::string_view text, std::string_view left, std::strin
 
 // Standard alphabet, "=" padding, no line breaks.
 std::string Base64Encode(const rt::Bytes& bytes);
+// The bytes of a Base64 text (its padding optional); nullopt for a character
+// outside the alphabet.
+std::optional<rt::Bytes> Base64Decode(std::string_view text);
 
 // Trimmed name of "name=value" (the whole item trimmed when it has no "=").
 std::string CookieName(std::string_view cookie);

@@ -35,6 +35,8 @@ inline constexpr ResultCode kHttpSecureChannelError = HttpStackError(12157);
 inline constexpr ResultCode kHttpSecureInvalidCertificate = HttpStackError(12169);
 inline constexpr ResultCode kHttpSecureFailure = HttpStackError(12175);
 inline constexpr ResultCode kHttpCertificateWrongUsage = HttpStackError(12179);
+// Header lines without end: more than the reply's header block may hold.
+inline constexpr ResultCode kHttpHeaderSizeOverflow = HttpStackError(12183);
 // A request member called before Open.
 inline constexpr ResultCode kHttpCannotCallBeforeOpen = HttpStackError(12100);
 // A response member read before an answer came (the libcurl component and
@@ -123,6 +125,12 @@ struct WebRequestArgs {
 // The response body; empty when the object cannot be created or nothing was
 // received. Failures are not reported otherwise.
 rt::Bytes WebRequest(const WebRequestArgs& args);
+
+// Exchanges given up at their deadline whose connection is still being read
+// (0 almost always). On Windows an exchange runs on a thread of its own and
+// is cut off at its deadline; one whose connection could not be found to cut
+// reads on until the server stops, and is counted here until then.
+int AbandonedExchanges();
 
 // True when a text may go on the wire as a URL, header name or header value:
 // it holds no byte below 0x20 and no 0x7F.
