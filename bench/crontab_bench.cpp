@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crontab_object.h"
+#include "inspector.h"
 #include "reference_matcher.h"
 
 namespace {
@@ -61,7 +62,7 @@ void BM_TickCompiled(benchmark::State& state) {
   BenchClock clock;
   cron::crontab c(clock);
   for (int i = 0; i < tasks; ++i) c.Add(LongYearLine(i), Ignore);
-  const cron::SnapshotSlot& slot = cron::SnapshotSlotAt(c.snapshotSlot());
+  const cron::SnapshotSlot& slot = cron::SnapshotSlotAt(cron::CrontabInspector::SnapshotSlot(c));
   cron::TickState tickState(clock);
   NullTick tick;
   for (auto _ : state) {
@@ -79,7 +80,7 @@ void BM_TickSubstringReference(benchmark::State& state) {
   BenchClock clock;
   cron::crontab c(clock);
   for (int i = 0; i < tasks; ++i) c.Add(LongYearLine(i), Ignore);
-  const std::string text = c.SnapshotText();
+  const std::string text = cron::CrontabInspector::SnapshotText(c);
   std::size_t matched = 0;
   for (auto _ : state) {
     clock.Advance();

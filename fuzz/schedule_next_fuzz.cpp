@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto schedule = cron::Schedule::Parse(line, kYear);
   if (!schedule) return 0;
   std::array<std::string, cron::kFieldCount> texts;
-  for (int p = 1; p <= cron::kFieldCount; ++p) texts[p - 1] = schedule->ExpandedField(p);
+  for (int p = 1; p <= cron::kFieldCount; ++p)
+    texts[p - 1] = cron::reference::ExpandedField(*schedule, p);
 
   const std::int64_t start = cron::LocalSeconds(from);
   const auto next = schedule->NextAfter(from);

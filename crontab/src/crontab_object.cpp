@@ -69,36 +69,10 @@ SnapshotSlot& SnapshotSlotAt(std::int32_t slot) {
   return table.slots.at(static_cast<std::size_t>(slot - 1));
 }
 
-std::int32_t SnapshotSlotCount() {
-  auto& table = Snapshots();
-  std::lock_guard lock(table.mutex);
-  return static_cast<std::int32_t>(table.slots.size());
-}
-
 void ClearSnapshotTable() {
   auto& table = Snapshots();
   std::lock_guard lock(table.mutex);
   for (auto& slot : table.slots) slot.Store(nullptr);
-}
-
-std::string EscapeName(std::string_view name) {
-  std::string out;
-  out.reserve(name.size());
-  for (std::size_t i = 0; i < name.size();) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if (rt::IsLeadByte(name[i]) && i + 1 < name.size()) {
-      out.append(name.substr(i, 2));
-      i += 2;
-      continue;
-    }
-    if (byte == '%' || byte == '|' || byte == '\r' || byte == '\n' || byte >= 0x80) {
-      rt::AppendPercentByte(out, byte);
-    } else {
-      out += name[i];
-    }
-    ++i;
-  }
-  return out;
 }
 
 std::uint32_t FoldedNameHash(std::string_view name) {
@@ -492,39 +466,12 @@ void crontab::SetBackObserver(std::function<void(const BackStep&)> observer) {
   tickState_->onBack = std::move(observer);
 }
 
-std::int32_t crontab::snapshotSlot() const {
-  std::lock_guard lock(mutex_);
-  return snapshotSlot_;
-}
-
-bool crontab::HasTimerQueue() const {
-  std::lock_guard lock(mutex_);
-  return timerQueue_ != nullptr;
-}
-
 void crontab::PublishSnapshot() {
   if (snapshotSlot_ == 0) snapshotSlot_ = NewSnapshotSlot();
   // The store is shared, not copied: an append leaves the first `count`
   // tasks as they were.
   SnapshotSlotAt(snapshotSlot_)
       .Store(std::make_shared<const Snapshot>(Snapshot{tasks_, tasks_->size()}));
-}
-
-std::string crontab::SnapshotText() const {
-  std::lock_guard lock(mutex_);
-  std::string out;
-  for (std::size_t i = 0; i < tasks_->size(); ++i) {
-    const CompiledTask& task = (*tasks_)[i];
-    for (int position = 1; position <= kFieldCount; ++position) {
-      out += task.schedule.ExpandedField(position);
-      out += '|';
-    }
-    out += EscapeName(task.name());
-    out += '|';
-    out += std::to_string(task.callback);
-    out += "\r\n";
-  }
-  return out;
 }
 
 }  // namespace cron

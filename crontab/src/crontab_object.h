@@ -90,12 +90,7 @@ class SnapshotSlot {
 // Slots are numbered from 1, never removed or reused.
 std::int32_t NewSnapshotSlot();
 SnapshotSlot& SnapshotSlotAt(std::int32_t slot);
-std::int32_t SnapshotSlotCount();
 void ClearSnapshotTable();
-
-// A name as it appears in the snapshot's text form: "%", "|", CR, LF and a
-// lone lead byte at the end become %XX, so items and lines stay apart.
-std::string EscapeName(std::string_view name);
 
 // A step of the clock back in time (a daylight-saving change is none).
 struct BackStep {
@@ -189,11 +184,8 @@ class crontab {
   // Who hears of a clock set back (nullptr: none).
   void SetBackObserver(std::function<void(const BackStep&)> observer);
 
-  std::int32_t snapshotSlot() const;
-  bool HasTimerQueue() const;
-  // The snapshot in text form (expanded fields, escaped name, callback
-  // index), made from the tasks on demand.
-  std::string SnapshotText() const;
+  // Tests look inside (crontab/test/inspector.h).
+  friend struct CrontabInspector;
 
  private:
   // With the lock held.

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "dst_clock.h"
+#include "inspector.h"
 #include "reference_matcher.h"
 #include "runtime/datetime_text.h"
 #include "sim_time.h"
@@ -128,7 +129,7 @@ TEST_F(CrontabTest, StatesAndOperations) {
   EXPECT_TRUE(c->Stop(false));  // stopped: no effect
   EXPECT_FALSE(c->Start());     // no tasks; the queue stays
   EXPECT_FALSE(c->State());
-  EXPECT_TRUE(c->HasTimerQueue());
+  EXPECT_TRUE(CrontabInspector::HasTimerQueue(*c));
   EXPECT_EQ(timers.PendingTimers(), 0u);
   EXPECT_FALSE(c->Add("* * * * * * 2025 old", Record));
   EXPECT_EQ(c->Tasks(), 0);
@@ -657,7 +658,7 @@ TEST_F(CrontabTest, NamesWithSeparatorsFireAsThemselves) {
   EXPECT_EQ(c->Get("end"), "* * * * * * * end ");
 
   // The text form keeps nine items per line, and the reference agrees.
-  const std::string text = c->SnapshotText();
+  const std::string text = CrontabInspector::SnapshotText(*c);
   const auto lines = rt::SplitText(text, "\r\n");
   ASSERT_EQ(lines.size(), 4u);
   for (const auto& line : lines) EXPECT_EQ(rt::SplitText(line, "|").size(), 9u) << line;
@@ -669,7 +670,7 @@ TEST_F(CrontabTest, SnapshotNamesCallbacksByTableIndex) {
   auto c = Make();
   ASSERT_TRUE(c->Add("* * * * * * * a", Record));
   ASSERT_TRUE(c->Add("* * * * * * * none", nullptr));
-  const auto lines = rt::SplitText(c->SnapshotText(), "\r\n");
+  const auto lines = rt::SplitText(CrontabInspector::SnapshotText(*c), "\r\n");
   ASSERT_EQ(lines.size(), 2u);
   const auto index = std::stoul(rt::SplitText(lines[0], "|")[8]);
   EXPECT_EQ(CallbackAt(static_cast<std::uint32_t>(index)), &Record);
@@ -684,7 +685,7 @@ TEST_F(CrontabTest, SnapshotTextHasExpandedFields) {
   auto c = Make();
   ASSERT_TRUE(c->Add("*/15 30,10 8-9 * * * 2027 x", Record));
   const std::string prefix = ":0:15:30:45:|:30:10:|:8:9:|*|*|*|:2027:|x|";
-  EXPECT_EQ(c->SnapshotText().substr(0, prefix.size()), prefix);
+  EXPECT_EQ(CrontabInspector::SnapshotText(*c).substr(0, prefix.size()), prefix);
 }
 
 TEST_F(CrontabTest, CopyIsIndependentAndStopped) {
@@ -693,11 +694,11 @@ TEST_F(CrontabTest, CopyIsIndependentAndStopped) {
   ASSERT_TRUE(source->Start());
   crontab copy(*source);
   EXPECT_FALSE(copy.State());
-  EXPECT_EQ(copy.snapshotSlot(), 0);
+  EXPECT_EQ(CrontabInspector::SnapshotSlot(copy), 0);
   EXPECT_EQ(copy.Get(""), source->Get(""));
   EXPECT_TRUE(copy.Del("a"));
-  EXPECT_NE(copy.snapshotSlot(), 0);
-  EXPECT_NE(copy.snapshotSlot(), source->snapshotSlot());
+  EXPECT_NE(CrontabInspector::SnapshotSlot(copy), 0);
+  EXPECT_NE(CrontabInspector::SnapshotSlot(copy), CrontabInspector::SnapshotSlot(*source));
   EXPECT_EQ(source->Tasks(), 1);
   EXPECT_TRUE(copy.Add("* * * * * * * b", Record));
   EXPECT_FALSE(copy.Add("* * * * * * * B", Record));
@@ -744,7 +745,7 @@ TEST_F(CrontabTest, TeardownDoesNotWaitForALongCallback) {
   TickAt(10, 0, 1);  // later ticks go on beside the blocked one
   EXPECT_EQ(TakeEvents(), (Events{"fast@10:00:01"}));
 
-  const int slot = c->snapshotSlot();
+  const int slot = CrontabInspector::SnapshotSlot(*c);
   int waits = 0;  // a teardown that waited would open the gate itself
   timers.SetBeforeWait([&] {
     ++waits;
@@ -765,7 +766,7 @@ TEST_F(CrontabTest, TickSeesWholeSnapshots) {
   auto c = Make();
   const std::int32_t slotNumber = [&] {
     EXPECT_TRUE(c->Add("0 0 0 1 1 * 2027 anchor", Record));
-    return c->snapshotSlot();
+    return CrontabInspector::SnapshotSlot(*c);
   }();
   const SnapshotSlot& slot = SnapshotSlotAt(slotNumber);
   auto state = std::make_shared<TickState>(clock);

@@ -452,11 +452,6 @@ std::optional<Refusal> ExplainRefusal(std::string_view line, int currentYear) {
   return ReadLine(line, currentYear).fault;
 }
 
-std::string Schedule::ExpandedField(int position) const {
-  const auto items = rt::SplitText(line(), " ");
-  return ExpandField(items.at(static_cast<std::size_t>(position - 1)), position, currentYear_);
-}
-
 std::optional<rt::SystemTime> Schedule::NextAfter(const rt::SystemTime& from) const {
   const rt::SystemTime start = TimeFromLocalSeconds(LocalSeconds(from) + 1);
   const Fields& f = fields_;

@@ -130,7 +130,7 @@ TEST(ScheduleTest, FieldForms) {
     const auto schedule = Schedule::Parse(line, kYear);
     EXPECT_EQ(schedule.has_value(), c.expanded != nullptr) << line;
     if (schedule && c.expanded) {
-      EXPECT_EQ(schedule->ExpandedField(c.position), c.expanded) << line;
+      EXPECT_EQ(reference::ExpandedField(*schedule, c.position), c.expanded) << line;
     }
   }
   // 28,802 values: 7,974 of four digits and 20,828 of five.
@@ -252,7 +252,7 @@ TEST(ScheduleTest, CompiledMatcherAgreesWithSubstringReference) {
     const auto schedule = Schedule::Parse(line + "n", kYear);
     if (!schedule) continue;
     std::array<std::string, kFieldCount> texts;
-    for (int p = 1; p <= kFieldCount; ++p) texts[p - 1] = schedule->ExpandedField(p);
+    for (int p = 1; p <= kFieldCount; ++p) texts[p - 1] = reference::ExpandedField(*schedule, p);
     for (int k = 0; k < 200; ++k) {
       const auto t = TimeFromLocalSeconds(
           LocalSeconds(At(kYear, 1, 1)) +

@@ -1,16 +1,46 @@
 // The matching rule written as plainly as possible, on the snapshot's text
-// form: a field is "*" or ":"-delimited values searched for ":v:". Tests and
-// benchmarks hold the compiled matcher against it.
+// form: one line per task, its seven expanded fields, its escaped name and
+// its callback's index, "|" between items; a field is "*" or ":"-delimited
+// values searched for ":v:". Tests and benchmarks hold the compiled matcher
+// against it.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crontab/schedule.h"
 #include "runtime/clock.h"
 #include "runtime/text.h"
 
 namespace cron::reference {
+
+// The expanded text of one field (position 1..7) of a parsed line.
+inline std::string ExpandedField(const Schedule& schedule, int position) {
+  const auto items = rt::SplitText(schedule.line(), " ");
+  return ExpandField(items.at(static_cast<std::size_t>(position - 1)), position,
+                     schedule.currentYear());
+}
+
+// A name as the text form holds it: "%", "|", CR, LF and bytes that lead
+// no character become %XX, so items and lines stay apart.
+inline std::string EscapeName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t len = rt::CharLength(name, i);
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (len > 1) {
+      out.append(name.substr(i, len));
+    } else if (byte == '%' || byte == '|' || byte == '\r' || byte == '\n' || byte >= 0x80) {
+      rt::AppendPercentByte(out, byte);
+    } else {
+      out += name[i];
+    }
+    i += len;
+  }
+  return out;
+}
 
 inline bool FieldMatches(std::string_view field, int value) {
   if (field == "*") return true;

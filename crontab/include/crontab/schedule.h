@@ -131,9 +131,6 @@ class Schedule {
   const Fields& fields() const { return fields_; }
   int currentYear() const { return currentYear_; }
 
-  // Expanded text of one field (position 1..7), made on demand from the line.
-  std::string ExpandedField(int position) const;
-
   bool Matches(const rt::SystemTime& time) const { return TaskMatchesTime(fields_, time); }
 
   // The first whole second strictly after `from` at which the line fires,
