@@ -98,16 +98,4 @@ std::string ValueToText(const Value& value) {
       value);
 }
 
-TypeCode TypeCodeOf(const Value& value) {
-  static constexpr std::uint32_t kCodes[] = {kTypeLogical, kTypeDateTime, kTypeText,  kTypeBytes,
-                                             kTypeRoutine, kTypeByte,     kTypeInt16, kTypeInt32,
-                                             kTypeInt64,   kTypeFloat,    kTypeDouble};
-  static_assert(std::size(kCodes) == 11);
-  const std::size_t i = value.index();
-  if (i < std::size(kCodes)) return static_cast<TypeCode>(kCodes[i]);
-  static constexpr std::uint32_t kArrayCodes[] = {kTypeByte,    kTypeInt16, kTypeInt32, kTypeInt64,
-                                                  kTypeRoutine, kTypeText,  kTypeDouble};
-  return static_cast<TypeCode>(kArrayCodes[i - std::size(kCodes)] | kTypeArrayFlag);
-}
-
 }  // namespace rt

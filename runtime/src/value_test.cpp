@@ -43,15 +43,6 @@ TEST(ValueToText, Kinds) {
   }
 }
 
-TEST(ValueToText, TypeCodes) {
-  EXPECT_EQ(TypeCodeOf(Value{true}), kTypeLogical);
-  EXPECT_EQ(TypeCodeOf(Value{std::string()}), kTypeText);
-  EXPECT_EQ(TypeCodeOf(Value{std::int32_t{1}}), kTypeInt32);
-  EXPECT_EQ(TypeCodeOf(Value{1.0}), kTypeDouble);
-  EXPECT_EQ(TypeCodeOf(Value{Array<std::int16_t>{}}), kTypeInt16 | kTypeArrayFlag);
-  EXPECT_EQ(TypeCodeOf(Value{Array<double>{}}), kTypeDouble | kTypeArrayFlag);
-}
-
 TEST(DateTimeToText, TimeParts) {
   const double day = MakeDateTime(1900, 1, 1);
   struct Case {
