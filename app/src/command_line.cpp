@@ -47,7 +47,7 @@ int DeliverTestReminder(const AppContext& ctx) {
 }  // namespace
 
 std::string ShownText(std::string_view text, std::size_t maxBytes) {
-  return cron::ShownPiece(text, maxBytes);
+  return rt::ShownText(text, maxBytes);
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {

@@ -63,14 +63,6 @@ TEST(ParseCommandLine, Forms) {
   EXPECT_EQ(ParseCommandLine({"--\x1b[2J"}).error, "未知选项 \"--?[2J\"，用 --help 查看用法");
 }
 
-TEST(ShownText, ControlsBecomeMarksAndLongTextsAreCut) {
-  EXPECT_EQ(ShownText("a\tb\x7f\r\n"), "a?b???");
-  EXPECT_EQ(ShownText("提醒"), "提醒");
-  EXPECT_EQ(ShownText("ab提醒", 5), "ab提...");  // never half a character
-  EXPECT_EQ(ShownText(std::string(300, 'x')).size(), 203u);
-  EXPECT_EQ(ShownText("\x81\x1b[2J"), "\x81?[2J");  // no escape hides behind a stray lead byte
-}
-
 TEST(CheckSchedule, ReportsEachLineAsTheProgramWouldTakeIt) {
   const rt::SystemTime now{2026, 12, 1, 7, 9, 0, 0, 0};
   const ScheduleCheck check = CheckSchedule(

@@ -11,20 +11,10 @@ namespace {
 constexpr const char* kFieldNames[] = {"秒", "分", "时", "日", "月", "星期", "年"};
 
 std::string Quoted(std::string_view text) {
-  return rt::JoinTexts("\"", ShownPiece(text), "\"");
+  return rt::JoinTexts("\"", rt::ShownText(text, kShownPieceBytes), "\"");
 }
 
 }  // namespace
-
-std::string ShownPiece(std::string_view text, std::size_t maxBytes) {
-  const std::string_view shown = rt::TextPrefix(text, maxBytes);
-  std::string out;
-  out.reserve(shown.size() + 3);
-  // Byte by byte: a control character after a stray lead byte is caught too.
-  for (const char c : shown) out += rt::IsControlByte(c) ? '?' : c;
-  if (shown.size() < text.size()) out += "...";
-  return out;
-}
 
 std::string RefusalText(const Refusal& r) {
   using K = Refusal::Kind;
@@ -35,7 +25,7 @@ std::string RefusalText(const Refusal& r) {
   const std::string head = rt::JoinTexts("第 ", std::to_string(r.field), " 项(",
                                          kFieldNames[r.field - 1], ") ", Quoted(r.text), ": ");
   const std::string range = rt::JoinTexts(std::to_string(r.low), "-", std::to_string(r.high));
-  const std::string part = ShownPiece(r.part);
+  const std::string part = rt::ShownText(r.part, kShownPieceBytes);
   switch (r.kind) {
     case K::kEmpty:
       return head + "缺少数字 (多了空格或符号?)";

@@ -85,8 +85,10 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
         return 0;
       }
       if (arg != "--from" && arg != "--count") {
-        return Fail(console, rt::JoinTexts("未知选项 \"", ShownPiece(rt::TextFromConsole(arg)),
-                                           "\"，用 --help 查看用法"));
+        return Fail(
+            console,
+            rt::JoinTexts("未知选项 \"", rt::ShownText(rt::TextFromConsole(arg), kShownPieceBytes),
+                          "\"，用 --help 查看用法"));
       }
       const std::string_view value = i + 1 < argc ? std::string_view(args[++i]) : "";
       if (arg == "--from") {

@@ -187,6 +187,13 @@ std::string PrintableText(std::string_view t) {
   return out;
 }
 
+std::string ShownText(std::string_view t, std::size_t maxBytes) {
+  const std::string_view shown = TextPrefix(t, maxBytes);
+  std::string out = PrintableText(shown);
+  if (shown.size() < t.size()) out += "...";
+  return out;
+}
+
 std::string_view TextPrefix(std::string_view t, std::size_t maxBytes) {
   if (t.size() <= maxBytes) return t;
   std::size_t end = 0;
@@ -213,7 +220,7 @@ std::string UpperCase(std::string_view t) {
   std::string out(t);
   for (std::size_t i = 0; i < out.size();) {
     const std::size_t len = CharLength(out, i);
-    if (len == 1 && out[i] >= 'a' && out[i] <= 'z') out[i] = static_cast<char>(out[i] - 32);
+    if (len == 1) out[i] = UpperAscii(out[i]);
     i += len;
   }
   return out;

@@ -308,4 +308,14 @@ TEST(FindText, MatchesNaiveScanOnRandomTexts) {
 }
 
 }  // namespace
+
+TEST(ShownText, OneLineCutOnACharacter) {
+  EXPECT_EQ(ShownText("a\tb\x7f\r\n", 200), "a b?  ");
+  EXPECT_EQ(ShownText("提醒", 200), "提醒");
+  EXPECT_EQ(ShownText("ab提醒", 5), "ab提...");            // never half a character
+  EXPECT_EQ(ShownText("ab\x81\x30\x81\x30", 5), "ab...");  // nor half of a four-byte one
+  EXPECT_EQ(ShownText(std::string(300, 'x'), 200).size(), 203u);
+  EXPECT_EQ(ShownText("\x81\x1b[2J", 200), "\x81?[2J");  // no escape hides behind a stray lead byte
+}
+
 }  // namespace rt

@@ -63,7 +63,7 @@ std::string NormalizeHeaderCase(std::string_view headers) {
 
 std::string CapitalizeFirst(std::string_view text) {
   std::string out(text);
-  if (!out.empty() && out[0] >= 'a' && out[0] <= 'z') out[0] = static_cast<char>(out[0] - 32);
+  if (!out.empty()) out[0] = rt::UpperAscii(out[0]);
   return out;
 }
 

@@ -54,8 +54,7 @@ struct TaskLineParts {
 };
 TaskLineParts SplitTaskLine(std::string_view line);
 
-// A text from outside made fit for one console line: control characters
-// become "?", and past maxBytes it is cut on a character boundary, "..." added.
-std::string ShownPiece(std::string_view text, std::size_t maxBytes = 60);
+// How much of a piece of a line a refusal quotes (rt::ShownText).
+inline constexpr std::size_t kShownPieceBytes = 60;
 
 }  // namespace cron

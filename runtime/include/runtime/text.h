@@ -78,6 +78,9 @@ std::string PrintableText(std::string_view t);
 // At most maxBytes of the text, cut before a character rather than through
 // it.
 std::string_view TextPrefix(std::string_view t, std::size_t maxBytes);
+// A text from outside as the console shows it: PrintableText of at most
+// maxBytes of it, cut on a character boundary, "..." where it was cut.
+std::string ShownText(std::string_view t, std::size_t maxBytes);
 std::string RemoveAllBlanks(std::string_view t);
 std::string UpperCase(std::string_view t);
 // A C0 control or DEL: what never reaches a terminal, a log field or the
@@ -98,6 +101,9 @@ inline void AppendPercentByte(std::string& out, unsigned char b) {
 // names, task names, URL schemes and hosts).
 inline char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+inline char UpperAscii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 // ASCII letters lowered, read on character boundaries: the bytes after a
 // lead byte stay as they are.
