@@ -47,20 +47,11 @@ struct Reading {
   }
 };
 
+// Exactly count hex digits at t[i].
 std::optional<unsigned> HexRun(std::string_view t, std::size_t i, std::size_t count) {
-  if (i + count > t.size()) return std::nullopt;
-  unsigned v = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    const char c = rt::LowerAscii(t[i + k]);
-    if (c >= '0' && c <= '9') {
-      v = v * 16 + static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      v = v * 16 + static_cast<unsigned>(c - 'a' + 10);
-    } else {
-      return std::nullopt;
-    }
-  }
-  return v;
+  const rt::DigitRun run = rt::ReadDigits(t, i, 16, count);
+  if (run.length != count) return std::nullopt;
+  return static_cast<unsigned>(run.value);
 }
 
 // An escape at t[i] ("%" or "\"): its length (0: none) and what it stands
@@ -82,13 +73,8 @@ std::pair<std::size_t, std::string> EscapeAt(std::string_view t, std::size_t i) 
   if (next == '\r') return {i + 2 < t.size() && t[i + 2] == '\n' ? 3u : 2u, {}};
   if (next >= '0' && next <= '7') {
     // Octal: up to three digits, at most 0377.
-    unsigned v = 0;
-    std::size_t n = 0;
-    const std::size_t most = next <= '3' ? 3 : 2;
-    for (; n < most && i + 1 + n < t.size() && t[i + 1 + n] >= '0' && t[i + 1 + n] <= '7'; ++n) {
-      v = v * 8 + static_cast<unsigned>(t[i + 1 + n] - '0');
-    }
-    return {1 + n, {static_cast<char>(v)}};
+    const rt::DigitRun run = rt::ReadDigits(t, i + 1, 8, next <= '3' ? 3 : 2);
+    return {1 + run.length, {static_cast<char>(run.value)}};
   }
   // Any other escaped character stands for itself.
   return {1 + rt::CharLength(t, i + 1), std::string(t.substr(i + 1, rt::CharLength(t, i + 1)))};

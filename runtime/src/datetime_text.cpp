@@ -149,15 +149,10 @@ std::optional<std::string> FormatPicture(const SystemTime& st, std::string_view 
 
 // Reads 1 to maxDigits decimal digits at pos.
 std::optional<int> ReadNumber(std::string_view t, std::size_t& pos, std::size_t maxDigits) {
-  std::size_t n = 0;
-  int value = 0;
-  while (pos + n < t.size() && n < maxDigits && t[pos + n] >= '0' && t[pos + n] <= '9') {
-    value = value * 10 + (t[pos + n] - '0');
-    ++n;
-  }
-  if (n == 0) return std::nullopt;
-  pos += n;
-  return value;
+  const DigitRun run = ReadDigits(t, pos, 10, maxDigits);
+  if (run.length == 0) return std::nullopt;
+  pos += run.length;
+  return static_cast<int>(run.value);
 }
 
 }  // namespace

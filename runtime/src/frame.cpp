@@ -204,16 +204,9 @@ RoutineLookup ParseRoutineName(std::string_view routineName) {
       sign = rest.front() == '-' ? -1 : 1;
       rest.remove_prefix(1);
     }
-    long value = 0;
-    for (char c : rest) {
-      if (c < '0' || c > '9') break;
-      value = value * 10 + (c - '0');
-      if (value > 65535) {
-        value = 0;
-        break;
-      }
-    }
-    lookup.ordinal = sign * value;
+    const DigitRun digits = ReadDigits(rest, 0, 10);
+    const bool inRange = !digits.overflowed && digits.value <= 65535;
+    lookup.ordinal = inRange ? sign * static_cast<long>(digits.value) : 0;
     return lookup;
   }
   lookup.name = std::string(routineName);

@@ -253,16 +253,25 @@ int CharCode(std::string_view t, int position) {
   return static_cast<signed char>(t[static_cast<std::size_t>(position - 1)]);
 }
 
-std::optional<std::int64_t> ParseDecimal(std::string_view t) {
-  if (t.empty()) return std::nullopt;
-  std::int64_t v = 0;
-  for (char c : t) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const int d = c - '0';
-    if (v > (std::numeric_limits<std::int64_t>::max() - d) / 10) return std::nullopt;
-    v = v * 10 + d;
+DigitRun ReadDigits(std::string_view t, std::size_t pos, int base, std::size_t maxDigits) {
+  DigitRun run;
+  for (; pos + run.length < t.size() && run.length < maxDigits; ++run.length) {
+    const char c = LowerAscii(t[pos + run.length]);
+    const int d = IsAsciiDigit(c) ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : base;
+    if (d >= base) break;
+    if (run.value > (std::numeric_limits<std::int64_t>::max() - d) / base) {
+      run.overflowed = true;
+    } else {
+      run.value = run.value * base + d;
+    }
   }
-  return v;
+  return run;
+}
+
+std::optional<std::int64_t> ParseDecimal(std::string_view t) {
+  const DigitRun run = ReadDigits(t, 0, 10);
+  if (run.length == 0 || run.length < t.size() || run.overflowed) return std::nullopt;
+  return run.value;
 }
 
 }  // namespace rt

@@ -265,6 +265,33 @@ TEST(ParseDecimal, RejectsAnythingButPlainDigits) {
   for (const char* bad : {"", "-1", "+1", "1x", " 1"}) EXPECT_EQ(ParseDecimal(bad), std::nullopt);
 }
 
+TEST(ReadDigits, RunsOfEveryBase) {
+  struct Case {
+    std::string_view text;
+    std::size_t pos;
+    int base;
+    std::size_t most;
+    std::int64_t value;
+    std::size_t length;
+  };
+  const Case cases[] = {
+      {"x0377y", 1, 8, 3, 037, 3},     // at most three octal digits
+      {"\\48", 1, 8, 3, 4, 1},         // 8 is no octal digit
+      {"%4a%", 1, 16, 2, 0x4A, 2},     // either letter case
+      {"%4G", 1, 16, 2, 4, 1},         // G is no hex digit
+      {"2026-12", 0, 10, 4, 2026, 4},  // a date's field
+      {"abc", 0, 10, 4, 0, 0},         // none there
+      {"12", 2, 10, 4, 0, 0},          // past the end
+  };
+  for (const Case& c : cases) {
+    const DigitRun run = ReadDigits(c.text, c.pos, c.base, c.most);
+    EXPECT_EQ(run.value, c.value) << c.text;
+    EXPECT_EQ(run.length, c.length) << c.text;
+    EXPECT_FALSE(run.overflowed) << c.text;
+  }
+  EXPECT_TRUE(ReadDigits("99999999999999999999", 0, 10).overflowed);
+}
+
 // The searches agree with a naive scan over character positions.
 TEST(FindText, MatchesNaiveScanOnRandomTexts) {
   std::mt19937 rng(7);

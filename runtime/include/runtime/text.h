@@ -124,6 +124,17 @@ std::string FormatText(const char* format, Args... args) {
   return text;
 }
 
+// The digits of a base (2 to 16; letters in either case) at t[pos], at
+// most maxDigits of them: their value and how many there were (0: none).
+// overflowed: the value passed 2^63 - 1 and stopped growing.
+struct DigitRun {
+  std::int64_t value = 0;
+  std::size_t length = 0;
+  bool overflowed = false;
+};
+DigitRun ReadDigits(std::string_view t, std::size_t pos, int base,
+                    std::size_t maxDigits = std::string_view::npos);
+
 // Reads a whole decimal number ("123", no sign, no blanks); nullopt on any
 // other text or on overflow.
 std::optional<std::int64_t> ParseDecimal(std::string_view t);
