@@ -38,21 +38,8 @@ std::string FileText(const rt::Bytes& bytes) {
 }
 
 std::string KeyFromFileText(std::string_view text) {
-  // Length of a blank (the full-width one too), tab or line end at i, or 0.
-  const auto around = [text](std::size_t i) -> std::size_t {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return 1;
-    return text.substr(i, 2) == "\xA1\xA1" ? 2 : 0;
-  };
-  std::size_t first = 0;
-  for (std::size_t n; first < text.size() && (n = around(first)) > 0;) first += n;
-  std::size_t end = first;  // past the last character that is not around the key
-  for (std::size_t i = first; i < text.size();) {
-    const std::size_t len = rt::CharLength(text, i);
-    if (around(i) == 0) end = i + len;
-    i += len;
-  }
-  return std::string(text.substr(first, end - first));
+  return std::string(
+      rt::TrimEnd(rt::TrimStart(text, rt::Blanks::kWhitespace), rt::Blanks::kWhitespace));
 }
 
 std::vector<std::string> TaskLines(std::string_view text) {
@@ -62,17 +49,8 @@ std::vector<std::string> TaskLines(std::string_view text) {
     std::size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view line = text.substr(start, end - start);
-    std::size_t first = 0;  // past the blanks (the full-width one too) and tabs
-    while (first < line.size()) {
-      if (line[first] == ' ' || line[first] == '\t') {
-        ++first;
-      } else if (line.substr(first, 2) == "\xA1\xA1") {
-        first += 2;
-      } else {
-        break;
-      }
-    }
-    if (first < line.size() && line[first] != '#') lines.push_back(SplitTaskLine(line).Text());
+    const std::string_view shown = rt::TrimStart(line, rt::Blanks::kWhitespace);
+    if (!shown.empty() && shown[0] != '#') lines.push_back(SplitTaskLine(line).Text());
     start = end + 1;
   }
   return lines;

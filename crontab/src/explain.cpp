@@ -91,18 +91,6 @@ std::vector<LineVerdict> Judge(std::span<const std::string> lines, int currentYe
   return verdicts;
 }
 
-// The text without its trailing blanks (the full-width one too).
-std::string_view WithoutTrailingBlanks(std::string_view text) {
-  std::size_t end = 0;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t len = rt::CharLength(text, i);
-    const std::string_view c = text.substr(i, len);
-    if (c != " " && c != "\xA1\xA1") end = i + len;
-    i += len;
-  }
-  return text.substr(0, end);
-}
-
 }  // namespace
 
 std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int currentYear) {
@@ -130,7 +118,7 @@ TaskLineParts SplitTaskLine(std::string_view line) {
   if (nameStart == std::string_view::npos) return {line, {}, {}};
   const std::string_view name = line.substr(nameStart, nameEnd - nameStart);
   if (nameEnd == line.size() || name.empty()) return {line, name, {}};
-  return {line.substr(0, nameEnd), name, WithoutTrailingBlanks(line.substr(nameEnd + 1))};
+  return {line.substr(0, nameEnd), name, rt::TrimEnd(line.substr(nameEnd + 1))};
 }
 
 }  // namespace cron

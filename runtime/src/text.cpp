@@ -15,6 +15,13 @@ bool IsBlankAt(std::string_view t, std::size_t i) {
          static_cast<unsigned char>(t[i + 1]) == kFullWidthBlank;
 }
 
+// Length of what trimming takes away at t[i] (a character start), or 0.
+std::size_t TrimmedAt(std::string_view t, std::size_t i, Blanks what) {
+  const char c = t[i];
+  if (what == Blanks::kWhitespace && (c == '\t' || c == '\r' || c == '\n')) return 1;
+  return IsBlankAt(t, i) ? CharLength(t, i) : 0;
+}
+
 // Byte offset where a search from a 1-based start begins: whole characters
 // are skipped, so a start inside a character moves past it.
 std::size_t StartOffset(std::string_view t, int start) {
@@ -161,16 +168,24 @@ std::string MiddlePart(std::string_view t, int start, int n) {
   return std::string(t.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(n)));
 }
 
-std::string TrimText(std::string_view t) {
+std::string_view TrimStart(std::string_view t, Blanks what) {
   std::size_t first = 0;
-  while (first < t.size() && IsBlankAt(t, first)) first += t[first] == ' ' ? 1 : 2;
-  std::size_t end = first;  // one past the last non-blank character
-  for (std::size_t i = first; i < t.size();) {
+  for (std::size_t n; first < t.size() && (n = TrimmedAt(t, first, what)) > 0;) first += n;
+  return t.substr(first);
+}
+
+std::string_view TrimEnd(std::string_view t, Blanks what) {
+  std::size_t end = 0;  // one past the last character that stays
+  for (std::size_t i = 0; i < t.size();) {
     const std::size_t len = CharLength(t, i);
-    if (!IsBlankAt(t, i)) end = i + len;
+    if (TrimmedAt(t, i, what) == 0) end = i + len;
     i += len;
   }
-  return std::string(t.substr(first, end - first));
+  return t.substr(0, end);
+}
+
+std::string TrimText(std::string_view t) {
+  return std::string(TrimEnd(TrimStart(t)));
 }
 
 std::string PrintableText(std::string_view t) {

@@ -200,6 +200,15 @@ TEST(Blanks, TrimAndRemove) {
   }
 }
 
+TEST(TrimText, WhitespaceAsWellWhenAsked) {
+  const std::string fw = "\xA1\xA1";
+  const std::string t = "\r\n\t " + fw + "SCT1" + fw + " \t\r\n";
+  EXPECT_EQ(TrimStart(t, Blanks::kWhitespace), "SCT1" + fw + " \t\r\n");
+  EXPECT_EQ(TrimEnd(t, Blanks::kWhitespace), "\r\n\t " + fw + "SCT1");
+  EXPECT_EQ(TrimStart(t), t);  // blanks alone: the line end in front stays
+  EXPECT_EQ(TrimEnd("a" + fw + "\xB0\xA1\xA1\xA1"), "a" + fw + "\xB0\xA1");  // A1 after a lead
+}
+
 TEST(Bytes, UpperCaseCompareCharCode) {
   EXPECT_EQ(UpperCase("content-type" + kZhong +
                       "\xC1"

@@ -69,7 +69,13 @@ std::string LeftPart(std::string_view t, int n);
 std::string RightPart(std::string_view t, int n);
 std::string MiddlePart(std::string_view t, int start, int n);
 
-// Removes half-width blanks and the full-width blank A1 A1 at both ends.
+// What trimming takes away: blanks (the half-width one and the full-width
+// A1 A1), or blanks, tabs and line ends as well.
+enum class Blanks { kBlanks, kWhitespace };
+// The text without what leads it, or what ends it.
+std::string_view TrimStart(std::string_view t, Blanks what = Blanks::kBlanks);
+std::string_view TrimEnd(std::string_view t, Blanks what = Blanks::kBlanks);
+// Removes blanks at both ends.
 std::string TrimText(std::string_view t);
 // The text as it may safely reach a terminal, on one line: tabs, CR and LF
 // become blanks, other control characters "?" (so a text from outside can
