@@ -19,15 +19,7 @@ std::string FileText(const rt::Bytes& bytes) {
   // dialog writes.
   if (bytes.size() >= 2 &&
       ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-    const bool little = bytes[0] == 0xFF;
-    std::u16string wide;
-    wide.reserve(bytes.size() / 2);
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      const auto unit = little ? bytes[i] | (bytes[i + 1] << 8) : (bytes[i] << 8) | bytes[i + 1];
-      if (unit == 0) break;
-      wide += static_cast<char16_t>(unit);
-    }
-    return rt::WideToGbk(wide);
+    return rt::Utf16BytesToGbk(std::span(bytes).subspan(2), bytes[0] == 0xFF);
   }
   std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) raw.remove_prefix(kUtf8Bom.size());

@@ -290,4 +290,17 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+std::string Utf16BytesToGbk(std::span<const std::uint8_t> bytes, bool littleEndian) {
+  std::u16string wide;
+  wide.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const unsigned first = bytes[i], second = bytes[i + 1];
+    const auto unit =
+        static_cast<char16_t>(littleEndian ? first | second << 8 : first << 8 | second);
+    if (unit == 0) break;
+    wide += unit;
+  }
+  return WideToGbk(wide);
+}
+
 }  // namespace rt

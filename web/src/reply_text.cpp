@@ -146,15 +146,8 @@ std::string DecodeUnicodeEscapes(std::string_view text) {
 }
 
 std::string StreamTextFromBytes(const rt::Bytes& bytes) {
-  std::u16string wide;
-  wide.reserve(bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    wide += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-  }
-  if (!wide.empty() && wide[0] == 0xFEFF) wide.erase(0, 1);
-  const std::size_t zero = wide.find(u'\0');
-  if (zero != std::u16string::npos) wide.resize(zero);
-  return rt::WideToGbk(wide);
+  const bool mark = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+  return rt::Utf16BytesToGbk(std::span(bytes).subspan(mark ? 2 : 0), true);
 }
 
 }  // namespace web

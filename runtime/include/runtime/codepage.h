@@ -7,6 +7,8 @@
 // surrogate, and bytes of a text that stand for no character, become "?".
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,6 +21,10 @@ std::string WideToUtf8(std::u16string_view wide);
 
 std::string GbkToUtf8(std::string_view gbk);
 std::string Utf8ToGbk(std::string_view utf8);
+
+// UTF-16 bytes, in either byte order, as text up to the first zero unit
+// (an odd last byte is dropped).
+std::string Utf16BytesToGbk(std::span<const std::uint8_t> bytes, bool littleEndian);
 
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
