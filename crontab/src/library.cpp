@@ -16,6 +16,13 @@ namespace cron {
 namespace {
 
 constexpr std::string_view kEntryName = "crontab_ProcessNotifyLib";
+// The ten operations a host binds by name or number.
+constexpr int32_t kOperationCount = 10;
+// Codes a host may send besides start and stop: one asks for the entry's
+// own name; two carry nothing this library needs and are acknowledged.
+constexpr int32_t kNotifyEntryName = 15;
+constexpr int32_t kNotifyAcknowledgedA = 14;
+constexpr int32_t kNotifyAcknowledgedB = 16;
 
 constexpr crontab_parameter kHandleParameter[] = {{CRONTAB_TYPE_HANDLE, 0}};
 constexpr crontab_parameter kAddParameters[] = {{CRONTAB_TYPE_TEXT, 0}, {CRONTAB_TYPE_ROUTINE, 0}};
@@ -28,7 +35,7 @@ void (*Entry(F* routine))(void) {
 }
 
 struct Registry {
-  crontab_operation operations[10];
+  crontab_operation operations[kOperationCount];
   std::atomic<bool> built{false};
 };
 
@@ -80,14 +87,14 @@ extern "C" {
 
 int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved) {
   switch (code) {
-    case 1:
+    case rt::kNotifyStart:
       std::call_once(cron::initialized, cron::BuildRegistry);
       return 0;
-    case 6:
-    case 14:
-    case 16:
+    case rt::kNotifyStop:
+    case cron::kNotifyAcknowledgedA:
+    case cron::kNotifyAcknowledgedB:
       return 0;
-    case 15: {
+    case cron::kNotifyEntryName: {
       // The entry's own name, into the buffer `value` of `reserved` bytes.
       const auto size = static_cast<int32_t>(cron::kEntryName.size());
       if (value != 0 && reserved > size) {
@@ -104,12 +111,13 @@ int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved
 
 const crontab_operation* crontab_OperationAt(int32_t index) {
   const auto& r = cron::TheRegistry();
-  if (!r.built.load(std::memory_order_acquire) || index < 1 || index > 10) return nullptr;
+  if (!r.built.load(std::memory_order_acquire) || index < 1 || index > cron::kOperationCount)
+    return nullptr;
   return &r.operations[index - 1];
 }
 
 int32_t crontab_OperationCount(void) {
-  return cron::TheRegistry().built.load(std::memory_order_acquire) ? 10 : 0;
+  return cron::TheRegistry().built.load(std::memory_order_acquire) ? cron::kOperationCount : 0;
 }
 
 const crontab_operation* crontab_FindOperation(const char* name) {
