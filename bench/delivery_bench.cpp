@@ -7,12 +7,15 @@
 //   delivery_bench --benchmark_filter=Judge
 #include <benchmark/benchmark.h>
 
+#include <fstream>
+
 #include "app/exchange.h"
 #include "app/reminder.h"
 #include "fault_server.h"
 #include "runtime/console.h"
 
 #include "fakes.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -22,15 +25,16 @@ using rt::testing::QuietConsole;
 
 void Deliver(benchmark::State& state, const FaultServer::Behaviour& behaviour) {
   QuietConsole console;
+  const rt::testing::TempFolder folder("delivery_bench_");
+  std::ofstream(folder.path() / "weskey.txt") << "SCT1bench";
   app::AppContext context;
   context.console = &console;
-  app::UseContext(&context);
+  context.directory = rt::Path(folder.path().native());
   for (auto _ : state) {
     FaultServer relay(behaviour);
     context.settings.pushBaseUrl = relay.Url();
-    app::PushReminder("SCT1bench", "t", "b");
+    app::SendTestReminder(context);
   }
-  app::UseContext(nullptr);
 }
 
 void MisbehavingRelay_Trickle(benchmark::State& state) {

@@ -2,14 +2,13 @@
 // schedule, the deliveries, the history and the timers of the file's watch
 // and of the retries, from CreateAppScheduler to DestroyAppScheduler. The
 // scheduler's callbacks are plain functions; they reach the program through
-// App(), the one process-wide object.
+// App(), the one process-wide object. A firing's own path is in
+// deliveries.h.
 #pragma once
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -40,8 +39,9 @@ class Application {
   void CreateScheduler();
   void DestroyScheduler();
 
-  // Applies the schedule read at start, starts the watch of time.txt and
-  // sends the test reminder.
+  // Applies the schedule read at start, with the seconds reminder.log
+  // records as sent by an earlier run taken as done; starts the watch of
+  // time.txt and sends the test reminder.
   void Begin(const rt::FileStamp& scheduleStamp, std::optional<std::string_view> scheduleText);
   // After "q": no new reminder, no look at the file and no retry any more;
   // the firings that wait for a retry get their verdict, tries under way go
@@ -55,14 +55,6 @@ class Application {
   void WaitIdle() { deliveries_.WaitIdle(); }
 
  private:
-  std::shared_ptr<Delivery> NewDelivery(rt::DateTime fireTime, std::string task);
-  void Report(const Delivery& d, const ExchangeOutcome& outcome, int attempts);
-  bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome,
-                    int attempts);
-  // Writes the announcement and runs job after delayMs on a timer thread;
-  // false (nothing written) once the retries ended.
-  bool ScheduleRetry(std::uint32_t delayMs, std::string_view announcement,
-                     std::function<void()> job);
   void EndTimers();
 
   // Tries and timers may outlive the main routine, so nothing here is ever
@@ -73,12 +65,7 @@ class Application {
   crontab_handle* scheduler_ = nullptr;
   LiveSchedule live_;
   Deliveries deliveries_;
-  std::atomic<bool> accepting_{true};  // firings are taken: from Begin until "q"
-
-  std::mutex mutex_;  // guards what follows
-  rt::TimerQueue* timers_ = nullptr;
-  std::unique_ptr<rt::TimerQueue> ownTimers_;
-  std::set<rt::TimerId> retries_;
+  std::unique_ptr<rt::TimerQueue> ownTimers_;  // when the context brings none
 };
 
 // The program's one: never destroyed, as tries and timers may outlive the

@@ -1,5 +1,6 @@
 #include "autostart.h"
 
+#include "app/context.h"
 #include "runtime/file.h"
 #include "runtime/text.h"
 
@@ -10,7 +11,7 @@ using Autostart = CommandLine::Autostart;
 using rt::AutostartOutcome;
 
 std::string Shown(const rt::Path& path) {
-  return ShownText(path.Display(), 400);
+  return ShownPath(path);
 }
 
 AutostartReply OnReply(const rt::AutostartResult& r, bool shortcut, const rt::Path& program) {
@@ -32,7 +33,7 @@ AutostartReply OnReply(const rt::AutostartResult& r, bool shortcut, const rt::Pa
     case AutostartOutcome::kNoManager:
       return {rt::JoinTexts("已写入 ", file, "，但没有找到 systemctl，请运行: ", byHand), 1};
     case AutostartOutcome::kManagerFailed:
-      return {rt::JoinTexts("已写入 ", file, "，但 systemctl 出错 (", ShownText(r.detail),
+      return {rt::JoinTexts("已写入 ", file, "，但 systemctl 出错 (", rt::ShownText(r.detail, kShownLineBytes),
                             ")，请运行: ", byHand),
               1};
     case AutostartOutcome::kNoFolder:
@@ -65,7 +66,7 @@ AutostartReply OffReply(const rt::AutostartResult& r, bool shortcut) {
                             kAutostartName),
               0};
     case AutostartOutcome::kManagerFailed:
-      return {rt::JoinTexts("已删除 ", file, "，但 systemctl 出错 (", ShownText(r.detail),
+      return {rt::JoinTexts("已删除 ", file, "，但 systemctl 出错 (", rt::ShownText(r.detail, kShownLineBytes),
                             ")，程序可能还在后台运行"),
               1};
     default:

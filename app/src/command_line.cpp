@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "app/context.h"
 #include "app/exchange.h"
 #include "app/first_run.h"
 #include "app/live.h"
@@ -24,31 +25,20 @@ namespace {
 using Action = CommandLine::Action;
 
 std::string Quoted(std::string_view text) {
-  return rt::JoinTexts("\"", ShownText(text, 60), "\"");
+  return rt::JoinTexts("\"", rt::ShownText(text, 60), "\"");
 }
 
 // The start-up test message, once: 0 when the relay took it.
 int DeliverTestReminder(const AppContext& ctx) {
   const rt::Path keyPath = ProgramFile(ctx, kKeyFile);
-  const std::string key = ReadKey(ctx);
-  if (key.empty()) {
+  if (ReadKey(ctx).empty()) {
     ctx.console->Write(NoKeyText(keyPath), rt::Stream::kErr);
     return 1;
   }
-  const rt::DateTime now = rt::NowLocal(*ctx.clock);
-  const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
-  const ExchangeOutcome outcome = Exchange(ctx, key, message.title, message.body);
-  History history;
-  ReportDelivery(ctx, history, outcome,
-                 {.scheduled = now, .task = {}, .showTask = false, .attempts = 1});
-  return outcome.accepted ? 0 : 1;
+  return SendTestReminder(ctx) ? 0 : 1;
 }
 
 }  // namespace
-
-std::string ShownText(std::string_view text, std::size_t maxBytes) {
-  return rt::ShownText(text, maxBytes);
-}
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine c;
@@ -149,15 +139,15 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
     if (reason.empty()) times = cron::Schedule::Parse(line, now.year)->NextFirings(now, 3, zone);
     if (!reason.empty()) {
       ++refused;
-      out += rt::JoinTexts("错误 ", ShownText(line), "\r\n     ", reason, "\r\n");
+      out += rt::JoinTexts("错误 ", rt::ShownText(line, kShownLineBytes), "\r\n     ", reason, "\r\n");
       continue;
     }
-    out += rt::JoinTexts("OK   ", ShownText(line), "\r\n     ");
+    out += rt::JoinTexts("OK   ", rt::ShownText(line, kShownLineBytes), "\r\n     ");
     for (std::size_t k = 0; k < times.size(); ++k) {
       out += rt::JoinTexts(k ? "  " : "", rt::SystemTimeText(times[k]));
     }
     out += "\r\n";
-    if (!task.message.empty()) out += rt::JoinTexts("     消息: ", ShownText(task.message), "\r\n");
+    if (!task.message.empty()) out += rt::JoinTexts("     消息: ", rt::ShownText(task.message, kShownLineBytes), "\r\n");
   }
   check.allAccepted = refused == 0;
   out += refused == 0 ? rt::JoinTexts("共 ", std::to_string(lines.size()), " 行，全部可用\r\n")
@@ -195,7 +185,7 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
   }
   const rt::Path path =
       command.file.empty() ? programDirectory / kScheduleFile : rt::Path::FromText(command.file);
-  console.Write(rt::JoinTexts("检查计划文件: ", ShownText(path.Display(), 400), "\r\n"));
+  console.Write(rt::JoinTexts("检查计划文件: ", ShownPath(path), "\r\n"));
   // A file named on the command line must be there: a slip of the pen is
   // not the default schedule. Beside the program a missing time.txt is.
   const rt::FileStamp stamp = rt::StatFile(path);

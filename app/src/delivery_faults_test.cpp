@@ -9,6 +9,7 @@
 #include "app/exchange.h"
 #include "app/reminder.h"
 #include "app/schedule_file.h"
+#include "deliveries.h"
 #include "fault_server.h"
 #include "runtime/codepage.h"
 #include "scripted_console.h"
@@ -105,6 +106,12 @@ class DeliveryFaults : public ::testing::Test {
   int result_ = -1;
   FixedClock clock_;
   AppContext context_;
+  // The test reminder, once, with this key in the folder.
+  void Send(const std::string& key) {
+    std::ofstream(dir_ / "weskey.txt", std::ios::trunc) << key;
+    SendTestReminder(context_);
+  }
+
   fs::path dir_;
 };
 
@@ -158,7 +165,7 @@ TEST_F(DeliveryFaults, EachEndsInTimeWithItsVerdict) {
     context_.settings.pushBaseUrl = relay.Url("/", c.scheme);
     context_.timeoutSeconds = c.timeout;
     const auto start = std::chrono::steady_clock::now();
-    PushReminder("SCT1k", "t", "b");
+    Send("SCT1k");
     const auto elapsed = std::chrono::steady_clock::now() - start;
     // A bound against hangs, not a measure of speed.
     EXPECT_LT(elapsed, std::chrono::seconds(c.timeout + 5));
@@ -191,7 +198,7 @@ TEST_F(DeliveryFaults, HttpsVerdictFollowsTheCertificate) {
     // The key and ".send" follow the base address: here a query value.
     context_.settings.pushBaseUrl =
         relay.Url("/json?body=" + web::PercentEncode(R"({"code":0})") + "&key=");
-    PushReminder("SCT1k", "t", "b");
+    Send("SCT1k");
     EXPECT_EQ(console.Output(), "2026-12-06 09:01:01" + c.verdict);
   }
 #ifndef _WIN32
@@ -200,7 +207,7 @@ TEST_F(DeliveryFaults, HttpsVerdictFollowsTheCertificate) {
 }
 
 TEST_F(DeliveryFaults, RefusedConnectionIsNamed) {
-  PushReminder("SCT1k", "t", "b");  // nothing listens on port 9
+  Send("SCT1k");  // nothing listens on port 9
   EXPECT_EQ(console_.Output(),
             "2026-12-06 09:01:01  推送失败\r\n2026-12-06 09:01:01 "
             "未收到回复: 无法连接\r\n\r\n");
@@ -211,10 +218,10 @@ TEST_F(DeliveryFaults, AHugeReplyCostsLittleMemory) {
   // while, so the bound has room, and a reply kept whole still breaks it.
   FaultServer relay(FaultServer::Huge(std::size_t{200} << 20));
   context_.settings.pushBaseUrl = relay.Url();
-  PushReminder("SCT1k", "t", "b");  // the first exchange loads the libraries
+  Send("SCT1k");  // the first exchange loads the libraries
   const long before = PeakResidentKiB();
   if (before < 0) GTEST_SKIP() << "no peak memory figure on this system";
-  PushReminder("SCT1k", "t", "b");
+  Send("SCT1k");
   EXPECT_LT(PeakResidentKiB() - before, 16 * 1024);
   EXPECT_NE(console_.Output().find("…(回复过长，已截断)"), std::string::npos);
 }
@@ -249,28 +256,49 @@ TEST_F(DeliveryFaults, SameSecondTasksDoNotWaitOnEachOther) {
   }
 }
 
-// A relay that holds every try: as many firings wait as run, and one more is
-// settled at once rather than queued for ever. The end of the program
-// settles every firing still open, truthfully: the tries that wait for
-// their reply, and those that never got a worker.
+// A relay that holds every try: the firings beyond the workers wait for one
+// instead of being dropped. The end of the program settles every firing
+// still open, truthfully: the tries that wait for their reply, and those
+// that never got a worker.
 TEST_F(DeliveryFaults, TheEndSettlesEveryOpenFiring) {
   auto relay = StartAgainstHoldingRelay(1);
-  for (int i = 0; i <= 2 * kMaxDeliveriesInFlight; ++i) {
-    OnReminderTrigger(rt::NowLocal(clock_), "a");
-  }
-  ASSERT_TRUE(relay->WaitForRequests(1 + kMaxDeliveriesInFlight));
-  EXPECT_TRUE(console_.WaitForOutput(" [a] 前面的发送都还在等待回复，这次没有发送\r\n"));
+  const int running = DeliveryLimits{}.running;
+  const int fired = 3 * running;
+  for (int i = 0; i < fired; ++i) OnReminderTrigger(rt::NowLocal(clock_), "a");
+  ASSERT_TRUE(relay->WaitForRequests(1 + running));
   Quit();
   const std::string out = console_.Output();
-  EXPECT_EQ(Count(out, " [a] 程序结束时仍未收到回复\r\n"), kMaxDeliveriesInFlight) << out;
-  EXPECT_EQ(Count(out, " [a] 程序结束，没有发送\r\n"), kMaxDeliveriesInFlight) << out;
-  EXPECT_EQ(Count(out, " [a] 前面的发送都还在等待回复，这次没有发送\r\n"), 1) << out;
+  EXPECT_EQ(Count(out, " [a] 程序结束时仍未收到回复\r\n"), running) << out;
+  EXPECT_EQ(Count(out, " [a] 程序结束，没有发送\r\n"), fired - running) << out;
+  EXPECT_EQ(Count(out, "这次没有发送"), 0) << out;
   std::ifstream log(dir_ / "reminder.log", std::ios::binary);
   const std::string history(std::istreambuf_iterator<char>(log), {});
   EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t0\t-\t程序结束，没有发送")),
-            kMaxDeliveriesInFlight);
+            fired - running);
   EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t1\t-\t程序结束时仍未收到回复")),
-            kMaxDeliveriesInFlight);
+            running);
+  DestroyAppScheduler();
+}
+
+// Past the running and waiting tries, a firing is settled at once, unsent,
+// with its line: memory stays bounded whatever the relay does.
+TEST_F(DeliveryFaults, FiringsPastTheWaitingBoundAreSettledAtOnce) {
+  auto relay = StartAgainstHoldingRelay(1);
+  ASSERT_TRUE(relay->WaitForRequests(1));  // the test reminder is answered
+  History history;
+  {
+    Deliveries bounded([this]() -> const AppContext& { return context_; }, history, nullptr,
+                       {.running = 1, .waiting = 2});
+    bounded.Start(rt::NowLocal(clock_), "b");
+    ASSERT_TRUE(relay->WaitForRequests(2));  // held: its worker is taken
+    for (int i = 0; i < 4; ++i) bounded.Start(rt::NowLocal(clock_), "b");
+    EXPECT_EQ(Count(console_.Output(), "前面的发送都还在等待回复，这次没有发送\r\n"), 2);
+    bounded.EndAll(0);
+    EXPECT_EQ(Count(console_.Output(), "程序结束，没有发送\r\n"), 2);
+    EXPECT_EQ(Count(console_.Output(), "程序结束时仍未收到回复\r\n"), 1);
+    relay.reset();  // the held exchange ends, and its worker with it
+  }
+  Quit();
   DestroyAppScheduler();
 }
 

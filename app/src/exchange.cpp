@@ -156,8 +156,8 @@ ExchangeOutcome JudgeExchange(int status, std::int32_t sendResult, const rt::Byt
   return {.detail = message ? SafeReply(*message, key, kShownReplyBytes) : reply, .status = status};
 }
 
-std::optional<int> RetryDelaySeconds(int attempts) {
-  switch (attempts) {
+std::optional<int> RetryDelaySeconds(int tries) {
+  switch (tries) {
     case 1:
       return 10;
     case 2:

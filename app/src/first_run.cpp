@@ -1,5 +1,6 @@
 #include "app/first_run.h"
 
+#include "app/context.h"
 #include "app/command_line.h"
 #include "app/schedule_file.h"
 #include "runtime/codepage.h"
@@ -20,7 +21,7 @@ std::string KeyFromTheFile(rt::Console& console, const rt::Path& keyPath) {
 }  // namespace
 
 std::string NoKeyText(const rt::Path& keyPath) {
-  return rt::JoinTexts("没有 key: ", ShownText(keyPath.Display(), 400), " 为空或不存在\r\n");
+  return rt::JoinTexts("没有 key: ", ShownPath(keyPath), " 为空或不存在\r\n");
 }
 
 std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
@@ -32,7 +33,7 @@ std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
     return {};
   }
   console.Write("请输入Server酱微信key\r\n");
-  console.Write(rt::JoinTexts("key 文件: ", ShownText(keyPath.Display(), 400), "\r\n"));
+  console.Write(rt::JoinTexts("key 文件: ", ShownPath(keyPath), "\r\n"));
   // The key is a secret: its file is made for the owner alone before an
   // editor gets to make it for everyone.
   if (!rt::StatFile(keyPath).exists) rt::WriteFileBytes(keyPath, {}, rt::FileAccess::kOwnerOnly);

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "app/context.h"
 #include "app/command_line.h"
 #include "app/history.h"
 #include "app/message.h"
@@ -42,7 +43,7 @@ bool Contains(const std::vector<std::string>& lines, std::string_view line) {
 }
 
 std::string RefusalLine(std::string_view line, std::string_view reason) {
-  return rt::JoinTexts("任务添加失败: ", ShownText(line), "\r\n     ", reason, "\r\n");
+  return rt::JoinTexts("任务添加失败: ", rt::ShownText(line, kShownLineBytes), "\r\n     ", reason, "\r\n");
 }
 
 // What is said when no line of the file can be used: each line's refusal.
@@ -77,10 +78,12 @@ bool FileWatch::Look(const rt::FileStamp& now) {
 }
 
 void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
-                         std::optional<std::string_view> fileText, rt::TimerQueue* timers) {
+                         std::optional<std::string_view> fileText, rt::TimerQueue* timers,
+                         std::optional<std::int64_t> doneUntil) {
   const AppContext& ctx = context_();
   const std::lock_guard lock(mutex_);
   scheduler_ = scheduler;
+  doneUntil_ = doneUntil;
   lines_.clear();
   inForce_.clear();
   refused_.clear();
@@ -228,26 +231,29 @@ std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
     report += rt::JoinTexts("任务已更新: +", std::to_string(started.size()), " -",
                             std::to_string(stopped.size()), "\r\n");
   }
-  for (const auto& line : stopped) report += rt::JoinTexts("任务已停止: ", ShownText(line), "\r\n");
+  for (const auto& line : stopped) report += rt::JoinTexts("任务已停止: ", rt::ShownText(line, kShownLineBytes), "\r\n");
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (accepted[i] && Contains(started, lines[i])) {
-      report += rt::JoinTexts("任务已添加: ", ShownText(lines[i]), "\r\n\r\n\r\n");
+      report += rt::JoinTexts("任务已添加: ", rt::ShownText(lines[i], kShownLineBytes), "\r\n\r\n\r\n");
     } else if (!accepted[i] && Contains(newlyRefused, lines[i])) {
       report += RefusalLine(lines[i], reasons[i].empty() ? "格式错误" : reasons[i]);
     }
   }
   if (atStart && inForce.empty()) report += kNoUsableTaskAtStart;
-  if (atStart || !started.empty() || !stopped.empty()) report += NextReminderLine();
+  if (atStart || !started.empty() || !stopped.empty()) {
+    // The start second fires unless an earlier run sent it; later the
+    // scheduler may have evaluated the current second already.
+    const std::int64_t now = cron::LocalSeconds(context_().clock->LocalTime());
+    report += NextReminderLine(atStart ? doneUntil_.value_or(now - 1) : now);
+  }
   return report;
 }
 
-std::string LiveSchedule::NextReminderLine() const {
-  rt::Clock& clock = *context_().clock;
-  const rt::SystemTime now = clock.LocalTime();
-  const cron::LocalZone zone(clock);  // never a time a daylight-saving gap skips
+std::string LiveSchedule::NextReminderLine(std::int64_t after) const {
+  const cron::LocalZone zone(*context_().clock);  // never a time a daylight-saving gap skips
   std::optional<std::int64_t> first;
   for (const auto& task : tasks_) {
-    if (const auto next = task.NextAfter(now, zone)) {
+    if (const auto next = task.NextAfter(cron::TimeFromLocalSeconds(after), zone)) {
       const std::int64_t at = cron::LocalSeconds(*next);
       if (!first || at < *first) first = at;
     }
@@ -290,7 +296,7 @@ void LiveSchedule::ReportMissed(std::int64_t first, std::int64_t last) {
                      {.scheduled = rt::DateTimeFromSystemTime(cron::TimeFromLocalSeconds(second)),
                       .task = name,
                       .verdict = "错过",
-                      .attempts = 0,
+                      .tries = 0,
                       .detail = std::move(detail)});
     };
     if (few) {

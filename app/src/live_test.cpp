@@ -646,7 +646,7 @@ TEST(HistoryLine, FieldsTabSeparatedInUtf8) {
   const HistoryRecord r{.scheduled = rt::MakeDateTime(2026, 12, 6, 9, 1, 1),
                         .task = "定时\t提醒",
                         .verdict = "推送失败",
-                        .attempts = 3,
+                        .tries = 3,
                         .status = 0,
                         .detail = "line\r\nbreak\x1b[2J"};
   EXPECT_EQ(HistoryLine(r), rt::GbkToUtf8(rt::JoinTexts(
@@ -662,7 +662,7 @@ TEST_F(HistoryTest, RotatesAtOneMebibyteKeepingOneOldFile) {
   const HistoryRecord r{.scheduled = rt::MakeDateTime(2026, 12, 6, 9, 1, 1),
                         .task = "t",
                         .verdict = "推送完成",
-                        .attempts = 1,
+                        .tries = 1,
                         .status = 200,
                         .detail = "{}"};
   const std::string line = HistoryLine(r);

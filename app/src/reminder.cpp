@@ -9,6 +9,7 @@
 #include "application.h"
 #include "runtime/datetime_text.h"
 #include "runtime/file.h"
+#include "runtime/file_lock.h"
 #include "runtime/frame.h"
 
 namespace app {
@@ -18,14 +19,6 @@ constexpr std::string_view kTitle = "鹤溪堂 铃兰小闹钟";
 constexpr std::string_view kExitCommand = "q";
 
 }  // namespace
-
-std::string ReadKey(const AppContext& ctx) {
-  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(ctx, kKeyFile))));
-}
-
-rt::Path ProgramFile(const AppContext& ctx, std::string_view name) {
-  return (ctx.directory.empty() ? rt::ProgramDirectory() : ctx.directory) / name;
-}
 
 void UseContext(AppContext* context) {
   App().UseContext(context);
@@ -48,8 +41,21 @@ std::string Banner(const Settings& settings) {
       std::string(15, ' '), "鹤溪堂 星河速览:", settings.siteUrl, "\r\n\r\n", rule, "\r\n\r\n");
 }
 
+std::string AlreadyRunningText(std::int64_t holder) {
+  const std::string process =
+      holder > 0 ? rt::JoinTexts("(进程 ", std::to_string(holder), ")") : std::string();
+  return rt::JoinTexts("这个文件夹里的铃兰小闹钟已经在运行", process, "，这次不启动\r\n");
+}
+
 int ReminderMain() {
   AppContext& ctx = App().Context();
+  // One copy per folder: a second would send every reminder again. Held
+  // until every delivery is settled; the system drops it with the process.
+  const rt::ProcessLock folder = rt::ProcessLock::Take(ProgramFile(ctx, kLockFile));
+  if (folder.state() == rt::ProcessLock::State::kTaken) {
+    ctx.console->Write(AlreadyRunningText(folder.holder()), rt::Stream::kErr);
+    return 1;
+  }
   const std::string key = ReadKey(ctx);
   // The stamp first: a change made while the file is read is seen later.
   const rt::FileStamp scheduleStamp = rt::StatFile(ProgramFile(ctx, kScheduleFile));
@@ -114,21 +120,6 @@ void OnClockSetBack(std::int64_t seconds, double /*lastFired*/, int takenAsNew) 
 
 void WaitForDeliveries() {
   App().WaitIdle();
-}
-
-void SendReminder(double /*fireTime*/, const std::string& taskName) {
-  // Every reminder is made from the key file and the clock as they are now.
-  const AppContext& ctx = App().Context();
-  const Composition message = ComposeReminder(*ctx.clock, ctx.settings.siteUrl);
-  PushReminder(ReadKey(ctx), message.title, message.body, taskName);
-}
-
-void PushReminder(const std::string& key, const std::string& title, const std::string& body,
-                  std::string_view taskName) {
-  const AppContext& ctx = App().Context();
-  const rt::DateTime now = rt::NowLocal(*ctx.clock);
-  ReportDelivery(ctx, App().history(), Exchange(ctx, key, title, body),
-                 {.scheduled = now, .task = std::string(taskName), .showTask = !taskName.empty()});
 }
 
 }  // namespace app

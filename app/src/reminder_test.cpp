@@ -159,6 +159,12 @@ class ReminderTest : public ::testing::Test {
   RecordingConsole console_;
   FixedClock clock_;
   AppContext context_;
+  // The test reminder, once, with this key in the folder.
+  void Send(const std::string& key) {
+    WriteFile("weskey.txt", key);
+    SendTestReminder(context_);
+  }
+
   fs::path dir_;
   std::string editorPath_;
   fs::perms editorMode_ = fs::perms::unknown;
@@ -328,7 +334,7 @@ TEST_F(ReminderTest, RefusedDeliveriesAreReportedAsFailed) {
                {400, R"({"code":400,"message":"bad request"})"}};
   for (const auto& c : cases) {
     relay_.Answer(c.status, rt::GbkToUtf8(c.reply));
-    PushReminder("SCT1test", "t", "b");
+    Send("SCT1test");
   }
   // The relay's own words for a refusal; the status for an HTTP error.
   EXPECT_EQ(console_.Output(), Stamp() + "  推送失败\r\n" + Stamp() + " 超过当天的发送次数限制" +
@@ -338,10 +344,10 @@ TEST_F(ReminderTest, RefusedDeliveriesAreReportedAsFailed) {
 
 TEST_F(ReminderTest, NoAnswerGivesAReasonAndNeverTheKey) {
   relay_.Hang(true);
-  PushReminder("SCT1secret", "t", "b");
+  Send("SCT1secret");
   relay_.Hang(false);
   context_.settings.pushBaseUrl = "http://127.0.0.1:9/";  // nothing listens there
-  PushReminder("SCT1secret", "t", "b");
+  Send("SCT1secret");
   const std::string out = console_.Output();
   EXPECT_EQ(out, Stamp() + "  推送失败\r\n" + Stamp() + " 未收到回复: 超时\r\n\r\n" + Stamp() +
                      "  推送失败\r\n" + Stamp() + " 未收到回复: 无法连接\r\n\r\n");
@@ -371,7 +377,7 @@ class ReminderDeathTest : public ReminderTest {
 // The whole process, frame included: "q" and one more line end it with code 0
 // while a scheduled delivery still waits for its answer.
 TEST_F(ReminderDeathTest, QuitEndsTheProcessWhileADeliveryIsInFlight) {
-  WriteFile("weskey.txt", "SCT1test");
+  WriteFile("weskey.txt", "SCT1hang");  // the test reminder at start is held
   WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
   relay_.HangOn("SCT1hang");
   context_.timeoutSeconds = 30;
@@ -380,7 +386,6 @@ TEST_F(ReminderDeathTest, QuitEndsTheProcessWhileADeliveryIsInFlight) {
         DestroyAppScheduler();  // the frame makes its own
         rt::AddLibraryModule(crontab_ProcessNotifyLib);
         rt::RuntimeStartup();
-        std::thread([] { PushReminder("SCT1hang", "t", "b"); }).detach();
         console_.Type("q");
         console_.Type("");
         rt::ProgramStart(

@@ -8,10 +8,6 @@
 
 namespace app {
 
-std::string LogStamp(rt::DateTime when) {
-  return rt::FormatDateTime(when, "yyyy-MM-dd", " hh:mm:ss", true);
-}
-
 std::string ShownTaskName(std::string_view taskName) {
   return taskName.empty() ? std::string() : rt::JoinTexts(" [", rt::PrintableText(taskName), "]");
 }
@@ -20,14 +16,13 @@ void ReportDelivery(const AppContext& ctx, History& history, const ExchangeOutco
                     const DeliveryRecord& record) {
   const std::string verdict = outcome.accepted ? "推送完成" : "推送失败";
   const std::string name = record.showTask ? ShownTaskName(record.task) : std::string();
-  ctx.console->Write(
-      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), "  ", verdict, name, "\r\n"));
-  ctx.console->Write(
-      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)), name, " ", outcome.detail, "\r\n\r\n"));
+  const std::string stamp = LogStamp(rt::NowLocal(*ctx.clock));
+  ctx.console->Write(rt::JoinTexts(stamp, "  ", verdict, name, "\r\n", stamp, name, " ",
+                                   outcome.detail, "\r\n\r\n", record.closing));
   history.Write(ctx, {.scheduled = record.scheduled,
                       .task = record.task.empty() ? std::string(kTestTaskName) : record.task,
                       .verdict = verdict,
-                      .attempts = record.attempts,
+                      .tries = record.tries,
                       .status = outcome.status,
                       .detail = outcome.detail});
 }

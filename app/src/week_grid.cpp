@@ -160,8 +160,8 @@ std::string CollisionNotes(const std::vector<cron::Schedule>& tasks,
   std::string out;
   for (const Collision& c : shown) {
     out +=
-        rt::JoinTexts("注意: ", ShownText(tasks[c.a].name(), 24), " 和 ",
-                      ShownText(tasks[c.b].name(), 24), " 在同一秒触发\r\n      最早 ",
+        rt::JoinTexts("注意: ", rt::ShownText(tasks[c.a].name(), 24), " 和 ",
+                      rt::ShownText(tasks[c.b].name(), 24), " 在同一秒触发\r\n      最早 ",
                       DayText(c.first, true), "，这 7 天共 ", std::to_string(c.count), " 次\r\n");
   }
   if (pairs > shown.size()) {

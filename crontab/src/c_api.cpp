@@ -145,6 +145,12 @@ void crontab_OnClockBack(crontab_handle* self, crontab_back_callback callback) {
   }
 }
 
+void crontab_DoneUntil(crontab_handle* self, double lastDone) {
+  auto* object = Object(self);
+  const auto time = rt::SystemTimeFromDateTime(lastDone);
+  if (object && time) object->DoneUntil(cron::LocalSeconds(*time));
+}
+
 void crontab_Free(char* text) {
   cron::FreeHostText(text);
 }

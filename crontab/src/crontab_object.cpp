@@ -170,6 +170,12 @@ void TickState::BeginAt(std::int64_t second) {
   lastOffset.reset();
 }
 
+void TickState::DoneUntil(std::int64_t second) {
+  std::lock_guard lock(mutex);
+  if (!evaluated || lastSecond < second) lastSecond = second;
+  evaluated = true;
+}
+
 namespace {
 
 // A second to evaluate; gapFirst set when the local seconds gapFirst to
@@ -459,6 +465,10 @@ std::vector<bool> crontab::Replace(std::span<const std::string> lines, crontab_c
 void crontab::SetSkipObserver(std::function<void(std::int64_t, std::int64_t)> observer) {
   std::lock_guard lock(tickState_->mutex);
   tickState_->onSkip = std::move(observer);
+}
+
+void crontab::DoneUntil(std::int64_t second) {
+  tickState_->DoneUntil(second);
 }
 
 void crontab::SetBackObserver(std::function<void(const BackStep&)> observer) {

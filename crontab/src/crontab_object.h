@@ -107,6 +107,8 @@ struct TickState {
   explicit TickState(rt::Clock& c) : clock(&c) {}
   // Start: every second before `second` counts as evaluated.
   void BeginAt(std::int64_t second);
+  // Every second up to `second` counts as evaluated (a restart's record).
+  void DoneUntil(std::int64_t second);
 
   rt::Clock* clock;
   std::mutex mutex;
@@ -179,6 +181,8 @@ class crontab {
   // others are added as by Add, in order. A tick sees the old set or the new
   // one, and the seconds it evaluates go on as before. Per line: accepted.
   std::vector<bool> Replace(std::span<const std::string> lines, crontab_callback callback);
+  // Seconds up to `second` (LocalSeconds) are not evaluated again.
+  void DoneUntil(std::int64_t second);
   // Who hears of the seconds a forward clock jump skipped (nullptr: none).
   void SetSkipObserver(std::function<void(std::int64_t first, std::int64_t last)> observer);
   // Who hears of a clock set back (nullptr: none).

@@ -496,6 +496,33 @@ TEST_F(CrontabTest, RestartDoesNotReplayTheStoppedSeconds) {
   EXPECT_EQ(TakeEvents(), (Events{"e@10:01:15", "now@10:01:17"}));
 }
 
+// A new process told what an earlier one fired: its start second, and any
+// second before, is not fired again; a record older than the start moves
+// nothing, and one from another day still lets later seconds fire.
+TEST_F(CrontabTest, SecondsAnEarlierRunFiredAreNotFiredAgain) {
+  const struct {
+    int doneSecond;  // of 10:00:ss; -1: nothing recorded
+    Events events;
+  } cases[] = {
+      {-1, {"e@10:00:00", "e@10:00:01"}},
+      {0, {"e@10:00:01"}},
+      {1, {}},
+  };
+  for (const auto& c : cases) {
+    auto m = Make();
+    ASSERT_TRUE(m->Add("* * * * * * * e", Record));
+    if (c.doneSecond >= 0) {
+      m->DoneUntil(LocalSeconds({2026, 3, 0, 1, 10, 0, c.doneSecond, 0}));
+    }
+    clock.Set(2026, 3, 1, 10, 0, 0, 200);
+    ASSERT_TRUE(m->Start());
+    TickAt(10, 0, 0, 300);
+    TickAt(10, 0, 1, 5);
+    EXPECT_EQ(TakeEvents(), c.events) << c.doneSecond;
+    m->Stop(false);
+  }
+}
+
 TEST_F(CrontabTest, FirstTickIsCountedFromTheStartSecond) {
   // A first tick that comes a second late still fires the start second.
   auto c = Make();

@@ -187,7 +187,12 @@ bool OpenTextEditor(const Path& path) {
 bool AppendFileBytes(const Path& path, const Bytes& bytes) {
   const int fd = ::open(path.native().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  const bool ok = WriteAll(fd, bytes);
+  struct stat st {};
+  const bool sized = ::fstat(fd, &st) == 0;
+  const bool ok = sized && WriteAll(fd, bytes);
+  // A short write (a full disk) is cut back off: the next append must not
+  // be glued to a part.
+  if (sized && !ok) (void)::ftruncate(fd, st.st_size);
   return ::close(fd) == 0 && ok;
 }
 

@@ -4,6 +4,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <signal.h>
+#include <sys/resource.h>
 #endif
 
 #include <cstdlib>
@@ -225,6 +228,28 @@ TEST_F(TempDir, AppendRenameAndStamps) {
   EXPECT_FALSE(AppendFileBytes(ToPath(dir_ / "folder"), Bytes{'x'}));
   EXPECT_FALSE(AppendFileBytes(ToPath(dir_ / "missing" / "a.log"), Bytes{'x'}));
 }
+
+#ifndef _WIN32
+// A full disk, as the file size limit gives one: the part of a line that fit
+// is cut back off, so the next line written starts a line of its own.
+TEST_F(TempDir, AShortAppendLeavesTheFileAsItWas) {
+  const Path log = ToPath(dir_ / "a.log");
+  ASSERT_TRUE(AppendFileBytes(log, Bytes{'a', '\n'}));
+  struct rlimit before {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto oldAction = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = before;
+  small.rlim_cur = 5;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = AppendFileBytes(log, Bytes{'b', 'c', 'd', 'e', 'f', '\n'});
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, oldAction);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(BytesToText(ReadFileBytes(log)), "a\n");
+  ASSERT_TRUE(AppendFileBytes(log, Bytes{'g', '\n'}));
+  EXPECT_EQ(BytesToText(ReadFileBytes(log)), "a\ng\n");
+}
+#endif
 
 #ifndef _WIN32
 // The desktop's opener decides: one that gives up means no editor opened.

@@ -160,7 +160,21 @@ bool AppendFileBytes(const Path& path, const Bytes& bytes) {
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = WriteAll(h, bytes);
+  LARGE_INTEGER size{};
+  const bool sized = GetFileSizeEx(h, &size) != 0;
+  const bool ok = sized && WriteAll(h, bytes);
+  // A short write (a full disk) is cut back off: the next append must not
+  // be glued to a part. Appending handles cannot move the end, so a second
+  // handle does it.
+  if (sized && !ok) {
+    HANDLE cut = CreateFileW(WidePath(path), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (cut != INVALID_HANDLE_VALUE) {
+      if (SetFilePointerEx(cut, size, nullptr, FILE_BEGIN)) SetEndOfFile(cut);
+      CloseHandle(cut);
+    }
+  }
   return CloseHandle(h) && ok;
 }
 

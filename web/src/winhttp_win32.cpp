@@ -292,7 +292,7 @@ ResultCode FromChainStatus(DWORD status) {
 // trusted root, for server authentication, naming the host.
 ResultCode CheckCertificate(HINTERNET request, const std::wstring& host) {
   PCCERT_CONTEXT certificate = nullptr;
-  DWORD size = sizeof certificate;
+  DWORD size = sizeof(PCCERT_CONTEXT);  // the option hands back the pointer itself
   if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size) ||
       !certificate) {
     return kHttpSecureInvalidCertificate;

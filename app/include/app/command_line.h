@@ -61,8 +61,4 @@ std::vector<std::string> RefusalReasons(const std::vector<std::string>& lines,
 // Why a line is refused, in the console's words ("第 2 项(分) ...").
 using cron::RefusalText;
 
-// A text from outside made fit for the console: control characters become
-// "?", and a text longer than maxBytes is cut on a character boundary.
-std::string ShownText(std::string_view text, std::size_t maxBytes = 200);
-
 }  // namespace app

@@ -32,6 +32,12 @@ struct AppContext {
   rt::TimerQueue* timers = nullptr;
 };
 
+// How much of a text from outside the console shows (rt::ShownText).
+inline constexpr std::size_t kShownLineBytes = 200;  // a task line, a name, a reason
+inline constexpr std::size_t kShownPathBytes = 400;  // a path
+// A path as the console shows it: one line, at most kShownPathBytes.
+std::string ShownPath(const rt::Path& path);
+
 // A file in the context's folder of weskey.txt and time.txt. Every path the
 // program uses is made here.
 rt::Path ProgramFile(const AppContext& ctx, std::string_view name);

@@ -37,9 +37,9 @@ ExchangeOutcome JudgeExchange(int status, std::int32_t sendResult, const rt::Byt
 ExchangeOutcome Exchange(const AppContext& ctx, const std::string& key, const std::string& title,
                          const std::string& body);
 
-// Seconds to wait before the next try after `attempts` tries have failed
+// Seconds to wait before the next try after `tries` tries have failed
 // worth retrying: 10, then 30; nullopt: no more tries.
-std::optional<int> RetryDelaySeconds(int attempts);
+std::optional<int> RetryDelaySeconds(int tries);
 // A reply made safe for the terminal, on one line: the key masked in every
 // form, then at most maxBytes of it (then a mark), line breaks and tabs as
 // blanks and other control characters as "?".

@@ -48,9 +48,12 @@ class LiveSchedule {
   // Applies the file's text read at start (the default line when it holds no
   // task; nullopt: too big to read, no task), confirming or refusing each
   // line, starts the scheduler, and watches the file from `stamp` on with a
-  // timer of `timers` (none when nullptr).
+  // timer of `timers` (none when nullptr). The scheduler fires no second up
+  // to doneUntil (LocalSeconds; unset: the second before now), so the first
+  // reminder named is after it.
   void Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
-             std::optional<std::string_view> fileText, rt::TimerQueue* timers);
+             std::optional<std::string_view> fileText, rt::TimerQueue* timers,
+             std::optional<std::int64_t> doneUntil = std::nullopt);
   // No look at the file starts after this returns.
   void End();
 
@@ -88,7 +91,8 @@ class LiveSchedule {
   std::vector<std::string> Reasons(const std::vector<std::string>& lines) const;
   // Writes the state of a file that cannot be used, unless it was the last said.
   void Say(std::string text);
-  std::string NextReminderLine() const;
+  // "下次提醒: ..." for the first firing after the second `after`.
+  std::string NextReminderLine(std::int64_t after) const;
 
   const std::function<const AppContext&()> context_;
   History& history_;
@@ -101,6 +105,7 @@ class LiveSchedule {
   FileWatch watch_;
   std::string said_;  // the file's trouble last reported; "" since a good file
   bool ended_ = true;
+  std::optional<std::int64_t> doneUntil_;  // at start: the last second not to fire
   rt::TimerQueue* timers_ = nullptr;
   rt::TimerId watchTimer_ = 0;
   // Task name -> the message its line carries.

@@ -20,7 +20,14 @@ void UseContext(AppContext* context);
 void CreateAppScheduler();
 void DestroyAppScheduler();
 
-// The main routine; its result is the exit code: 1 when no key came.
+// The file whose lock says that the program runs in its folder.
+inline constexpr std::string_view kLockFile = "reminder.lock";
+// What a second start in a folder says: the copy already running, by its
+// process id when known (0: not known).
+std::string AlreadyRunningText(std::int64_t holder);
+
+// The main routine; its result is the exit code: 1 when no key came or
+// another copy runs in the folder.
 int ReminderMain();
 // The scheduler's callback for the reminder task: queues a delivery, which
 // is retried after no answer, 429 or 5xx (see RetryDelaySeconds).
@@ -34,17 +41,12 @@ void OnScheduleSkip(double firstSkipped, double lastSkipped);
 void OnClockSetBack(std::int64_t seconds, double lastFired, int takenAsNew);
 // "1 小时 5 分 3 秒", the parts that are not 0.
 std::string DurationText(std::int64_t seconds);
-// One reminder, one attempt (the test reminder at start).
-void SendReminder(double fireTime, const std::string& taskName);
-// Sends one reminder, writes its two log lines and its history line; a task
-// name given is shown in both.
-void PushReminder(const std::string& key, const std::string& title, const std::string& body,
-                  std::string_view taskName = {});
+// The test reminder, composed now, tried once and reported on the console
+// and in the history, as every reminder is (the --test action); true when
+// the relay took it. Blocks until the verdict.
+bool SendTestReminder(const AppContext& ctx);
 // Blocks until every queued delivery has ended (for tests and orderly ends).
 void WaitForDeliveries();
-
-// Deliveries running at once, at most: a silent relay holds no more workers.
-inline constexpr int kMaxDeliveriesInFlight = 8;
 
 // The banner of a start: how to quit, where the key and the schedule go.
 std::string Banner(const Settings& settings);

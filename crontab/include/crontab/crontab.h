@@ -56,6 +56,10 @@ void    crontab_OnSkip(crontab_handle* self, crontab_skip_callback callback); /*
    on from the new time. */
 typedef void (*crontab_back_callback)(int64_t seconds, double lastFired, int takenAsNew);
 void    crontab_OnClockBack(crontab_handle* self, crontab_back_callback callback); /* NULL: none */
+/* Seconds up to lastDone (a date-time) count as already evaluated: a program
+   restarted within a second it fired before does not fire it again. Before
+   crontab_Start; a later second than any evaluated moves nothing back. */
+void    crontab_DoneUntil(crontab_handle* self, double lastDone);
 int32_t crontab_ProcessNotifyLib(int32_t code, intptr_t value, intptr_t reserved);
 #ifdef __cplusplus
 }

@@ -41,8 +41,9 @@ inline constexpr std::string_view kTextLineEnd = "\n";
 inline constexpr std::string_view kUtf8FileMark{};
 #endif
 
-// Appends the bytes to the file, creating it when missing. False when the
-// file cannot be opened or not all bytes were written.
+// Appends the bytes to the file, creating it when missing: all of them or,
+// on failure (a full disk), none, the file cut back to its size before.
+// False when the file cannot be opened or not all bytes were written.
 bool AppendFileBytes(const Path& path, const Bytes& bytes);
 
 // Gives the file `from` the name `to`, replacing a file of that name.
