@@ -33,8 +33,8 @@ AutostartReply OnReply(const rt::AutostartResult& r, bool shortcut, const rt::Pa
     case AutostartOutcome::kNoManager:
       return {rt::JoinTexts("已写入 ", file, "，但没有找到 systemctl，请运行: ", byHand), 1};
     case AutostartOutcome::kManagerFailed:
-      return {rt::JoinTexts("已写入 ", file, "，但 systemctl 出错 (", rt::ShownText(r.detail, kShownLineBytes),
-                            ")，请运行: ", byHand),
+      return {rt::JoinTexts("已写入 ", file, "，但 systemctl 出错 (",
+                            rt::ShownText(r.detail, kShownLineBytes), ")，请运行: ", byHand),
               1};
     case AutostartOutcome::kNoFolder:
       return {shortcut ? "找不到启动文件夹，没有设置开机自动运行"
@@ -66,8 +66,8 @@ AutostartReply OffReply(const rt::AutostartResult& r, bool shortcut) {
                             kAutostartName),
               0};
     case AutostartOutcome::kManagerFailed:
-      return {rt::JoinTexts("已删除 ", file, "，但 systemctl 出错 (", rt::ShownText(r.detail, kShownLineBytes),
-                            ")，程序可能还在后台运行"),
+      return {rt::JoinTexts("已删除 ", file, "，但 systemctl 出错 (",
+                            rt::ShownText(r.detail, kShownLineBytes), ")，程序可能还在后台运行"),
               1};
     default:
       return {rt::JoinTexts("没能删除 ", file), 1};

@@ -139,7 +139,8 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
     if (reason.empty()) times = cron::Schedule::Parse(line, now.year)->NextFirings(now, 3, zone);
     if (!reason.empty()) {
       ++refused;
-      out += rt::JoinTexts("错误 ", rt::ShownText(line, kShownLineBytes), "\r\n     ", reason, "\r\n");
+      out +=
+          rt::JoinTexts("错误 ", rt::ShownText(line, kShownLineBytes), "\r\n     ", reason, "\r\n");
       continue;
     }
     out += rt::JoinTexts("OK   ", rt::ShownText(line, kShownLineBytes), "\r\n     ");
@@ -147,7 +148,8 @@ ScheduleCheck CheckSchedule(std::string_view fileText, const rt::SystemTime& now
       out += rt::JoinTexts(k ? "  " : "", rt::SystemTimeText(times[k]));
     }
     out += "\r\n";
-    if (!task.message.empty()) out += rt::JoinTexts("     消息: ", rt::ShownText(task.message, kShownLineBytes), "\r\n");
+    if (!task.message.empty())
+      out += rt::JoinTexts("     消息: ", rt::ShownText(task.message, kShownLineBytes), "\r\n");
   }
   check.allAccepted = refused == 0;
   out += refused == 0 ? rt::JoinTexts("共 ", std::to_string(lines.size()), " 行，全部可用\r\n")
@@ -190,15 +192,15 @@ int RunCommand(const CommandLine& command, rt::Console& console, rt::Clock& cloc
   // not the default schedule. Beside the program a missing time.txt is.
   const rt::FileStamp stamp = rt::StatFile(path);
   if (stamp.size > kMaxScheduleBytes) {
-    console.Write("错误: 文件超过 1 MiB，程序不会读取它\r\n");
+    console.Write(rt::JoinTexts("错误: 文件超过 ", ScheduleLimitText(), "，程序不会读取它\r\n"));
     return 1;
   }
-  const rt::Bytes bytes = rt::ReadFileBytes(path);
-  if (!command.file.empty() && ReadFailed(path, stamp, bytes)) {
+  const auto read = rt::ReadFileBytes(path);
+  if (!command.file.empty() && !read) {
     console.Write("错误: 无法读取这个文件 (不存在、是文件夹或没有权限)\r\n");
     return 1;
   }
-  const std::string text = FileText(bytes);
+  const std::string text = FileText(read.value_or({}));
   const rt::SystemTime now = clock.LocalTime();
   const cron::LocalZone zone(clock);
   const ScheduleCheck check = CheckSchedule(text, now, zone);

@@ -16,7 +16,7 @@ rt::Path ProgramFile(const AppContext& ctx, std::string_view name) {
 }
 
 std::string ReadKey(const AppContext& ctx) {
-  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(ctx, kKeyFile))));
+  return KeyFromFileText(FileText(rt::ReadFileBytes(ProgramFile(ctx, kKeyFile)).value_or({})));
 }
 
 }  // namespace app

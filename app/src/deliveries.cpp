@@ -130,9 +130,10 @@ bool Deliveries::ArrangeRetry(const std::shared_ptr<Delivery>& d, const Exchange
     const auto next = live_->NextFiring(d->task, *fired);
     if (next && *next <= now + *delay) return false;
   }
-  const std::string announcement = rt::JoinTexts(
-      LogStamp(rt::NowLocal(*ctx.clock)), ShowTaskNames() ? ShownTaskName(d->task) : "", " ",
-      outcome.detail, "，", std::to_string(*delay), " 秒后第 ", std::to_string(tries), " 次重试\r\n");
+  const std::string announcement =
+      rt::JoinTexts(LogStamp(rt::NowLocal(*ctx.clock)),
+                    ShowTaskNames() ? ShownTaskName(d->task) : "", " ", outcome.detail, "，",
+                    std::to_string(*delay), " 秒后第 ", std::to_string(tries), " 次重试\r\n");
   const std::lock_guard lock(mutex_);
   if (!timers_ || !open_.contains(d)) return false;
   // The timer's call takes the lock first, so it finds the id stored.

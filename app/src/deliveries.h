@@ -30,7 +30,7 @@ inline constexpr int kMaxTries = 3;
 
 // Bounds that keep a relay that never answers from piling up firings.
 struct DeliveryLimits {
-  int running = 8;  // tries in an exchange at once: one worker each
+  int running = 8;     // tries in an exchange at once: one worker each
   int waiting = 4096;  // tries waiting for a worker, in order
   // Exchanges given up at their time-out whose connections are still open:
   // past this many a firing is not tried.
@@ -45,10 +45,10 @@ struct Delivery {
   int maxTries = kMaxTries;
   std::string_view closing;  // a line after the verdict's ("测试完成")
   // Guarded by the deliveries' lock.
-  int tries = 0;           // a try counts once its exchange begins
-  rt::TimerId retry = 0;   // the timer of the next try; 0: none arranged
-  bool waiting = false;    // queued for a worker
-  ExchangeOutcome last;    // of the latest try, then the verdict
+  int tries = 0;          // a try counts once its exchange begins
+  rt::TimerId retry = 0;  // the timer of the next try; 0: none arranged
+  bool waiting = false;   // queued for a worker
+  ExchangeOutcome last;   // of the latest try, then the verdict
 };
 
 class Deliveries {
@@ -85,8 +85,7 @@ class Deliveries {
   // On a worker: one exchange, then a retry or the verdict.
   void Try(const std::shared_ptr<Delivery>& d);
   // The next try after the tries-th failed; false when none is arranged.
-  bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome,
-                    int tries);
+  bool ArrangeRetry(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome, int tries);
   // Gives the verdict unless the firing was settled already.
   void Settle(const std::shared_ptr<Delivery>& d, const ExchangeOutcome& outcome);
   // Settles every open firing that `pick` (under the lock) selects, with

@@ -275,8 +275,7 @@ TEST_F(DeliveryFaults, TheEndSettlesEveryOpenFiring) {
   const std::string history(std::istreambuf_iterator<char>(log), {});
   EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t0\t-\t程序结束，没有发送")),
             fired - running);
-  EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t1\t-\t程序结束时仍未收到回复")),
-            running);
+  EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t1\t-\t程序结束时仍未收到回复")), running);
   DestroyAppScheduler();
 }
 

@@ -29,7 +29,7 @@ std::optional<std::string> KeyHost(std::string_view key, std::string_view pushBa
   std::size_t end = 4;
   while (end < key.size() && rt::IsAsciiDigit(key[end])) ++end;
   if (end == 4 || end >= key.size() || key[end] != 't') return std::nullopt;
-  return "https://" + std::string(key.substr(4, end - 4)) + ".push.ft07.com/send/";
+  return rt::JoinTexts(kKeyHostScheme, key.substr(4, end - 4), kKeyHostRest);
 }
 
 // Percent-encodes a path segment (of the UTF-8 form of the text).

@@ -1,7 +1,7 @@
 #include "app/first_run.h"
 
-#include "app/context.h"
 #include "app/command_line.h"
+#include "app/context.h"
 #include "app/schedule_file.h"
 #include "runtime/codepage.h"
 #include "runtime/file.h"
@@ -12,7 +12,7 @@ namespace {
 // After a bare Enter or the end of input: the key written into the file
 // meanwhile, or "".
 std::string KeyFromTheFile(rt::Console& console, const rt::Path& keyPath) {
-  std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(keyPath)));
+  std::string key = KeyFromFileText(FileText(rt::ReadFileBytes(keyPath).value_or({})));
   console.Write(key.empty() ? NoKeyText(keyPath) : "已读取 key\r\n",
                 key.empty() ? rt::Stream::kErr : rt::Stream::kOut);
   return key;

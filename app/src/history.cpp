@@ -2,8 +2,8 @@
 
 #include "app/command_line.h"
 #include "crontab/schedule.h"
-#include "runtime/datetime_text.h"
 #include "runtime/codepage.h"
+#include "runtime/datetime_text.h"
 #include "runtime/file.h"
 #include "runtime/text.h"
 
@@ -56,7 +56,7 @@ constexpr std::uint64_t kMaxReadHistoryBytes = 4 * kHistoryMaxBytes;
 std::optional<std::int64_t> LatestRecordedFiring(const AppContext& ctx) {
   const rt::Path path = ProgramFile(ctx, kHistoryFile);
   if (rt::StatFile(path).size > kMaxReadHistoryBytes) return std::nullopt;
-  const rt::Bytes bytes = rt::ReadFileBytes(path);
+  const rt::Bytes bytes = rt::ReadFileBytes(path).value_or({});
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   const std::string testTask = rt::GbkToUtf8(kTestTaskName);
   std::optional<std::int64_t> latest;
@@ -98,8 +98,7 @@ void History::Write(const AppContext& ctx, const HistoryRecord& record) {
   }
   if (reported_) return;
   reported_ = true;
-  ctx.console->Write(rt::JoinTexts("发送记录无法写入 ",
-                                   ShownPath(ProgramFile(ctx, kHistoryFile)),
+  ctx.console->Write(rt::JoinTexts("发送记录无法写入 ", ShownPath(ProgramFile(ctx, kHistoryFile)),
                                    "，程序照常运行\r\n"));
 }
 

@@ -4,8 +4,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "app/context.h"
 #include "app/command_line.h"
+#include "app/context.h"
 #include "app/history.h"
 #include "app/message.h"
 #include "app/reminder.h"
@@ -18,7 +18,11 @@ namespace {
 constexpr std::string_view kMissedWhy = "计算机休眠或时钟跳变";
 
 constexpr std::string_view kNoUsableTaskAtStart = "time.txt 里没有可用的任务，不会发送任何提醒\r\n";
-constexpr std::string_view kTooBig = "time.txt 超过 1 MiB，没有读取，继续使用现有的任务\r\n";
+constexpr std::string_view kKeepingTasks = "，继续使用现有的任务";
+
+std::string TooBigText(std::string_view after) {
+  return rt::JoinTexts("time.txt 超过 ", ScheduleLimitText(), "，没有读取", after, "\r\n");
+}
 
 // The lines of `a` not matched by one of `b`, each line as often as it is
 // there more often.
@@ -43,7 +47,8 @@ bool Contains(const std::vector<std::string>& lines, std::string_view line) {
 }
 
 std::string RefusalLine(std::string_view line, std::string_view reason) {
-  return rt::JoinTexts("任务添加失败: ", rt::ShownText(line, kShownLineBytes), "\r\n     ", reason, "\r\n");
+  return rt::JoinTexts("任务添加失败: ", rt::ShownText(line, kShownLineBytes), "\r\n     ", reason,
+                       "\r\n");
 }
 
 // What is said when no line of the file can be used: each line's refusal.
@@ -51,14 +56,13 @@ std::string NoUsableLineText(const std::vector<std::string>& lines,
                              const std::vector<std::string>& reasons) {
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) text += RefusalLine(lines[i], reasons[i]);
-  return text + "time.txt 里没有可用的任务，继续使用现有的任务\r\n";
+  return rt::JoinTexts(text, "time.txt 里没有可用的任务", kKeepingTasks, "\r\n");
 }
 
 // Why a file holds no task line.
-std::string_view WhyNoTask(const rt::FileStamp& stamp, const rt::Bytes& bytes,
-                           std::string_view text, const rt::Path& path) {
-  if (!stamp.exists) return "文件不存在";
-  if (ReadFailed(path, stamp, bytes)) return "无法读取";
+std::string_view WhyNoTask(const rt::Result<rt::Bytes, rt::ReadError>& read,
+                           std::string_view text) {
+  if (!read) return read.error() == rt::ReadError::kMissing ? "文件不存在" : "无法读取";
   if (text.find_first_not_of("\r\n") == std::string_view::npos) return "文件为空";
   return "只有注释或空行";
 }
@@ -92,9 +96,9 @@ void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
   ended_ = false;
   watch_ = FileWatch(stamp);
   if (!fileText) {
-    ctx.console->Write("time.txt 超过 1 MiB，没有读取\r\n");
+    ctx.console->Write(TooBigText(""));
     ctx.console->Write(kNoUsableTaskAtStart);
-    said_ = kTooBig;  // the same file again is no news
+    said_ = TooBigText(kKeepingTasks);  // the same file again is no news
   } else {
     const std::vector<std::string> lines = ScheduleLines(*fileText);
     Apply(lines, Reasons(lines), true);
@@ -146,17 +150,16 @@ void LiveSchedule::Reload(const rt::FileStamp& stamp) {
   // Each state of a file that cannot be used is said when it comes; a save
   // that changes nothing says nothing.
   if (stamp.size > kMaxScheduleBytes) {
-    Say(std::string(kTooBig));
+    Say(TooBigText(kKeepingTasks));
     return;
   }
   const rt::Path path = ProgramFile(context_(), kScheduleFile);
-  const rt::Bytes bytes = rt::ReadFileBytes(path);
-  const std::string text = FileText(bytes);
+  const auto read = rt::ReadFileBytes(path);
+  const std::string text = FileText(read.value_or({}));
   const std::vector<std::string> lines = TaskLines(text);
   // Never the default schedule in the middle of a run.
   if (lines.empty()) {
-    Say(rt::JoinTexts("time.txt 里没有任务(", WhyNoTask(stamp, bytes, text, path),
-                      ")，继续使用现有的任务\r\n"));
+    Say(rt::JoinTexts("time.txt 里没有任务(", WhyNoTask(read, text), ")", kKeepingTasks, "\r\n"));
     return;
   }
   const std::vector<std::string> reasons = Reasons(lines);
@@ -231,10 +234,12 @@ std::string LiveSchedule::ChangeReport(const std::vector<std::string>& lines,
     report += rt::JoinTexts("任务已更新: +", std::to_string(started.size()), " -",
                             std::to_string(stopped.size()), "\r\n");
   }
-  for (const auto& line : stopped) report += rt::JoinTexts("任务已停止: ", rt::ShownText(line, kShownLineBytes), "\r\n");
+  for (const auto& line : stopped)
+    report += rt::JoinTexts("任务已停止: ", rt::ShownText(line, kShownLineBytes), "\r\n");
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (accepted[i] && Contains(started, lines[i])) {
-      report += rt::JoinTexts("任务已添加: ", rt::ShownText(lines[i], kShownLineBytes), "\r\n\r\n\r\n");
+      report +=
+          rt::JoinTexts("任务已添加: ", rt::ShownText(lines[i], kShownLineBytes), "\r\n\r\n\r\n");
     } else if (!accepted[i] && Contains(newlyRefused, lines[i])) {
       report += RefusalLine(lines[i], reasons[i].empty() ? "格式错误" : reasons[i]);
     }

@@ -181,6 +181,51 @@ class LiveTest : public ::testing::Test {
   std::size_t seen_ = 0;
 };
 
+// A restart takes the seconds reminder.log records as sent: the start
+// second fires, and "下次提醒" names it, unless an earlier run's line has it
+// (its test reminder's lines aside; a line ahead of the clock holds back
+// nothing later than now).
+TEST_F(LiveTest, ARestartFiresNoSecondTheLogRecords) {
+  const struct {
+    std::string log;
+    std::string next;
+    int firedAtStart;
+  } cases[] = {
+      {"", "09:00:00", 1},
+      {"2026-12-06 08:59:59\te\t推送完成\t1\t200\t{}\n", "09:00:00", 1},
+      {"2026-12-06 09:00:00\te\t推送完成\t1\t200\t{}\n", "09:00:01", 0},
+      {"2026-12-06 09:00:00\t(测试)\t推送完成\t1\t200\t{}\n", "09:00:00", 1},
+      {"2026-12-06 09:00:00\tx\t错过\t0\t-\t\n2026-12-06 08:00:00\te\t推送完成\t1\t200\t{}\n",
+       "09:00:01", 0},
+      {"2026-12-06 10:00:00\te\t推送完成\t1\t200\t{}\ntorn line\n", "09:00:01", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    // With the mark a new log starts with on Windows: it is read past.
+    const std::string utf8 = c.log.empty() ? "" : "\xEF\xBB\xBF" + rt::GbkToUtf8(c.log);
+    std::ofstream(dir_ / "reminder.log", std::ios::binary | std::ios::trunc) << utf8;
+    const std::int64_t begun = sim_.ElapsedMs();
+    Start("* * * * * * * e\n");
+    Step(0);
+    const std::string atStart = Fresh();
+    EXPECT_NE(atStart.find("下次提醒: 2026-12-06 " + c.next + "\r\n"), std::string::npos)
+        << atStart;
+    // Lines this run wrote, past the earlier run's.
+    const auto written = [&](const std::string& line) {
+      return Count(Log(), line) - Count(c.log, line);
+    };
+    EXPECT_EQ(written("2026-12-06 09:00:00\te\t推送完成"), c.firedAtStart);
+    Step(1100);
+    EXPECT_EQ(written("2026-12-06 09:00:01\te\t推送完成"), 1);
+    Quit();
+    WaitForDeliveries();
+    // A new process: a scheduler of its own, at 09:00:00 again.
+    DestroyAppScheduler();
+    CreateAppScheduler();
+    sim_.Jump(begun - sim_.ElapsedMs());
+  }
+}
+
 TEST_F(LiveTest, AnEditIsAppliedAndReported) {
   Start("0 0 12 * * * * keep\n0 0 13 * * * * gone\n");
   Step(0);

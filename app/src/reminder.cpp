@@ -62,7 +62,7 @@ int ReminderMain() {
   // A file too big is not read, at start as on a reload.
   std::optional<std::string> scheduleText;
   if (scheduleStamp.size <= kMaxScheduleBytes) {
-    scheduleText = FileText(rt::ReadFileBytes(ProgramFile(ctx, kScheduleFile)));
+    scheduleText = FileText(rt::ReadFileBytes(ProgramFile(ctx, kScheduleFile)).value_or({}));
   }
   App().history().ResetReport();
 

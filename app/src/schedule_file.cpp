@@ -8,6 +8,11 @@
 #include "runtime/text.h"
 
 namespace app {
+
+std::string ScheduleLimitText() {
+  static_assert(kMaxScheduleBytes % (1 << 20) == 0);
+  return rt::JoinTexts(std::to_string(kMaxScheduleBytes >> 20), " MiB");
+}
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
@@ -52,12 +57,6 @@ std::vector<std::string> ScheduleLines(std::string_view text) {
   std::vector<std::string> lines = TaskLines(text);
   if (lines.empty()) lines.emplace_back(kDefaultScheduleLine);
   return lines;
-}
-
-bool ReadFailed(const rt::Path& path, const rt::FileStamp& stamp, const rt::Bytes& bytes) {
-  // A folder reads as empty; only a folder is found with a separator after
-  // its name ("name/." is the file itself on Windows).
-  return !stamp.exists || (bytes.empty() && (stamp.size > 0 || rt::StatFile(path / "").exists));
 }
 
 }  // namespace app

@@ -7,9 +7,11 @@
 # the relay stays silent, reminders missed while the program was frozen, a
 # relay that echoes the key in disguise and forges lines, a line that never
 # fires, "q" ending the reminders at once, a relay that holds every request
-# and then closes it, a reply without end, and the TLS faults (an old TLS
+# and then closes it, a reply without end, the TLS faults (an old TLS
 # version, a connection closed before the handshake, a certificate for
-# another name). Each
+# another name), and the accounting across the edges of a run (restarts
+# within a firing second, a hundred firings in one second, a second copy in
+# the folder, a full disk under the log). Each
 # case runs in a folder of its own, all at once, so the whole takes about as
 # long as the longest (the program's own 10 s and 30 s retry delays).
 #   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
@@ -46,18 +48,19 @@ echo "one start took $warmMs ms; the scheduled case leads by $startLead s"
 
 # --- helpers, used inside a case; $dir is the case's folder ---
 # (-c: iconv refuses 0x80, the euro sign of code page 936; no case looks for one.)
-text() { iconv -c -f "$encoding" -t UTF-8 2>/dev/null < "$dir/out" | tr -d '\r'; }
+text() { iconv -c -f "$encoding" -t UTF-8 2>/dev/null < "${1:-$dir/out}" | tr -d '\r'; }
 logText() { tr -d '\r' 2>/dev/null < "$dir/prog/reminder.log" | sed 's/^\xEF\xBB\xBF//'; }
 requests() { [[ -f "$dir/requests" ]] && wc -l < "$dir/requests" || echo 0; }
 waitUntil() {  # waitUntil SECONDS COMMAND...: true once the command is
   local end=$((SECONDS + $1))
   while ((SECONDS < end)); do
     "${@:2}" && return 0
-    sleep 0.1
+    sleep "${pollSeconds:-0.1}"
   done
   return 1
 }
 outHas() { grep -qF -- "$1" <<< "$(text)"; }
+fileHas() { grep -qF -- "$2" <<< "$(text "$1")"; }  # fileHas OUTPUT-FILE TEXT
 outLacks() { ! outHas "$1"; }
 outMatches() { grep -qE -- "$1" <<< "$(text)"; }
 logHas() { grep -qF -- "$1" <<< "$(logText)"; }
@@ -128,26 +131,44 @@ everyFiring() {
   ((n >= 3))
 }
 
-# run NAME SCHEDULE FEEDER BEHAVIOUR...: starts the relay and the program in
-# $work/NAME, the program's input coming from the function FEEDER.
-run() {
+# serve NAME SCHEDULE BEHAVIOUR...: the relay and the program's folder of
+# case NAME, $work/NAME.
+serve() {
   name=$1 dir=$work/$1
-  local schedule=$2 feeder=$3
-  shift 3
+  local schedule=$2
+  shift 2
   mkdir -p "$dir/prog"
   # A case may set relayTls (served over TLS, see script_relay.js) and
   # relayHost (the name the program is given for 127.0.0.1).
   RELAY_TLS="${relayTls:-}" node "$here/script_relay.js" "$dir" "$@" 2> "$dir/relay.err" &
-  waitUntil 10 test -s "$dir/port" || { echo "FAILED: $name: relay did not start" >> "$dir/result"; return; }
+  waitUntil 10 test -s "$dir/port" || { echo "FAILED: $name: relay did not start" >> "$dir/result"; return 1; }
   cp "$exe" "$dir/prog/"
   printf 'SCT1blackbox' > "$dir/prog/weskey.txt"
   printf '%b' "$schedule" > "$dir/prog/time.txt"
-  local started=$(date +%s)
+}
+# program: runs the program in the case's folder against its relay. A case
+# may set fileLimit (the largest file it may write, in KiB, as a full disk).
+program() {
   local scheme=http
   [[ -n "${relayTls:-}" ]] && scheme=https
-  ("$feeder" | (cd "$dir/prog" && \
-      REMINDER_TEST_RELAY="$scheme://${relayHost:-127.0.0.1}:$(cat "$dir/port")/" \
-      LC_ALL=C.UTF-8 timeout 150 "${runner[@]}" "$dir/prog/$(basename "$exe")" > "$dir/out" 2>&1))
+  (
+    cd "$dir/prog" || exit 1
+    if [[ -n "${fileLimit:-}" ]]; then
+      trap '' XFSZ  # a write past the limit fails, as on a full disk
+      ulimit -S -f "$fileLimit"  # the soft limit: it can be lifted again
+    fi
+    REMINDER_TEST_RELAY="$scheme://${relayHost:-127.0.0.1}:$(cat "$dir/port")/" \
+      LC_ALL=C.UTF-8 exec timeout 150 "${runner[@]}" "$dir/prog/$(basename "$exe")"
+  )
+}
+# run NAME SCHEDULE FEEDER BEHAVIOUR...: starts the relay and the program in
+# $work/NAME, the program's input coming from the function FEEDER.
+run() {
+  local feeder=$3
+  serve "$1" "$2" "${@:4}" || return
+  local started=$(date +%s)
+  # Through a pipe: a file size limit is the program's, not its console's.
+  ("$feeder" | program 2>&1 | cat > "$dir/out")
   code=$?
   ended=$(date +%s)
   touch "$dir/stop"
@@ -451,11 +472,128 @@ caseClosedBeforeHandshake() {
   check "history line" logHas "	握手	推送失败	3	-	未收到回复: 连接被关闭"
 }
 
+# --- accounting across the edges of a run ---
+noneTwice() { [[ -z "$("$@" | sort | uniq -d)" ]]; }
+logSeconds() { logText | cut -f1,2; }
+# Whether the five tasks of the current second all have their lines.
+secondSettled() {
+  [[ $(logText | grep -c "^$(date '+%Y-%m-%d %H:%M:%S')	每秒") -ge 5 ]]
+}
+# Five tasks every second; rounds of: start, let it send for 2 s, stop it by
+# SIGNAL as soon as a second's firings have their lines, and start again at
+# once, so that the new run begins within the second the old one fired. No
+# second is sent twice. (A firing cut off in flight by SIGKILL may be sent
+# again; stopping once the second is settled keeps that out of the count.)
+restartWithin() {  # restartWithin NAME SIGNAL
+  local tasks='' n round pid
+  for n in 1 2 3 4 5; do tasks+="* * * * * * * 每秒$n\r\n"; done
+  serve "$1" "$tasks" ok || return
+  for round in 1 2 3 4; do
+    (sleep 60 | program > "$dir/out.$round" 2>&1) &
+    waitUntil 120 fileHas "$dir/out.$round" "测试完成" || break
+    sleep 2
+    pid=$(programPid) || break
+    pollSeconds=0.02 waitUntil 10 secondSettled
+    kill "-$2" "$pid"
+    waitUntil 10 bash -c "! kill -0 $pid 2>/dev/null"
+  done
+  (sleep 60 | program > "$dir/out.last" 2>&1) &
+  waitUntil 120 fileHas "$dir/out.last" "测试完成"
+  sleep 2
+  kill -TERM "$(programPid)" 2>/dev/null
+  sleep 1
+  touch "$dir/stop"
+  check "ran every round" test -s "$dir/out.last"
+  check "no second twice in the history" noneTwice logSeconds
+  # Every request has its line; only a firing SIGKILL cut off in flight
+  # (each round at most one second's five) may have none.
+  local slack=0
+  [[ $2 == KILL || "$exe" == *.exe ]] && slack=20
+  check "requests $(requests) against lines $(logText | wc -l)"     test "$(requests)" -ge "$(logText | wc -l)" -a "$(requests)" -le $(($(logText | wc -l) + slack))
+  check "the restarts sent on" test "$(logText | grep -c '	每秒1	推送完成')" -ge 8
+}
+caseRestartAfterTerm() { restartWithin restart-term TERM; }
+caseRestartAfterKill() { restartWithin restart-kill KILL; }
+
+# A hundred tasks of one second (every 10 s, from the start file) against a
+# relay that answers at once: every one of the first such second is sent and
+# has its line, the last verdict soon after the second, and each verdict's
+# two console lines stand together.
+caseHundredInOneSecond() {
+  local tasks='' n
+  for n in $(seq 1 100); do tasks+="*/10 * * * * * * 任务$n\r\n"; done
+  # The first second of the tasks, and how many lines it has.
+  firstSecond() { logText | grep -F '	任务' | cut -f1 | sort | head -n 1; }
+  firstCount() { logText | grep -cF "$(firstSecond)	任务"; }
+  hundredSent() { [[ $(firstCount) -ge 100 ]]; }
+  feed() { waitUntil 120 outHas "测试完成" && waitUntil 30 hundredSent; quit; }
+  run hundred "$tasks" feed ok
+  local second
+  second=$(date -d "$(firstSecond)" +%s)
+  check "a hundred delivered in its second" \
+    test "$(logText | grep -cF "$(firstSecond)	任务")" -eq 100
+  check "each delivered at the first try" \
+    test "$(logText | grep -F "$(firstSecond)	任务" | grep -cF '	推送完成	1	200	')" -eq 100
+  # The 100th request of the tasks.
+  local last
+  last=$(grep -F '"text":"鹤溪堂整点报时' "$dir/requests" | grep -F ' 任务' | sed -n 100p | cut -f1)
+  check "the last within 3 s of the second" test $((${last:-99999999999999} - second * 1000)) -lt 3000
+  check "each verdict's lines together" bash -c "[[ -z \$(awk '
+    pending != \"\" { if (index(\$0, pending \" \") == 0) print; pending = \"\" }
+    /  推送(完成|失败) \\[/ { pending = substr(\$0, index(\$0, \"[\")) }' <<< \"\$1\") ]]" _ "$(text)"
+}
+
+# A second copy in the folder says so and ends with code 1, sending nothing,
+# while the first goes on; once the first is killed outright, a new copy runs.
+caseSecondCopy() {
+  serve second-copy "$never*/2 * * * * * * 两秒\r\n" ok || return
+  (sleep 60 | program > "$dir/out" 2>&1) &
+  waitUntil 120 outHas "测试完成" || return
+  local first
+  first=$(programPid)
+  program < /dev/null > "$dir/out2" 2>&1
+  echo $? > "$dir/code2"
+  local sent
+  sent=$(logText | grep -c '	两秒	')
+  sleep 5
+  check "second copy ends with 1 (was $(cat "$dir/code2"))" test "$(cat "$dir/code2")" -eq 1
+  check "second copy says why" fileHas "$dir/out2" "这个文件夹里的铃兰小闹钟已经在运行(进程 "
+  check "second copy sends nothing" test "$(logText | grep -c '(测试)')" -eq 1
+  check "the first goes on" test "$(logText | grep -c '	两秒	')" -gt "$sent"
+  kill -KILL "$first"
+  waitUntil 10 bash -c "! kill -0 $first 2>/dev/null"
+  (sleep 60 | program > "$dir/out3" 2>&1) &
+  check "a copy after a crash runs" waitUntil 120 fileHas "$dir/out3" "测试完成"
+  kill -TERM "$(programPid)" 2>/dev/null
+  sleep 1
+  touch "$dir/stop"
+}
+
+# The log on a disk that fills up (a file size limit): lines that do not fit
+# leave nothing behind, the console says so once, and once there is room
+# again the next line starts a line of its own.
+caseFullDisk() {
+  local tasks='' n
+  for n in 1 2 3 4 5; do tasks+="* * * * * * * 满$n\r\n"; done
+  feed() {
+    waitUntil 60 outHas "发送记录无法写入" || return
+    sleep 2
+    prlimit --pid "$(programPid)" --fsize=unlimited:
+    sleep 3
+    quit
+  }
+  fileLimit=2 run full-disk "$tasks" feed ok
+  check "said once" test "$(text | grep -c '发送记录无法写入')" -eq 1
+  check "lines again after room came back" test "$(stat -c %s "$dir/prog/reminder.log")" -gt 2048
+  check "every line whole" bash -c "[[ -z \$(awk -F'\t' 'NF != 6 || length(\$1) != 19 || \$1 !~ /^[0-9-]+ [0-9:]+\$/' <<< \"\$1\") ]]" _ "$(logText)"
+}
+
 cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled caseRetrySucceeds
   caseRetryGivesUp caseRefusal caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending
   caseDeadlineTrickle caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay
   caseNeverFiringLine caseQuitStopsReminders caseHoldThenClose caseEndlessBody caseEndlessBodyTls
-  caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake)
+  caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake caseRestartAfterTerm
+  caseRestartAfterKill caseHundredInOneSecond caseSecondCopy caseFullDisk)
 # RELAY_CASES="caseA caseB" runs only those.
 [[ -n "${RELAY_CASES:-}" ]] && read -ra cases <<< "$RELAY_CASES"
 for c in "${cases[@]}"; do "$c" & done

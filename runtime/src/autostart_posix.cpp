@@ -168,7 +168,7 @@ AutostartEntry FindAutostart(const AutostartProgram& program) {
   entry.file = Path(UnitFile(program));
   if (entry.file.empty()) return entry;
   entry.present = StatFile(entry.file).exists;
-  const Bytes bytes = ReadFileBytes(entry.file);
+  const Bytes bytes = ReadFileBytes(entry.file).value_or({});
   const auto target = UnitExecStart(std::string(bytes.begin(), bytes.end()), HomeFolder());
   if (!target) return entry;
   entry.target = Path(*target);

@@ -176,10 +176,8 @@ ConsoleInput StandardInputKind() {
 
 void SetConsoleTitle(std::string_view title) {
   if (!::isatty(STDOUT_FILENO)) return;
-  std::string safe;
-  for (char c : posix::ToLocale(title)) {
-    safe.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
-  }
+  // Control bytes would end the title's escape sequence early.
+  const std::string safe = posix::ToLocale(PrintableText(title));
   const std::lock_guard lock(OutputMutex());
   WriteAll(STDOUT_FILENO, "\033]0;" + safe + "\007");
 }

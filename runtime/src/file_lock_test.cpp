@@ -29,7 +29,8 @@ TEST(ProcessLockTest, OneHolderAtATimeAndItSaysWhoItIs) {
     EXPECT_EQ(second.state(), ProcessLock::State::kTaken);
     EXPECT_EQ(second.holder(), ProcessId());
   }
-  EXPECT_EQ(ProcessLock::Take(path).state(), ProcessLock::State::kTaken);  // refusals change nothing
+  EXPECT_EQ(ProcessLock::Take(path).state(),
+            ProcessLock::State::kTaken);  // refusals change nothing
   first.reset();
   // A stale id in the file does not stand in the way.
   EXPECT_EQ(ProcessLock::Take(path).state(), ProcessLock::State::kHeld);

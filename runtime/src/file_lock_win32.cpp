@@ -53,9 +53,7 @@ ProcessLock ProcessLock::Take(const Path& path) {
 }
 
 ProcessLock::ProcessLock(ProcessLock&& other) noexcept
-    : state_(other.state_),
-      handle_(std::exchange(other.handle_, -1)),
-      holder_(other.holder_) {}
+    : state_(other.state_), handle_(std::exchange(other.handle_, -1)), holder_(other.holder_) {}
 
 ProcessLock::~ProcessLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));

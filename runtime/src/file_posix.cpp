@@ -94,15 +94,40 @@ Path ProgramDirectory() {
   return Path(std::move(path));  // the bytes as they are: no conversion
 }
 
-Bytes ReadFileBytes(const Path& path) {
+namespace {
+
+ReadError ReadErrorOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ReadError::kMissing;
+    case EISDIR:
+      return ReadError::kFolder;
+    case EACCES:
+    case EPERM:
+      return ReadError::kDenied;
+    default:
+      return ReadError::kUnreadable;
+  }
+}
+
+}  // namespace
+
+Result<Bytes, ReadError> ReadFileBytes(const Path& path) {
+  using Read = Result<Bytes, ReadError>;
   const int fd = ::open(path.native().c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
+  if (fd < 0) return Read::Failure(ReadErrorOf(errno));
   Bytes bytes;
   std::uint8_t buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // keep what was read
+    if (n < 0) {
+      const int error = errno;  // a folder opens, and fails here
+      ::close(fd);
+      return Read::Failure(ReadErrorOf(error));
+    }
+    if (n == 0) break;
     bytes.insert(bytes.end(), buffer, buffer + n);
   }
   ::close(fd);

@@ -86,17 +86,21 @@ TEST(TempFolderTest, RunsSideBySideNeverShareAFolder) {
 }
 
 TEST_F(TempDir, ReadFileBytesAndText) {
-  EXPECT_TRUE(ReadFileBytes(ToPath(dir_ / "missing.txt")).empty());
+  // Failures are told apart from an empty file, and from each other.
+  EXPECT_EQ(ReadFileBytes(ToPath(dir_ / "missing.txt")).error(), ReadError::kMissing);
+  EXPECT_EQ(ReadFileBytes(ToPath(dir_ / "no" / "missing.txt")).error(), ReadError::kMissing);
+  fs::create_directories(dir_ / "folder");
+  EXPECT_EQ(ReadFileBytes(ToPath(dir_ / "folder")).error(), ReadError::kFolder);
   const auto empty = Write("empty.txt", "");
-  EXPECT_TRUE(ReadFileBytes(empty).empty());
+  EXPECT_TRUE(ReadFileBytes(empty).value().empty());
   const auto zero = Write("zero.txt", std::string("abc\0def", 7));
-  const Bytes bytes = ReadFileBytes(zero);
+  const Bytes bytes = ReadFileBytes(zero).value();
   EXPECT_EQ(bytes.size(), 7u);
   EXPECT_EQ(BytesToText(bytes), "abc");
   const std::string big(200000, 'k');
-  EXPECT_EQ(BytesToText(ReadFileBytes(Write("big.txt", big))), big);
+  EXPECT_EQ(BytesToText(ReadFileBytes(Write("big.txt", big)).value()), big);
   // A byte-order mark and line end stay: nothing is trimmed here.
-  EXPECT_EQ(BytesToText(ReadFileBytes(Write("bom.txt", "\xEF\xBB\xBFkey\r\n"))),
+  EXPECT_EQ(BytesToText(ReadFileBytes(Write("bom.txt", "\xEF\xBB\xBFkey\r\n")).value()),
             "\xEF\xBB\xBFkey\r\n");
 }
 
@@ -105,7 +109,7 @@ TEST_F(TempDir, ProgramDirectoryIsTheExecutablesFolder) {
   ASSERT_FALSE(dir.empty());
   EXPECT_NE(dir.native().back(), kSeparator);
   EXPECT_EQ(dir, ToPath(ExecutablePath().parent_path()));
-  EXPECT_FALSE(ReadFileBytes(dir / ExecutablePath().filename().string()).empty());
+  EXPECT_FALSE(ReadFileBytes(dir / ExecutablePath().filename().string()).value().empty());
 }
 
 // Folder names code page 936 cannot hold are used as the system gives them;
@@ -134,7 +138,7 @@ TEST_F(TempDir, PathsKeepEveryCharacter) {
     EXPECT_TRUE(GbkToUtf8(path.Display()).ends_with(c.display)) << GbkToUtf8(path.Display());
     EXPECT_TRUE(WriteFileBytes(path / "weskey.txt", Bytes{'o', 'l', 'd', '!'}));
     EXPECT_TRUE(WriteFileBytes(path / "weskey.txt", Bytes{'k', 'e', 'y'}));
-    EXPECT_EQ(BytesToText(ReadFileBytes(path / "weskey.txt")), "key");
+    EXPECT_EQ(BytesToText(ReadFileBytes(path / "weskey.txt").value()), "key");
     EXPECT_TRUE(fs::exists(folder / "weskey.txt"));
     EXPECT_EQ(fs::file_size(folder / "weskey.txt"), 3u);
     EXPECT_FALSE(fs::exists(folder / "weskey.txt.tmp"));
@@ -169,7 +173,7 @@ TEST_F(TempDir, WriteFileBytesReplacesWholeOrNotAtAll) {
     fs::remove(file);
     if (c.before != "-") Write("key.txt", c.before);
     EXPECT_TRUE(WriteFileBytes(path, Bytes(c.bytes.begin(), c.bytes.end())));
-    const Bytes got = ReadFileBytes(path);
+    const Bytes got = ReadFileBytes(path).value_or({});
     EXPECT_EQ(std::string(got.begin(), got.end()), c.bytes);
     EXPECT_FALSE(fs::exists(dir_ / "key.txt.tmp"));
   }
@@ -207,7 +211,7 @@ TEST_F(TempDir, AppendRenameAndStamps) {
   EXPECT_TRUE(AppendFileBytes(log, Bytes{'a', '\n'}));
   EXPECT_TRUE(AppendFileBytes(log, Bytes{'b', '\n'}));
   EXPECT_TRUE(AppendFileBytes(log, Bytes{}));
-  EXPECT_EQ(BytesToText(ReadFileBytes(log)), "a\nb\n");
+  EXPECT_EQ(BytesToText(ReadFileBytes(log).value()), "a\nb\n");
   const FileStamp first = StatFile(log);
   EXPECT_TRUE(first.exists);
   EXPECT_EQ(first.size, 4u);
@@ -220,7 +224,7 @@ TEST_F(TempDir, AppendRenameAndStamps) {
   Write("a.log.1", "older");
   EXPECT_TRUE(RenameFile(log, old));  // replaces the older one
   EXPECT_FALSE(StatFile(log).exists);
-  EXPECT_EQ(BytesToText(ReadFileBytes(old)), "c\nd\n");
+  EXPECT_EQ(BytesToText(ReadFileBytes(old).value()), "c\nd\n");
   EXPECT_FALSE(RenameFile(log, old));  // nothing to rename
 
   // Nowhere to write.
@@ -245,9 +249,9 @@ TEST_F(TempDir, AShortAppendLeavesTheFileAsItWas) {
   setrlimit(RLIMIT_FSIZE, &before);
   signal(SIGXFSZ, oldAction);
   EXPECT_FALSE(written);
-  EXPECT_EQ(BytesToText(ReadFileBytes(log)), "a\n");
+  EXPECT_EQ(BytesToText(ReadFileBytes(log).value()), "a\n");
   ASSERT_TRUE(AppendFileBytes(log, Bytes{'g', '\n'}));
-  EXPECT_EQ(BytesToText(ReadFileBytes(log)), "a\ng\n");
+  EXPECT_EQ(BytesToText(ReadFileBytes(log).value()), "a\ng\n");
 }
 #endif
 

@@ -92,17 +92,42 @@ Path ProgramDirectory() {
   return Path(std::move(path));
 }
 
-Bytes ReadFileBytes(const Path& path) {
+namespace {
+
+ReadError OpenErrorOf(const Path& path, DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ReadError::kMissing;
+    case ERROR_ACCESS_DENIED: {
+      // A folder cannot be opened as a file: the system says "denied".
+      const DWORD attributes = GetFileAttributesW(WidePath(path));
+      return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                 ? ReadError::kFolder
+                 : ReadError::kDenied;
+    }
+    default:
+      return ReadError::kUnreadable;
+  }
+}
+
+}  // namespace
+
+Result<Bytes, ReadError> ReadFileBytes(const Path& path) {
+  using Read = Result<Bytes, ReadError>;
   HANDLE h = CreateFileW(WidePath(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
+  if (h == INVALID_HANDLE_VALUE) return Read::Failure(OpenErrorOf(path, GetLastError()));
   Bytes bytes;
   std::uint8_t buffer[65536];
   DWORD got = 0;
-  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  bool read = true;
+  while ((read = ReadFile(h, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) {
     bytes.insert(bytes.end(), buffer, buffer + got);
   }
   CloseHandle(h);
+  if (!read) return Read::Failure(ReadError::kUnreadable);
   return bytes;
 }
 

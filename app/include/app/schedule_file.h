@@ -14,6 +14,8 @@ namespace app {
 inline constexpr std::string_view kKeyFile = "weskey.txt";
 inline constexpr std::string_view kScheduleFile = "time.txt";
 inline constexpr std::uint64_t kMaxScheduleBytes = 1 << 20;
+// kMaxScheduleBytes as the console says it, "1 MiB".
+std::string ScheduleLimitText();
 
 inline constexpr std::string_view kDefaultScheduleLine =
     "1 1 8,10,11,12,13,14,15,17,19,21,22,23 * * * * 定时提醒";
@@ -33,8 +35,5 @@ std::string KeyFromFileText(std::string_view text);
 std::vector<std::string> TaskLines(std::string_view text);
 // The task lines, or the default line when there are none.
 std::vector<std::string> ScheduleLines(std::string_view text);
-// Whether the file at path (stamp: its stamp, bytes: what was read) could
-// not be read: missing, a folder, or bytes that did not come.
-bool ReadFailed(const rt::Path& path, const rt::FileStamp& stamp, const rt::Bytes& bytes);
 
 }  // namespace app

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace app {
 
@@ -12,5 +13,11 @@ struct Settings {
 };
 // The values the build was configured with.
 Settings DefaultSettings();
+
+// Keys of the form "sctp<number>t..." are sent to a host of their own
+// number, when the default relay is configured: kKeyHostScheme + number +
+// kKeyHostRest.
+inline constexpr std::string_view kKeyHostScheme = "https://";
+inline constexpr std::string_view kKeyHostRest = ".push.ft07.com/send/";
 
 }  // namespace app

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "runtime/path.h"
+#include "runtime/result.h"
 #include "runtime/text.h"
 
 namespace rt {
@@ -16,8 +17,15 @@ Path ProgramPath();
 // when the system cannot tell it.
 Path ProgramDirectory();
 
-// The whole file; empty when it cannot be opened.
-Bytes ReadFileBytes(const Path& path);
+// Why a file could not be read.
+enum class ReadError {
+  kMissing,     // no such file (or folder on its way)
+  kFolder,      // a folder, not a file
+  kDenied,      // no permission
+  kUnreadable,  // any other failure, while opening or reading
+};
+// The whole file, or why it cannot be had. Any thread.
+Result<Bytes, ReadError> ReadFileBytes(const Path& path);
 
 // Replaces the file's content with the bytes: they go to a temporary file
 // beside it, which then takes the file's place, so a reader sees the old
