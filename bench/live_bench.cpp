@@ -36,7 +36,7 @@ std::string Line(int i, int version) {
 std::string FileOf(int lines, int changed, int version) {
   std::string text = "# 计划\n";
   for (int i = 0; i < lines; ++i) text += Line(i, i < changed ? version : 0);
-  return rt::GbkToUtf8(text);
+  return rt::TextToUtf8(text);
 }
 
 void Reload(benchmark::State& state) {
@@ -61,8 +61,9 @@ void Reload(benchmark::State& state) {
   const rt::Path path = app::ProgramFile(context, app::kScheduleFile);
   const std::string versions[2] = {FileOf(lines, changed, 1), FileOf(lines, changed, 2)};
   app::History history;
-  app::LiveSchedule live([&context]() -> const app::AppContext& { return context; }, history);
-  live.Begin(&scheduler, {}, rt::Utf8ToGbk(versions[0]), &timers);
+  app::LiveSchedule live([&context]() -> const app::AppContext& { return context; }, history,
+                         [](double, const char*) {});
+  live.Begin(&scheduler, {}, rt::Utf8ToText(versions[0]), &timers);
   int next = 1;
   for (auto _ : state) {
     state.PauseTiming();

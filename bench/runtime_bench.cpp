@@ -22,23 +22,23 @@ std::string Repeat(std::string_view unit, std::size_t size) {
   return out;
 }
 
-void Utf8ToGbk(benchmark::State& state, std::string_view unit) {
+void Utf8ToText(benchmark::State& state, std::string_view unit) {
   const std::string text = Repeat(unit, kMiB);
-  for (auto _ : state) benchmark::DoNotOptimize(rt::Utf8ToGbk(text));
+  for (auto _ : state) benchmark::DoNotOptimize(rt::Utf8ToText(text));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
-void BM_Utf8ToGbk_Chinese(benchmark::State& state) {
-  Utf8ToGbk(state, "\xE4\xB8\xAD");  // 中: representable, the ordinary case
+void BM_Utf8ToText_Chinese(benchmark::State& state) {
+  Utf8ToText(state, "\xE4\xB8\xAD");  // 中: representable, the ordinary case
 }
-void BM_Utf8ToGbk_Emoji(benchmark::State& state) {
-  Utf8ToGbk(state, "\xF0\x9F\x98\x80");
+void BM_Utf8ToText_Emoji(benchmark::State& state) {
+  Utf8ToText(state, "\xF0\x9F\x98\x80");
 }
-void BM_Utf8ToGbk_Hangul(benchmark::State& state) {
-  Utf8ToGbk(state, "\xED\x95\x9C");  // 한
+void BM_Utf8ToText_Hangul(benchmark::State& state) {
+  Utf8ToText(state, "\xED\x95\x9C");  // 한
 }
-void BM_Utf8ToGbk_InvalidUtf8(benchmark::State& state) {
-  Utf8ToGbk(state, "\xFF");
+void BM_Utf8ToText_InvalidUtf8(benchmark::State& state) {
+  Utf8ToText(state, "\xFF");
 }
 // What people write: ASCII, Chinese, emoji, Hangul, accented Latin, signs.
 constexpr std::string_view kMixedUnit =
@@ -46,17 +46,17 @@ constexpr std::string_view kMixedUnit =
     "J\xC3\xB6rg \xE2\x82\xAC \xC3\x9F \xC3\xB1 \xE2\x84\xA2 \xC2\xBD \xF0\x9F\x8D\x9A\r\n";
 
 // 1 MiB of mixed UTF-8 to the program's text and back.
-void BM_Utf8ToGbk_Mixed(benchmark::State& state) {
-  Utf8ToGbk(state, kMixedUnit);
+void BM_Utf8ToText_Mixed(benchmark::State& state) {
+  Utf8ToText(state, kMixedUnit);
 }
-void BM_GbkToUtf8_Mixed(benchmark::State& state) {
-  const std::string text = rt::Utf8ToGbk(Repeat(kMixedUnit, kMiB));
-  for (auto _ : state) benchmark::DoNotOptimize(rt::GbkToUtf8(text));
+void BM_TextToUtf8_Mixed(benchmark::State& state) {
+  const std::string text = rt::Utf8ToText(Repeat(kMixedUnit, kMiB));
+  for (auto _ : state) benchmark::DoNotOptimize(rt::TextToUtf8(text));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
-void BM_GbkToWide_Undecodable(benchmark::State& state) {
+void BM_TextToWide_Undecodable(benchmark::State& state) {
   const std::string text(kMiB, '\xFF');
-  for (auto _ : state) benchmark::DoNotOptimize(rt::GbkToWide(text));
+  for (auto _ : state) benchmark::DoNotOptimize(rt::TextToWide(text));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
@@ -109,13 +109,13 @@ void BM_ReadConsoleLine_20MiB(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ReadConsoleLine_20MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_Utf8ToGbk_Chinese)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Utf8ToGbk_Emoji)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Utf8ToGbk_Hangul)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Utf8ToGbk_InvalidUtf8)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Utf8ToGbk_Mixed)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GbkToUtf8_Mixed)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GbkToWide_Undecodable)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf8ToText_Chinese)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf8ToText_Emoji)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf8ToText_Hangul)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf8ToText_InvalidUtf8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Utf8ToText_Mixed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextToUtf8_Mixed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextToWide_Undecodable)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -66,7 +66,7 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* out) 
 
 void BM_BareCurlPost(benchmark::State& state) {
   const std::string url = TheServer().Url();
-  const std::string body = rt::GbkToUtf8(kBody);
+  const std::string body = rt::TextToUtf8(kBody);
   const std::string referer = "Referer: " + url;
   for (auto _ : state) {
     CURL* c = curl_easy_init();

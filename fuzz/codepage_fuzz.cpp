@@ -21,7 +21,7 @@ void CheckWalk(std::string_view text, bool wellFormed) {
   std::u16string pieces;
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t len = rt::CharLength(text, i);
-    const std::u16string one = rt::GbkToWide(text.substr(i, len));
+    const std::u16string one = rt::TextToWide(text.substr(i, len));
     if (wellFormed) {
       const bool pair = one.size() == 2 && one[0] >= 0xD800 && one[0] <= 0xDBFF;
       Check(one.size() == 1 || pair);
@@ -29,7 +29,7 @@ void CheckWalk(std::string_view text, bool wellFormed) {
     pieces += one;
     i += len;
   }
-  Check(pieces == rt::GbkToWide(text));
+  Check(pieces == rt::TextToWide(text));
 }
 
 }  // namespace
@@ -39,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The bytes as program text: converting what they give converts to
   // itself again.
-  const std::u16string wide = rt::GbkToWide(bytes);
+  const std::u16string wide = rt::TextToWide(bytes);
   CheckWalk(bytes, false);
-  const std::string text = rt::WideToGbk(wide);
-  Check(rt::WideToGbk(rt::GbkToWide(text)) == text);
+  const std::string text = rt::WideToText(wide);
+  Check(rt::WideToText(rt::TextToWide(text)) == text);
   CheckWalk(text, true);
 
   // The same bytes as UTF-8: every character arrives, malformed runs as
@@ -51,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string utf8 = rt::WideToUtf8(fromUtf8);
   Check(rt::IsValidUtf8(utf8) && rt::Utf8ToWide(utf8) == fromUtf8);
   Check(!rt::IsValidUtf8(bytes) || utf8 == bytes);
-  const std::string viaUtf8 = rt::Utf8ToGbk(bytes);
-  Check(viaUtf8 == rt::WideToGbk(fromUtf8));
-  Check(rt::GbkToUtf8(viaUtf8) == utf8);
+  const std::string viaUtf8 = rt::Utf8ToText(bytes);
+  Check(viaUtf8 == rt::WideToText(fromUtf8));
+  Check(rt::TextToUtf8(viaUtf8) == utf8);
   Check(viaUtf8.size() <= 4 * bytes.size());  // a stray byte gives U+FFFD, four bytes
   CheckWalk(viaUtf8, true);
 
@@ -69,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       expected[i] = u'?';
     }
   }
-  Check(rt::GbkToWide(rt::WideToGbk(units)) == expected);
+  Check(rt::TextToWide(rt::WideToText(units)) == expected);
   return 0;
 }

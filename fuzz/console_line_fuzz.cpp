@@ -29,7 +29,7 @@ std::string Same(std::string_view bytes) {
   return std::string(bytes);
 }
 std::string FromUtf8(std::string_view bytes) {
-  return rt::Utf8ToGbk(bytes);
+  return rt::Utf8ToText(bytes);
 }
 
 // The reads, gathering each line whole first.

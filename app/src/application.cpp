@@ -37,7 +37,7 @@ Application::Application()
                  rt::DelayWithMessages(kPauseBetweenLinesMs, 0);
                  rt::ProcessPendingMessages();
                }},
-      live_([this]() -> const AppContext& { return Context(); }, history_),
+      live_([this]() -> const AppContext& { return Context(); }, history_, OnReminderTrigger),
       deliveries_([this]() -> const AppContext& { return Context(); }, history_, &live_) {}
 
 void Application::CreateScheduler() {

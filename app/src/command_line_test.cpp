@@ -203,7 +203,7 @@ TEST_F(RunCommandTest, ExitCodesAndStreams) {
 
   // A file saved in UTF-8 with a byte-order mark is read as the program reads it.
   std::ofstream(dir_ / "time.txt", std::ios::binary)
-      << "\xEF\xBB\xBF" << rt::GbkToUtf8("0 0 9 * * * * 早\r\n");
+      << "\xEF\xBB\xBF" << rt::TextToUtf8("0 0 9 * * * * 早\r\n");
   EXPECT_EQ(Run({"--check"}), 0);
   EXPECT_NE(console_.Out().find("OK   0 0 9 * * * * 早\r\n     2026-12-08 09:00:00"),
             std::string::npos)

@@ -273,9 +273,9 @@ TEST_F(DeliveryFaults, TheEndSettlesEveryOpenFiring) {
   EXPECT_EQ(Count(out, "这次没有发送"), 0) << out;
   std::ifstream log(dir_ / "reminder.log", std::ios::binary);
   const std::string history(std::istreambuf_iterator<char>(log), {});
-  EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t0\t-\t程序结束，没有发送")),
+  EXPECT_EQ(Count(history, rt::TextToUtf8("\ta\t推送失败\t0\t-\t程序结束，没有发送")),
             fired - running);
-  EXPECT_EQ(Count(history, rt::GbkToUtf8("\ta\t推送失败\t1\t-\t程序结束时仍未收到回复")), running);
+  EXPECT_EQ(Count(history, rt::TextToUtf8("\ta\t推送失败\t1\t-\t程序结束时仍未收到回复")), running);
   DestroyAppScheduler();
 }
 

@@ -24,8 +24,8 @@ TEST(FileText, EncodingsAndMarks) {
   } cases[] = {
       {"SCT123", "SCT123"},
       {"\xEF\xBB\xBFSCT123\r\n", "SCT123\r\n"},
-      {rt::GbkToUtf8("1 1 8 * * * * 定时提醒"), "1 1 8 * * * * 定时提醒"},  // saved as UTF-8
-      {"1 1 8 * * * * 定时提醒", "1 1 8 * * * * 定时提醒"},                 // saved as 936
+      {rt::TextToUtf8("1 1 8 * * * * 定时提醒"), "1 1 8 * * * * 定时提醒"},  // saved as UTF-8
+      {"1 1 8 * * * * 定时提醒", "1 1 8 * * * * 定时提醒"},                  // saved as 936
       {std::string("ab\0cd", 5), "ab"},
       {"", ""},
       // UTF-16 with its byte-order mark, little and big endian.
@@ -127,7 +127,7 @@ TEST(JudgeExchange, VerdictAndReason) {
       {200, 0, R"({"code": 0})", true, R"({"code": 0})"},
       {200, 0, R"({"errno":0,"errmsg":"success"})", true, R"({"errno":0,"errmsg":"success"})"},
       {200, 0, R"({"data":1})", true, R"({"data":1})"},
-      {200, 0, rt::GbkToUtf8(R"({"code":40001,"message":"超过当天的发送次数限制"})"), false,
+      {200, 0, rt::TextToUtf8(R"({"code":40001,"message":"超过当天的发送次数限制"})"), false,
        "超过当天的发送次数限制"},
       {200, 0, R"({"code":"40001"})", false, R"({"code":"40001"})"},
       {200, 0, R"({"errno":1024,"errmsg":"bad key"})", false, "bad key"},
@@ -257,7 +257,7 @@ TEST(DecodedReply, PiecesReadAsTheWhole) {
                                 "{$}",
                                 "'",
                                 "\\'",
-                                rt::GbkToUtf8("中文"),
+                                rt::TextToUtf8("中文"),
                                 "%00 after a zero",
                                 "\\u0000 too"};
   int compared = 0;

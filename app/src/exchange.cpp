@@ -34,7 +34,7 @@ std::optional<std::string> KeyHost(std::string_view key, std::string_view pushBa
 
 // Percent-encodes a path segment (of the UTF-8 form of the text).
 std::string EncodePathSegment(std::string_view text) {
-  return web::PercentEncode(rt::GbkToUtf8(text));
+  return web::PercentEncode(rt::TextToUtf8(text));
 }
 
 // Why the exchange ended without an answer, from its failure code.
@@ -109,7 +109,7 @@ std::optional<std::string> RelayMessage(const nlohmann::json& reply) {
   for (const char* name : {"message", "errmsg", "info"}) {
     const auto it = reply.find(name);
     if (it != reply.end() && it->is_string() && !it->get_ref<const std::string&>().empty()) {
-      return rt::Utf8ToGbk(it->get_ref<const std::string&>());
+      return rt::Utf8ToText(it->get_ref<const std::string&>());
     }
   }
   return std::nullopt;

@@ -44,7 +44,7 @@ std::string AskForKey(AppContext& ctx, const rt::Path& keyPath) {
                          "也可以直接在这里粘贴 key 回车\r\n");
   std::string key = KeyFromFileText(console.ReadLine());
   if (key.empty()) return KeyFromTheFile(console, keyPath);
-  const std::string utf8 = rt::GbkToUtf8(key);
+  const std::string utf8 = rt::TextToUtf8(key);
   if (!rt::WriteFileBytes(keyPath, rt::Bytes(utf8.begin(), utf8.end()),
                           rt::FileAccess::kOwnerOnly)) {
     console.Write("key 没能保存到这个文件，请自己编辑后重新运行\r\n");

@@ -58,7 +58,7 @@ std::optional<std::int64_t> LatestRecordedFiring(const AppContext& ctx) {
   if (rt::StatFile(path).size > kMaxReadHistoryBytes) return std::nullopt;
   const rt::Bytes bytes = rt::ReadFileBytes(path).value_or({});
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  const std::string testTask = rt::GbkToUtf8(kTestTaskName);
+  const std::string testTask = rt::TextToUtf8(kTestTaskName);
   std::optional<std::int64_t> latest;
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
@@ -86,7 +86,7 @@ std::string HistoryLine(const HistoryRecord& r) {
                     rt::PrintableText(r.verdict), "\t", std::to_string(r.tries), "\t",
                     r.status == 0 ? std::string("-") : std::to_string(r.status), "\t",
                     rt::PrintableText(r.detail), rt::kTextLineEnd);
-  return rt::GbkToUtf8(line);
+  return rt::TextToUtf8(line);
 }
 
 void History::Write(const AppContext& ctx, const HistoryRecord& record) {

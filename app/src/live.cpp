@@ -8,7 +8,6 @@
 #include "app/context.h"
 #include "app/history.h"
 #include "app/message.h"
-#include "app/reminder.h"
 #include "app/schedule_file.h"
 #include "runtime/datetime_text.h"
 
@@ -107,6 +106,8 @@ void LiveSchedule::Begin(crontab_handle* scheduler, const rt::FileStamp& stamp,
   if (timers_) {
     watchTimer_ = timers_->CreateTimer([this](rt::TimerTick&) { LookAtFile(); }, kWatchPeriodMs,
                                        kWatchPeriodMs);
+    // Edits would go unseen without a word.
+    if (watchTimer_ == 0) ctx.console->Write("无法监视 time.txt，修改后要重新启动程序才生效\r\n");
   }
 }
 
@@ -192,10 +193,13 @@ void LiveSchedule::Apply(const std::vector<std::string>& lines,
     offered.push_back(i);
   }
   std::vector<int> taken(texts.size(), 0);
-  crontab_Replace(scheduler_, texts.data(), static_cast<std::int32_t>(texts.size()),
-                  OnReminderTrigger, taken.data());
+  const std::int32_t count = crontab_Replace(
+      scheduler_, texts.data(), static_cast<std::int32_t>(texts.size()), onFiring_, taken.data());
   // A scheduler that had no task at start has no timer yet.
-  crontab_Start(scheduler_);
+  if (count > 0 && !crontab_Start(scheduler_) && !timerFailureSaid_) {
+    timerFailureSaid_ = true;
+    context_().console->Write("无法启动定时器，不会发送提醒\r\n");
+  }
   // The schedules as the scheduler read them: never a second reading that
   // could differ from it (a year step across New Year).
   tasks_ = cron::SchedulesInForce(scheduler_);

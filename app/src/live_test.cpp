@@ -71,7 +71,7 @@ class ScriptedRelay {
     std::vector<std::map<std::string, std::string>> forms;
     for (const auto& body : bodies_) {
       auto& fields = forms.emplace_back(FormFields(body));
-      for (auto& [name, value] : fields) value = rt::Utf8ToGbk(value);
+      for (auto& [name, value] : fields) value = rt::Utf8ToText(value);
     }
     return forms;
   }
@@ -138,7 +138,7 @@ class LiveTest : public ::testing::Test {
   }
   // Replaces time.txt whole (UTF-8), as an editor saves it.
   void Edit(const std::string& text) {
-    const std::string utf8 = rt::GbkToUtf8(text);
+    const std::string utf8 = rt::TextToUtf8(text);
     ASSERT_TRUE(rt::WriteFileBytes(rt::Path::FromText((dir_ / "time.txt").string()),
                                    rt::Bytes(utf8.begin(), utf8.end())));
   }
@@ -156,7 +156,7 @@ class LiveTest : public ::testing::Test {
   }
   // The log's text with LF line ends, whichever the system writes.
   std::string Log() {
-    std::string text = rt::Utf8ToGbk(ReadText(dir_ / "reminder.log"));
+    std::string text = rt::Utf8ToText(ReadText(dir_ / "reminder.log"));
     std::erase(text, '\r');
     return text;
   }
@@ -202,7 +202,7 @@ TEST_F(LiveTest, ARestartFiresNoSecondTheLogRecords) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.log);
     // With the mark a new log starts with on Windows: it is read past.
-    const std::string utf8 = c.log.empty() ? "" : "\xEF\xBB\xBF" + rt::GbkToUtf8(c.log);
+    const std::string utf8 = c.log.empty() ? "" : "\xEF\xBB\xBF" + rt::TextToUtf8(c.log);
     std::ofstream(dir_ / "reminder.log", std::ios::binary | std::ios::trunc) << utf8;
     const std::int64_t begun = sim_.ElapsedMs();
     Start("* * * * * * * e\n");
@@ -224,6 +224,21 @@ TEST_F(LiveTest, ARestartFiresNoSecondTheLogRecords) {
     CreateAppScheduler();
     sim_.Jump(begun - sim_.ElapsedMs());
   }
+}
+
+// Timers that cannot be had: the watch of time.txt is not started, and the
+// console says edits need a restart rather than leaving them unseen.
+TEST_F(LiveTest, AWatchThatCannotStartIsSaid) {
+  class NoTimers final : public rt::TimerQueue {
+   public:
+    rt::TimerId CreateTimer(rt::TimerCallback, std::uint32_t, std::uint32_t) override { return 0; }
+    bool DeleteTimer(rt::TimerId, rt::TimerWait) override { return false; }
+    void Close(rt::TimerWait) override {}
+  } none;
+  context_.timers = &none;
+  Start("0 0 12 * * * * noon\n");
+  EXPECT_NE(Fresh().find("无法监视 time.txt，修改后要重新启动程序才生效\r\n"), std::string::npos);
+  Quit();
 }
 
 TEST_F(LiveTest, AnEditIsAppliedAndReported) {
@@ -533,7 +548,7 @@ TEST_F(LiveTest, RefusalsAreNeverRetriedAndThreeFailuresEndIt) {
     std::string status;
   } cases[] = {
       {"quota",
-       {Response("200 OK", rt::GbkToUtf8(R"({"code":40001,"message":"超过当天的发送次数限制"})"))},
+       {Response("200 OK", rt::TextToUtf8(R"({"code":40001,"message":"超过当天的发送次数限制"})"))},
        1,
        "超过当天的发送次数限制",
        "200"},
@@ -694,7 +709,7 @@ TEST(HistoryLine, FieldsTabSeparatedInUtf8) {
                         .tries = 3,
                         .status = 0,
                         .detail = "line\r\nbreak\x1b[2J"};
-  EXPECT_EQ(HistoryLine(r), rt::GbkToUtf8(rt::JoinTexts(
+  EXPECT_EQ(HistoryLine(r), rt::TextToUtf8(rt::JoinTexts(
                                 "2026-12-06 09:01:01\t定时 提醒\t推送失败\t3\t-\tline  break?[2J",
                                 rt::kTextLineEnd)));
 }

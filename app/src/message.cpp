@@ -84,8 +84,8 @@ Composition ComposeReminder(rt::Clock& clock, std::string_view siteUrl, std::str
 }
 
 std::string FormBody(std::string_view title, std::string_view body) {
-  return rt::JoinTexts("text=", web::FormEncode(rt::GbkToUtf8(title)),
-                       "&desp=", web::FormEncode(rt::GbkToUtf8(body)));
+  return rt::JoinTexts("text=", web::FormEncode(rt::TextToUtf8(title)),
+                       "&desp=", web::FormEncode(rt::TextToUtf8(body)));
 }
 
 }  // namespace app

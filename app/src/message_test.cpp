@@ -63,7 +63,7 @@ TEST(ComposeReminder, EachKindOfTaskSaysWhatItIs) {
 }
 
 int Chars(std::string_view text) {
-  return static_cast<int>(rt::Utf8ToWide(rt::GbkToUtf8(text)).size());
+  return static_cast<int>(rt::Utf8ToWide(rt::TextToUtf8(text)).size());
 }
 
 TEST(ComposeReminder, TitlesAndBodiesStayWithinTheRelaysLimits) {
@@ -92,8 +92,8 @@ TEST(ComposeReminder, TitlesAndBodiesStayWithinTheRelaysLimits) {
   std::string chinese;
   for (int i = 0; i < 20000; ++i) chinese += "中";
   const Composition wide = ComposeReminder(clock, "https://s", "n", chinese);
-  EXPECT_LE(rt::GbkToUtf8(wide.body).size(), kMaxBodyBytes);
-  EXPECT_GT(rt::GbkToUtf8(wide.body).size(), kMaxBodyBytes - 3);
+  EXPECT_LE(rt::TextToUtf8(wide.body).size(), kMaxBodyBytes);
+  EXPECT_GT(rt::TextToUtf8(wide.body).size(), kMaxBodyBytes - 3);
   ASSERT_TRUE(wide.body.ends_with(end));
   EXPECT_EQ((wide.body.size() - end.size()) % 2, 0u);  // whole characters
   // Four UTF-8 bytes beyond the basic plane, three for the one-byte euro sign.
@@ -101,7 +101,7 @@ TEST(ComposeReminder, TitlesAndBodiesStayWithinTheRelaysLimits) {
     std::string many;
     for (int i = 0; i < 12000; ++i) many += unit;
     const Composition body = ComposeReminder(clock, "https://s", "n", many);
-    const std::size_t utf8 = rt::GbkToUtf8(body.body).size();
+    const std::size_t utf8 = rt::TextToUtf8(body.body).size();
     EXPECT_LE(utf8, kMaxBodyBytes);
     EXPECT_GT(utf8, kMaxBodyBytes - 4);
     EXPECT_EQ((body.body.size() - end.size()) % unit.size(), 0u);
@@ -122,8 +122,8 @@ TEST(FormBody, AFormParserReadsBackTheExactTexts) {
           << form;
       const auto fields = FormFields(form);
       ASSERT_EQ(fields.size(), 2u) << form;
-      EXPECT_EQ(rt::Utf8ToGbk(fields.at("text")), title);
-      EXPECT_EQ(rt::Utf8ToGbk(fields.at("desp")), body);
+      EXPECT_EQ(rt::Utf8ToText(fields.at("text")), title);
+      EXPECT_EQ(rt::Utf8ToText(fields.at("desp")), body);
     }
   }
 }

@@ -77,8 +77,8 @@ TEST_F(MessageWire, TheRelaysFormParserReadsTheComposedTexts) {
     ASSERT_TRUE(Exchange(context_, "SCT1k", sent.title, sent.body).accepted);
     const auto form = FormFields(relay_.Requests().back().body);
     ASSERT_EQ(form.size(), 2u);
-    EXPECT_EQ(rt::Utf8ToGbk(form.at("text")), sent.title);
-    EXPECT_EQ(rt::Utf8ToGbk(form.at("desp")), sent.body);
+    EXPECT_EQ(rt::Utf8ToText(form.at("text")), sent.title);
+    EXPECT_EQ(rt::Utf8ToText(form.at("desp")), sent.body);
     EXPECT_EQ(relay_.Requests().back().Header("Content-Type"), "application/x-www-form-urlencoded");
     if (show) {
       std::cout << "[" << c.kind << "]\ntext=" << form.at("text") << "\ndesp=" << form.at("desp")
@@ -104,11 +104,11 @@ TEST_F(MessageWire, TestOptionSendsOnceAndTellsByItsExitCode) {
   EXPECT_EQ(RunTest(), 0);
   ASSERT_EQ(relay_.Requests().size(), 1u);
   EXPECT_EQ(relay_.Requests()[0].target, "/SCT1test.send");
-  EXPECT_EQ(rt::Utf8ToGbk(FormFields(relay_.Requests()[0].body).at("text")),
+  EXPECT_EQ(rt::Utf8ToText(FormFields(relay_.Requests()[0].body).at("text")),
             "鹤溪堂整点报时: 09:01");
   EXPECT_EQ(console_.Output().substr(before.size()),
             stamp + "  推送完成\r\n" + stamp + " " + reply_ + "\r\n\r\n");
-  EXPECT_NE(rt::Utf8ToGbk(ReadText(dir_ / "reminder.log")).find("\t(测试)\t推送完成\t1\t200\t"),
+  EXPECT_NE(rt::Utf8ToText(ReadText(dir_ / "reminder.log")).find("\t(测试)\t推送完成\t1\t200\t"),
             std::string::npos);
 
   // Refused, or busy: one try only, and exit code 1.

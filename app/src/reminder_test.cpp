@@ -43,7 +43,7 @@ struct Received {
   std::string Field(const std::string& name) const {
     const auto it =
         std::find_if(params.begin(), params.end(), [&](const auto& p) { return p.first == name; });
-    return it == params.end() ? "(none)" : rt::Utf8ToGbk(it->second);
+    return it == params.end() ? "(none)" : rt::Utf8ToText(it->second);
   }
 };
 
@@ -266,7 +266,7 @@ TEST_F(ReminderTest, KeyTypedAtThePromptIsSavedAndUsed) {
 TEST_F(ReminderTest, TypedKeyIsStoredAsUtf8WithoutMark) {
   WriteFile("time.txt", "0 0 0 1 1 * 30000 never");
   EXPECT_EQ(Run({"SCT1键", "q", ""}), 0);
-  EXPECT_EQ(ReadBack(dir_ / "weskey.txt"), rt::GbkToUtf8("SCT1键"));
+  EXPECT_EQ(ReadBack(dir_ / "weskey.txt"), rt::TextToUtf8("SCT1键"));
 }
 
 TEST_F(ReminderTest, KeyThatCannotBeSavedEndsTheRun) {
@@ -308,8 +308,8 @@ TEST_F(ReminderTest, KeyRoadInstallsDefaultScheduleSendsTestReminderAndQuits) {
 
 TEST_F(ReminderTest, ScheduleFileLinesAreAddedOneByOne) {
   WriteFile("weskey.txt", "SCT1test");
-  WriteFile("time.txt", rt::GbkToUtf8("0 30 9 * * * * 早\r\n5/15 * * * * * * bad\r\n"
-                                      "0 30 9 * * * * 早\r\n0 0 12 * * * * 午\r\n"));
+  WriteFile("time.txt", rt::TextToUtf8("0 30 9 * * * * 早\r\n5/15 * * * * * * bad\r\n"
+                                       "0 30 9 * * * * 早\r\n0 0 12 * * * * 午\r\n"));
   EXPECT_EQ(Run({"q", ""}), 0);
   const std::string out = console_.Output();
   // Each refusal says why, as --check does.
@@ -333,7 +333,7 @@ TEST_F(ReminderTest, RefusedDeliveriesAreReportedAsFailed) {
   } cases[] = {{200, R"({"code":40001,"message":"超过当天的发送次数限制"})"},
                {400, R"({"code":400,"message":"bad request"})"}};
   for (const auto& c : cases) {
-    relay_.Answer(c.status, rt::GbkToUtf8(c.reply));
+    relay_.Answer(c.status, rt::TextToUtf8(c.reply));
     Send("SCT1test");
   }
   // The relay's own words for a refusal; the status for an HTTP error.
@@ -432,7 +432,7 @@ TEST_F(ReminderDeathTest, EndOfInputWaitsForAStopRequest) {
 TEST_F(ReminderTest, ATasksMessageReachesTheFormParserIntact) {
   const std::string message = "吃饭 & 休息=100% a+b %41 #1 [链接](https://x.example/?a=1&b=2)";
   WriteFile("weskey.txt", "SCT1test");
-  WriteFile("time.txt", rt::GbkToUtf8("0 0 12 * * * * 午饭 " + message + "  \r\n"));
+  WriteFile("time.txt", rt::TextToUtf8("0 0 12 * * * * 午饭 " + message + "  \r\n"));
   const auto requests = RunAndTrigger("午饭");
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].Field("text"), "鹤溪堂整点报时: 09:01");

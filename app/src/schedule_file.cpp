@@ -24,13 +24,13 @@ std::string FileText(const rt::Bytes& bytes) {
   // dialog writes.
   if (bytes.size() >= 2 &&
       ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-    return rt::Utf16BytesToGbk(std::span(bytes).subspan(2), bytes[0] == 0xFF);
+    return rt::Utf16BytesToText(std::span(bytes).subspan(2), bytes[0] == 0xFF);
   }
   std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (raw.substr(0, kUtf8Bom.size()) == kUtf8Bom) raw.remove_prefix(kUtf8Bom.size());
   raw = raw.substr(0, raw.find('\0'));
   const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0; });
-  if (!ascii && rt::IsValidUtf8(raw)) return rt::Utf8ToGbk(raw);
+  if (!ascii && rt::IsValidUtf8(raw)) return rt::Utf8ToText(raw);
   return std::string(raw);
 }
 

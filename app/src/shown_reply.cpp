@@ -61,7 +61,7 @@ std::pair<std::size_t, std::string> EscapeAt(std::string_view t, std::size_t i) 
   const char next = i + 1 < t.size() ? t[i + 1] : '\0';
   if (next == 'u') {
     if (const auto v = HexRun(t, i + 2, 4)) {
-      return {6, rt::WideToGbk(std::u16string(1, static_cast<char16_t>(*v)))};
+      return {6, rt::WideToText(std::u16string(1, static_cast<char16_t>(*v)))};
     }
   }
   const std::size_t digits = percent ? i + 1 : i + 2;
@@ -176,7 +176,7 @@ std::string DecodedReply(const rt::Bytes& answer, std::size_t enough) {
 std::string MaskKey(std::string_view text, std::string_view key) {
   if (key.size() < 4 || text.empty()) return std::string(text);
   std::vector<std::string> patterns{std::string(key)};
-  if (std::string utf8 = rt::GbkToUtf8(key); utf8 != key) patterns.push_back(std::move(utf8));
+  if (std::string utf8 = rt::TextToUtf8(key); utf8 != key) patterns.push_back(std::move(utf8));
   // Character starts of the text: no run begins or ends inside a character.
   std::vector<bool> starts(text.size() + 1, false);
   for (std::size_t i = 0; i < text.size(); i += rt::CharLength(text, i)) starts[i] = true;

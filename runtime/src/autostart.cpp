@@ -82,7 +82,7 @@ std::string FirstWord(std::string_view value) {
 std::optional<std::string> UserUnitText(std::string_view path, std::string_view title) {
   const auto word = ExecWord(path);
   if (!word) return std::nullopt;
-  return JoinTexts(kUnitHead, "Description=", EscapePercent(GbkToUtf8(title)), "\n", kUnitMiddle,
+  return JoinTexts(kUnitHead, "Description=", EscapePercent(TextToUtf8(title)), "\n", kUnitMiddle,
                    "ExecStart=", *word, "\n", kUnitTail);
 }
 

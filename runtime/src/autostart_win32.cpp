@@ -101,7 +101,7 @@ Path FolderOf(const Path& program) {
 bool SaveShortcut(const AutostartProgram& program, const Path& shortcut) {
   Held<IShellLinkW> link;
   Held<IPersistFile> file;
-  const std::u16string description = GbkToWide(program.title);
+  const std::u16string description = TextToWide(program.title);
   return MakeLink(link, file) && SUCCEEDED(link->SetPath(Wide(program.program))) &&
          SUCCEEDED(link->SetWorkingDirectory(Wide(FolderOf(program.program)))) &&
          SUCCEEDED(link->SetDescription(reinterpret_cast<const wchar_t*>(description.c_str()))) &&

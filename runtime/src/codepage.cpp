@@ -248,28 +248,28 @@ std::string WideToUtf8(std::u16string_view wide) {
   return out;
 }
 
-std::u16string GbkToWide(std::string_view gbk) {
+std::u16string TextToWide(std::string_view gbk) {
   std::u16string out;
   out.reserve(gbk.size());
   for (std::size_t i = 0; i < gbk.size();) AppendUtf16(out, ReadChar(gbk, i));
   return out;
 }
 
-std::string WideToGbk(std::u16string_view wide) {
+std::string WideToText(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size() * 2);
   for (std::size_t i = 0; i < wide.size();) AppendChar(out, ReadWide(wide, i));
   return out;
 }
 
-std::string GbkToUtf8(std::string_view gbk) {
+std::string TextToUtf8(std::string_view gbk) {
   std::string out;
   out.reserve(gbk.size() + gbk.size() / 2);
   for (std::size_t i = 0; i < gbk.size();) AppendUtf8(out, ReadChar(gbk, i));
   return out;
 }
 
-std::string Utf8ToGbk(std::string_view utf8) {
+std::string Utf8ToText(std::string_view utf8) {
   // Plain ASCII, the usual console line, is the same in both.
   const bool ascii = std::all_of(utf8.begin(), utf8.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -290,7 +290,7 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
-std::string Utf16BytesToGbk(std::span<const std::uint8_t> bytes, bool littleEndian) {
+std::string Utf16BytesToText(std::span<const std::uint8_t> bytes, bool littleEndian) {
   std::u16string wide;
   wide.reserve(bytes.size() / 2);
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
@@ -300,7 +300,7 @@ std::string Utf16BytesToGbk(std::span<const std::uint8_t> bytes, bool littleEndi
     if (unit == 0) break;
     wide += unit;
   }
-  return WideToGbk(wide);
+  return WideToText(wide);
 }
 
 }  // namespace rt

@@ -23,12 +23,12 @@ TEST(CodePage, ChineseRoundTrips) {
   const std::string utf8 =
       "\xE9\xB9\xA4\xE6\xBA\xAA\xE5\xA0\x82 \xE9\x93\x83\xE5\x85\xB0"
       "\xE5\xB0\x8F\xE9\x97\xB9\xE9\x92\x9F";
-  EXPECT_EQ(GbkToUtf8(gbk), utf8);
-  EXPECT_EQ(Utf8ToGbk(utf8), gbk);
-  EXPECT_EQ(WideToGbk(GbkToWide(gbk)), gbk);
-  EXPECT_EQ(GbkToWide("\xD6\xD0"), u"\u4E2D");
+  EXPECT_EQ(TextToUtf8(gbk), utf8);
+  EXPECT_EQ(Utf8ToText(utf8), gbk);
+  EXPECT_EQ(WideToText(TextToWide(gbk)), gbk);
+  EXPECT_EQ(TextToWide("\xD6\xD0"), u"\u4E2D");
   EXPECT_EQ(WideToUtf8(Utf8ToWide(utf8)), utf8);
-  EXPECT_EQ(GbkToWide("\x80"), u"\u20AC");
+  EXPECT_EQ(TextToWide("\x80"), u"\u20AC");
 }
 
 TEST(CodePage, MalformedUtf8BecomesReplacement) {
@@ -51,7 +51,7 @@ TEST(CodePage, MalformedUtf8BecomesReplacement) {
   for (const auto& c : cases) EXPECT_EQ(Utf8ToWide(c.in), c.out) << c.in;
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));
   EXPECT_TRUE(IsValidUtf8("plain \xE4\xB8\xAD"));
-  EXPECT_EQ(Utf8ToGbk("a\xFF"), "a\x84\x31\xA4\x37");  // U+FFFD has a code too
+  EXPECT_EQ(Utf8ToText("a\xFF"), "a\x84\x31\xA4\x37");  // U+FFFD has a code too
 }
 
 // The same codes on every platform: code page 936's where it has one, the
@@ -87,10 +87,10 @@ TEST(CodePage, EveryCharacterHasItsCode) {
       {u"\u9FB4", "\x82\x35\x90\x37"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(WideToGbk(c.wide), c.code) << WideToUtf8(c.wide);
-    EXPECT_EQ(GbkToWide(c.code), c.wide) << WideToUtf8(c.wide);
-    EXPECT_EQ(Utf8ToGbk(WideToUtf8(c.wide)), c.code) << WideToUtf8(c.wide);
-    EXPECT_EQ(GbkToUtf8(c.code), WideToUtf8(c.wide));
+    EXPECT_EQ(WideToText(c.wide), c.code) << WideToUtf8(c.wide);
+    EXPECT_EQ(TextToWide(c.code), c.wide) << WideToUtf8(c.wide);
+    EXPECT_EQ(Utf8ToText(WideToUtf8(c.wide)), c.code) << WideToUtf8(c.wide);
+    EXPECT_EQ(TextToUtf8(c.code), WideToUtf8(c.wide));
   }
 }
 
@@ -106,8 +106,8 @@ TEST(CodePage, EveryCharacterRoundTrips) {
       wide = {static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)),
               static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF))};
     }
-    const std::string code = WideToGbk(wide);
-    ASSERT_EQ(GbkToWide(code), wide) << std::hex << cp;
+    const std::string code = WideToText(wide);
+    ASSERT_EQ(TextToWide(code), wide) << std::hex << cp;
     ASSERT_EQ(CharLength(code, 0), code.size()) << std::hex << cp;
   }
 }
@@ -128,9 +128,9 @@ TEST(CodePage, BytesThatStandForNoCharacterBecomeQuestionMarks) {
       {"\xFE\x39\xFE\x39", u"?"},
       {"\xFF", u"?"},
   };
-  for (const auto& c : cases) EXPECT_EQ(GbkToWide(c.code), c.wide) << c.code;
-  EXPECT_EQ(WideToGbk(u"\xD800x"), "?x");  // a lone surrogate
-  EXPECT_EQ(WideToGbk(u"x\xDC00"), "x?");
+  for (const auto& c : cases) EXPECT_EQ(TextToWide(c.code), c.wide) << c.code;
+  EXPECT_EQ(WideToText(u"\xD800x"), "?x");  // a lone surrogate
+  EXPECT_EQ(WideToText(u"x\xDC00"), "x?");
   EXPECT_EQ(WideToUtf8(u"\xDC00"), "\xEF\xBF\xBD");
 }
 
@@ -142,16 +142,16 @@ TEST(CodePage, MixedTextKeepsEverything) {
   const std::string code =
       "a\x83\x36\x84\x33\x94\x39\xFC\x36\x80\xD6\xD0"
       "b";
-  EXPECT_EQ(Utf8ToGbk(utf8), code);
-  EXPECT_EQ(GbkToUtf8(code), utf8);
-  EXPECT_EQ(Utf8ToGbk("plain ascii"), "plain ascii");
+  EXPECT_EQ(Utf8ToText(utf8), code);
+  EXPECT_EQ(TextToUtf8(code), utf8);
+  EXPECT_EQ(Utf8ToText("plain ascii"), "plain ascii");
 }
 
 TEST(CodePage, LongInputCrossesBuffers) {
   std::string gbk;
   for (int i = 0; i < 5000; ++i) gbk += "中a\x94\x39\xFC\x36";
-  EXPECT_EQ(WideToGbk(GbkToWide(gbk)), gbk);
-  EXPECT_EQ(Utf8ToGbk(GbkToUtf8(gbk)), gbk);
+  EXPECT_EQ(WideToText(TextToWide(gbk)), gbk);
+  EXPECT_EQ(Utf8ToText(TextToUtf8(gbk)), gbk);
 }
 
 #ifdef _WIN32
@@ -206,7 +206,7 @@ class SystemConverter : public testing::Test {
     iconv_close(to18030_);
   }
   static CodePoints Ours(std::string_view code) {
-    const std::u16string wide = GbkToWide(code);
+    const std::u16string wide = TextToWide(code);
     CodePoints out;
     for (std::size_t i = 0; i < wide.size(); ++i) {
       if (wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size()) {
@@ -219,7 +219,7 @@ class SystemConverter : public testing::Test {
     return out;
   }
   static std::string Code(std::uint32_t unit) {
-    return WideToGbk(std::u16string(1, static_cast<char16_t>(unit)));
+    return WideToText(std::u16string(1, static_cast<char16_t>(unit)));
   }
   std::optional<std::string> ToGb18030(std::uint32_t cp) {
     iconv(to18030_, nullptr, nullptr, nullptr, nullptr);
@@ -296,7 +296,7 @@ TEST_F(SystemConverter, FourByteCodesAgree) {
     if (gb->size() == 2) {
       ASSERT_TRUE(IsPrivateUse(Ours(*gb)[0])) << std::hex << cp;
     } else {
-      ASSERT_EQ(WideToGbk(wide), *gb) << std::hex << cp;
+      ASSERT_EQ(WideToText(wide), *gb) << std::hex << cp;
     }
   }
 }

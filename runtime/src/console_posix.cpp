@@ -69,12 +69,12 @@ std::string ToLocale(std::string_view text) {
     case Charset::kGbk:
       return WithoutFourByteCodes(text);
     default:
-      return GbkToUtf8(text);
+      return TextToUtf8(text);
   }
 }
 
 std::string FromLocale(std::string_view bytes) {
-  return LocaleIsGbk() ? std::string(bytes) : Utf8ToGbk(bytes);
+  return LocaleIsGbk() ? std::string(bytes) : Utf8ToText(bytes);
 }
 
 }  // namespace posix

@@ -47,7 +47,7 @@ struct ScriptedInput {
     taken = 0;
     if (utf8)
       return StreamLineReader(
-          {Read, [](std::string_view b) { return Utf8ToGbk(b); }, Utf8OpenTail});
+          {Read, [](std::string_view b) { return Utf8ToText(b); }, Utf8OpenTail});
     return StreamLineReader({Read, [](std::string_view b) { return std::string(b); }, GbkOpenTail});
   }
 };
@@ -190,7 +190,7 @@ TEST(Console, LongLineIsSplitAtCharacterBoundary) {
   in.CloseWriteEnd();
   const std::string first = ReadConsoleLine();
   EXPECT_EQ(first.size(), 2047u);  // the 2048th byte would split a character
-  EXPECT_EQ(GbkToUtf8(first + ReadConsoleLine()), line);
+  EXPECT_EQ(TextToUtf8(first + ReadConsoleLine()), line);
 }
 
 // UTF-8 with plain LF line ends, as files, pipes and journald take lines.

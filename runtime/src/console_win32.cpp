@@ -30,7 +30,7 @@ std::string From(UINT codePage, std::string_view bytes) {
   const int n = MultiByteToWideChar(codePage, 0, bytes.data(), in, nullptr, 0);
   std::u16string wide(static_cast<std::size_t>(n), u'\0');
   MultiByteToWideChar(codePage, 0, bytes.data(), in, reinterpret_cast<wchar_t*>(wide.data()), n);
-  return WideToGbk(wide);
+  return WideToText(wide);
 }
 
 // What files and pipes get: the program's text (code page 936, with
@@ -38,7 +38,7 @@ std::string From(UINT codePage, std::string_view bytes) {
 // can read as GB18030; UTF-8 where that is the system's code page. Another
 // code page would lose the program's Chinese texts.
 std::string RedirectedBytes(std::string_view text) {
-  return GetACP() == CP_UTF8 ? GbkToUtf8(text) : std::string(text);
+  return GetACP() == CP_UTF8 ? TextToUtf8(text) : std::string(text);
 }
 
 std::size_t ReadRedirected(char* buffer, std::size_t size) {
@@ -106,7 +106,7 @@ void WriteStdout(std::string_view text, Stream stream) {
   const std::lock_guard lock(OutputMutex());
   if (IsConsole(h)) {
     // Wide output shows the Chinese texts whatever the console's code page.
-    const std::u16string wide = GbkToWide(text);
+    const std::u16string wide = TextToWide(text);
     std::size_t done = 0;
     while (done < wide.size()) {
       std::size_t end = std::min(wide.size(), done + kConsoleWritePiece);
@@ -140,7 +140,7 @@ std::string ReadConsoleLine() {
   DWORD got = 0;
   if (!ReadConsoleW(in, buffer, kConsoleReadBuffer, &got, nullptr)) return {};
   return ConsoleLineFromRaw(
-      WideToGbk(std::u16string_view(reinterpret_cast<char16_t*>(buffer), got)));
+      WideToText(std::u16string_view(reinterpret_cast<char16_t*>(buffer), got)));
 }
 
 bool ConsoleInputEnded() {
@@ -158,7 +158,7 @@ ConsoleInput StandardInputKind() {
 }
 
 void SetConsoleTitle(std::string_view title) {
-  const std::u16string wide = GbkToWide(title);
+  const std::u16string wide = TextToWide(title);
   SetConsoleTitleW(reinterpret_cast<const wchar_t*>(wide.c_str()));
 }
 

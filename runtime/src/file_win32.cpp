@@ -11,7 +11,7 @@ namespace {
 // Paths and command lines are code page 936 texts; the wide calls take them
 // exactly, whatever the system's own code page is.
 std::wstring Wide(std::string_view text) {
-  const std::u16string w = GbkToWide(text);
+  const std::u16string w = TextToWide(text);
   return std::wstring(w.begin(), w.end());
 }
 
@@ -57,16 +57,16 @@ bool Start(const wchar_t* application, std::wstring commandLine, bool inherit, b
 }  // namespace
 
 Path Path::FromText(std::string_view text) {
-  return Path(GbkToWide(text));
+  return Path(TextToWide(text));
 }
 
 std::string Path::Display() const {
-  return WideToGbk(native_);
+  return WideToText(native_);
 }
 
 Path operator/(const Path& folder, std::string_view name) {
   if (folder.empty()) return Path::FromText(name);
-  return Path(folder.native() + u"\\" + GbkToWide(name));
+  return Path(folder.native() + u"\\" + TextToWide(name));
 }
 
 Path ProgramPath() {

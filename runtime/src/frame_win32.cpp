@@ -20,7 +20,7 @@ void UninitComponentLibrary() {
 void ShowErrorBox(std::string_view text, std::string_view title) {
   // Also on standard error, for runs without a desktop.
   WriteStdout(std::string(title) + "\r\n" + std::string(text) + "\r\n", Stream::kErr);
-  const std::u16string wideText = GbkToWide(text), wideTitle = GbkToWide(title);
+  const std::u16string wideText = TextToWide(text), wideTitle = TextToWide(title);
   MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(wideText.c_str()),
               reinterpret_cast<const wchar_t*>(wideTitle.c_str()), MB_ICONERROR | MB_OK);
 }

@@ -9,7 +9,7 @@ namespace web {
 namespace {
 
 std::string WideText(std::u16string_view wide) {
-  std::string text = rt::WideToGbk(wide);
+  std::string text = rt::WideToText(wide);
   const std::size_t zero = text.find('\0');
   if (zero != std::string::npos) text.resize(zero);
   return text;
@@ -48,7 +48,7 @@ bool Invoke(AutomationObject& object, std::string_view member, AccessKind kind, 
 
 }  // namespace
 
-Arg::Arg(std::string_view text) : value_(rt::GbkToWide(text)) {}
+Arg::Arg(std::string_view text) : value_(rt::TextToWide(text)) {}
 
 Arg Arg::Ref(std::string& text) {
   Arg a{std::string_view(text)};

@@ -17,7 +17,7 @@ class Calculator : public Component {
       return kOk;
     }
     if (member == "Name" && kind == AccessKind::kPropertyGet) {
-      result = rt::GbkToWide("名字");
+      result = rt::TextToWide("名字");
       return kOk;
     }
     if (member == "Flag" && kind == AccessKind::kPropertyGet) {
@@ -36,7 +36,7 @@ class Calculator : public Component {
       return kOk;
     }
     if (member == "Fail") {
-      if (!args.empty()) args[0] = rt::GbkToWide("left");
+      if (!args.empty()) args[0] = rt::TextToWide("left");
       return kException;
     }
     return kUnknownName;

@@ -20,7 +20,7 @@ namespace web {
 namespace {
 
 std::wstring Wide(std::string_view text) {
-  const std::u16string w = rt::GbkToWide(text);
+  const std::u16string w = rt::TextToWide(text);
   return std::wstring(w.begin(), w.end());
 }
 

@@ -18,7 +18,7 @@ constexpr ResultCode kInvalidHeader = HttpStackError(12153);
 
 std::string ToUtf8(const Variant& v) {
   if (const auto* w = std::get_if<std::u16string>(&v)) return rt::WideToUtf8(*w);
-  return rt::GbkToUtf8(VariantToText(v));
+  return rt::TextToUtf8(VariantToText(v));
 }
 
 long ToLong(const Variant& v) {

@@ -129,7 +129,7 @@ std::string Utf8ToGbk(const rt::Bytes& bytes) {
   const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
   const std::string_view utf8(reinterpret_cast<const char*>(bytes.data()),
                               static_cast<std::size_t>(end - bytes.begin()));
-  return rt::Utf8ToGbk(utf8);
+  return rt::Utf8ToText(utf8);
 }
 
 std::string DecodeUnicodeEscapes(std::string_view text) {
@@ -140,14 +140,15 @@ std::string DecodeUnicodeEscapes(std::string_view text) {
 
   // A decoded zero ends the text; an empty result stays empty (reading the
   // bytes another way would only make mojibake).
-  std::string result = UpToZero(rt::WideToGbk(Unescape(EvaluateLiteral(rt::GbkToWide(prepared)))));
+  std::string result =
+      UpToZero(rt::WideToText(Unescape(EvaluateLiteral(rt::TextToWide(prepared)))));
   result = rt::ReplaceText(result, kQuoteStandIn, "'");
   return rt::ReplaceText(result, kLineBreakStandIn, "\r\n");
 }
 
 std::string StreamTextFromBytes(const rt::Bytes& bytes) {
   const bool mark = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
-  return rt::Utf16BytesToGbk(std::span(bytes).subspan(mark ? 2 : 0), true);
+  return rt::Utf16BytesToText(std::span(bytes).subspan(mark ? 2 : 0), true);
 }
 
 }  // namespace web

@@ -40,7 +40,7 @@ ResultCode AwaitAnswer(AutomationObject& http, std::int64_t deadlineMs) {
 // The address as it goes on the wire: bytes a request line cannot carry
 // are percent-encoded in their UTF-8 form.
 std::string RequestUrl(const std::string& url) {
-  return rt::Utf8ToGbk(EncodeRequestBytes(rt::GbkToUtf8(url)));
+  return rt::Utf8ToText(EncodeRequestBytes(rt::TextToUtf8(url)));
 }
 
 int MethodOf(const WebRequestArgs& a) {

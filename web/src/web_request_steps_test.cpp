@@ -54,7 +54,7 @@ class RecordingRequest : public Component {
     if (member == "Send") sent = true;
     if (!sent) return kOk;
     if (member == "ResponseBody") result = rt::Bytes(body.begin(), body.end());
-    if (member == "GetAllResponseHeaders") result = rt::GbkToWide(headers);
+    if (member == "GetAllResponseHeaders") result = rt::TextToWide(headers);
     if (member == "Status") result = status;
     return kOk;
   }

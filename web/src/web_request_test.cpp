@@ -82,7 +82,7 @@ TEST_F(HttpServer, PostSendsTheDefaultHeadersAndUtf8Body) {
                                      .returnedHeaders = &returnedHeaders,
                                      .statusCode = &status});
   EXPECT_EQ(status, 200);
-  EXPECT_EQ(Text(body), rt::GbkToUtf8("text=提醒&desp=正文"));
+  EXPECT_EQ(Text(body), rt::TextToUtf8("text=提醒&desp=正文"));
   EXPECT_NE(returnedHeaders.find("Content-Type: text/plain\r\n"), std::string::npos);
   EXPECT_EQ(returnedHeaders.find("HTTP/1.1"), std::string::npos);
   const auto seen = SeenRequests();

@@ -41,7 +41,7 @@ TEST(WinHttp, PostSendsDefaultHeadersAndTheBody) {
   // The object may name the charset it encoded the text body in.
   EXPECT_TRUE(r.Header("Content-Type").starts_with("application/x-www-form-urlencoded"))
       << r.Header("Content-Type");
-  EXPECT_EQ(rt::Utf8ToGbk(r.body), "text=中文&desp=b");
+  EXPECT_EQ(rt::Utf8ToText(r.body), "text=中文&desp=b");
 }
 
 TEST(WinHttp, ErrorStatusComesWithItsBodyAndHeaders) {

@@ -41,9 +41,11 @@ class FileWatch {
 class LiveSchedule {
  public:
   // context: the program's context at the moment; history: where missed
-  // reminders are written.
-  LiveSchedule(std::function<const AppContext&()> context, History& history)
-      : context_(std::move(context)), history_(history) {}
+  // reminders are written (it must outlive the object); onFiring: what the
+  // scheduler calls for each firing of a task, on its timer thread.
+  LiveSchedule(std::function<const AppContext&()> context, History& history,
+               crontab_callback onFiring)
+      : context_(std::move(context)), history_(history), onFiring_(onFiring) {}
 
   // Applies the file's text read at start (the default line when it holds no
   // task; nullopt: too big to read, no task), confirming or refusing each
@@ -96,6 +98,7 @@ class LiveSchedule {
 
   const std::function<const AppContext&()> context_;
   History& history_;
+  const crontab_callback onFiring_;
   std::mutex mutex_;
   crontab_handle* scheduler_ = nullptr;
   std::vector<std::string> lines_;     // the task lines last applied, in file order
@@ -105,6 +108,7 @@ class LiveSchedule {
   FileWatch watch_;
   std::string said_;  // the file's trouble last reported; "" since a good file
   bool ended_ = true;
+  bool timerFailureSaid_ = false;
   std::optional<std::int64_t> doneUntil_;  // at start: the last second not to fire
   rt::TimerQueue* timers_ = nullptr;
   rt::TimerId watchTimer_ = 0;

@@ -14,17 +14,19 @@
 
 namespace rt {
 
-std::u16string GbkToWide(std::string_view gbk);
-std::string WideToGbk(std::u16string_view wide);
+// Each conversion takes any bytes and never fails: what stands for no
+// character is replaced as said above. Pure functions: any thread.
+std::u16string TextToWide(std::string_view text);
+std::string WideToText(std::u16string_view wide);
 std::u16string Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::u16string_view wide);
 
-std::string GbkToUtf8(std::string_view gbk);
-std::string Utf8ToGbk(std::string_view utf8);
+std::string TextToUtf8(std::string_view text);
+std::string Utf8ToText(std::string_view utf8);
 
 // UTF-16 bytes, in either byte order, as text up to the first zero unit
 // (an odd last byte is dropped).
-std::string Utf16BytesToGbk(std::span<const std::uint8_t> bytes, bool littleEndian);
+std::string Utf16BytesToText(std::span<const std::uint8_t> bytes, bool littleEndian);
 
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
