@@ -66,6 +66,8 @@ std::string NoAnswerReason(std::int32_t code) {
         return "重定向过多";
       case web::kHttpRedirectRefused:
         return "重定向被拒绝";
+      case web::kClassNotRegistered:
+        return "无法创建请求";
       default:
         return {};
     }

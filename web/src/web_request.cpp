@@ -232,6 +232,7 @@ rt::Bytes WebRequest(const WebRequestArgs& a) {
   if (a.callerObject) {
     CopyAutomationObject(http, *a.callerObject);
   } else if (!CreateAutomationObject(http, kHttpRequestProgId)) {
+    if (a.sendResult) *a.sendResult = kClassNotRegistered;
     return {};
   }
 

@@ -72,6 +72,19 @@ class HttpServer : public ::testing::Test {
   LocalHttpServer server_{[this](const ReceivedRequest& r) { return Route(r); }};
 };
 
+// A request object that cannot be made is a failure said as such, never an
+// empty answer that reads as success.
+TEST(WebRequestTest, NoRequestObjectIsSaid) {
+  RegisterComponent(kHttpRequestProgId, [] { return std::shared_ptr<Component>(); });
+  std::int32_t sent = kOk;
+  int status = 200;
+  const rt::Bytes body =
+      WebRequest({.url = "http://127.0.0.1:9/", .statusCode = &status, .sendResult = &sent});
+  RegisterComponent(kHttpRequestProgId, nullptr);  // the program's own again
+  EXPECT_TRUE(body.empty());
+  EXPECT_EQ(sent, kClassNotRegistered);
+}
+
 TEST_F(HttpServer, PostSendsTheDefaultHeadersAndUtf8Body) {
   const std::string url = Url("/echo");
   int status = 0;

@@ -1,5 +1,6 @@
 // Why the scheduler refuses a line, in the words its users read: one
 // routine for the console at start and reload, --check and crontab-next.
+// Pure functions: any thread (a LocalZone, as ever, one to a thread).
 #pragma once
 
 #include <cstddef>
@@ -13,7 +14,8 @@
 
 namespace cron {
 
-// A refused line's fault in Chinese ("第 2 项(分) \"60\": 60 超出范围 0-59").
+// A refused line's fault in Chinese ("第 2 项(分) \"60\": 60 超出范围 0-59"),
+// pieces of the line shown as rt::ShownText does (kShownPieceBytes at most).
 std::string RefusalText(const Refusal& refusal);
 
 // A name refused because an earlier task's name folds like it.
@@ -25,18 +27,19 @@ struct LineVerdict {
   bool accepted = false;
   std::optional<Refusal> refusal;  // refused for its form
   std::size_t earlier = kNoLine;   // refused for its name: the accepted line it clashes with
-  std::string reason;              // RefusalText or DuplicateNameText; "" when accepted
+  std::string reason;  // RefusalText, DuplicateNameText or kNeverFiresText; "" when accepted
 };
 
 // What the scheduler makes of these lines given together (crontab_Replace,
 // or crontab_Add one by one on an empty scheduler): per line, accepted or
-// why not. The first line of a name wins; names clash when equal once ASCII
-// letters are folded.
+// why not, in the lines' order. The first line of a name wins; names clash
+// when equal once ASCII letters are folded.
 std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, int currentYear);
 
 // What a running program installs from these lines at `now`: the verdicts
 // above, and a line that never fires after `now` (a date no calendar has, a
 // year gone by) is refused too, with kNeverFiresText, and takes no name.
+// now.year serves as currentYear.
 std::vector<LineVerdict> JudgeLines(std::span<const std::string> lines, const rt::SystemTime& now,
                                     const LocalZone& zone);
 inline constexpr std::string_view kNeverFiresText =
@@ -47,6 +50,7 @@ inline constexpr std::string_view kNeverFiresText =
 // full-width one too) dropped. Without message text, the blanks after a name
 // are dropped as well; a line without a name is kept whole, for the
 // scheduler to judge as written.
+// The parts are views into the line, which must outlive them.
 struct TaskLineParts {
   std::string_view schedule;
   std::string_view name;     // its eighth item ("" when it has fewer)

@@ -1,7 +1,8 @@
 /* The scheduler library's registration list: its ten operations with their
    kinds and typed parameters, in registration order, for hosts that bind
    operations by name. The list is built by the start notification
-   (crontab_ProcessNotifyLib with code 1). */
+   (crontab_ProcessNotifyLib with code 1). The list and everything it points
+   to are the library's, static and never freed; any thread may read it. */
 #ifndef CRONTAB_REGISTRY_H
 #define CRONTAB_REGISTRY_H
 
@@ -47,15 +48,16 @@ typedef struct crontab_operation {
   void (*entry)(void); /* cast to the operation's own type before calling */
   uint32_t kind;
   uint32_t resultType;
-  int32_t parameterCount; /* parameters after the handle */
-  const crontab_parameter* parameters;
+  int32_t parameterCount;              /* parameters after the handle */
+  const crontab_parameter* parameters; /* parameterCount of them; NULL for none */
 } crontab_operation;
 
-/* NULL for an unknown name or before the start notification. */
+/* The operation of exactly that name (case counts); NULL for an unknown or
+   NULL name, or before the start notification. */
 CRONTAB_API const crontab_operation* crontab_FindOperation(const char* name);
-/* 0 before the start notification. */
+/* 10 after the start notification, 0 before. */
 CRONTAB_API int32_t crontab_OperationCount(void);
-/* index 1..count, else NULL. */
+/* index 1..count, in registration order; else NULL. */
 CRONTAB_API const crontab_operation* crontab_OperationAt(int32_t index);
 
 #ifdef __cplusplus

@@ -3,7 +3,8 @@
 //
 // A line is seven time fields (second, minute, hour, day of month, month,
 // day of week, year) and a task name, separated by single spaces. Texts are
-// code page 936 bytes.
+// code page 936 bytes. The routines are pure and any thread may call them;
+// a LocalZone is the one thing not to share between threads.
 #pragma once
 
 #include <array>
@@ -70,17 +71,22 @@ bool TaskMatchesTime(const Fields& fields, const rt::SystemTime& time);
 
 // One number of a field (isStep: the part after "/"): a plain decimal
 // without sign or leading zeros, inside the position's valid values.
-// currentYear bounds the year field's values and steps from below.
+// currentYear bounds the year field's values and steps from below. False
+// also for a position outside 1..7.
 bool ValidateFieldValue(std::string_view text, int position, bool isStep, int currentYear);
 
-// Whole-field check: "*", base/step, x-y, a list, or a single number.
+// Whole-field check: "*", base/step, x-y, a list, or a single number. False
+// also for a position outside 1..7.
 bool ValidateField(std::string_view text, int position, int currentYear);
 
 // The expanded field of a valid field text: "*", or ":v1:v2:...:" in the
-// order expansion produces the values; "" when it produces none.
+// order expansion produces the values; "" when it produces none or the text
+// is not valid. A position outside 1..7 is the caller's fault: a fatal
+// library error ends the process.
 std::string ExpandField(std::string_view text, int position, int currentYear);
 
-// ":x:x+1:...:y:" for a text "x-y"; "" when y < x or the text is not x-y.
+// ":x:x+1:...:y:" for a text "x-y" of plain decimals (":x:" for "x-x"); ""
+// when y < x or the text is not x-y.
 std::string ExpandRange(std::string_view text);
 
 // Local seconds that do not exist: a daylight-saving change (spring forward)
@@ -95,17 +101,20 @@ struct LocalGap {
 // 1899-12-30 00:00:00 UTC, on the scale of LocalSeconds: local = instant +
 // offset. Without a zone (a default LocalZone, or a clock that knows none)
 // every local second exists once. It remembers the span it last found
-// steady, so keep one to a thread.
+// steady, so keep one to a thread. It keeps the clock by reference: the
+// clock must outlive it.
 class LocalZone {
  public:
   LocalZone() = default;
   explicit LocalZone(rt::Clock& clock) : clock_(&clock) {}
 
+  // Seconds east of UTC at an instant; nullopt without a zone.
   std::optional<std::int32_t> OffsetAt(std::int64_t instant) const;
   // The gap holding a local second, or nullopt when it exists.
   std::optional<LocalGap> GapAt(std::int64_t local) const;
   // The gaps that meet first..last, in order. Changes are looked for a day
-  // apart, so two within a day are not seen (no zone has them).
+  // apart, so two within a day are not seen (no zone has them). A span of
+  // more than 3700 days is not searched: none.
   std::vector<LocalGap> GapsBetween(std::int64_t first, std::int64_t last) const;
 
  private:
@@ -116,17 +125,17 @@ class LocalZone {
   mutable std::int64_t steadyTo_ = -1;
 };
 
-// A line that passed validation and expansion.
+// A line that passed validation and expansion; a plain value.
 class Schedule {
  public:
   // nullopt when the line is refused; why (when given) receives the reason
-  // in plain ASCII.
+  // in plain ASCII. currentYear is the year field's lowest value.
   static std::optional<Schedule> Parse(std::string_view line, int currentYear,
                                        std::string* why = nullptr);
 
   std::string_view line() const { return std::string_view(text_).substr(0, lineLength_); }
   std::string_view name() const { return std::string_view(text_).substr(nameOffset_); }
-  // The name, zero-terminated.
+  // The name, zero-terminated; valid while this Schedule lives unchanged.
   const char* nameText() const { return text_.c_str() + nameOffset_; }
   const Fields& fields() const { return fields_; }
   int currentYear() const { return currentYear_; }
@@ -134,9 +143,11 @@ class Schedule {
   bool Matches(const rt::SystemTime& time) const { return TaskMatchesTime(fields_, time); }
 
   // The first whole second strictly after `from` at which the line fires,
-  // or nullopt when it never fires again (up to the year 30827).
+  // or nullopt when it never fires again (up to the year 30827). from's
+  // dayOfWeek and milliseconds are not read. The search steps through
+  // matching days, not seconds.
   std::optional<rt::SystemTime> NextAfter(const rt::SystemTime& from) const;
-  // Up to count firing times after `from`, ascending.
+  // Up to count firing times after `from`, ascending (none for count < 1).
   std::vector<rt::SystemTime> NextFirings(const rt::SystemTime& from, int count) const;
   // The same in a zone: a time in a daylight-saving gap does not exist; a
   // task that CatchesUpGaps fires once at the gap's end instead, the others
@@ -144,7 +155,8 @@ class Schedule {
   std::optional<rt::SystemTime> NextAfter(const rt::SystemTime& from, const LocalZone& zone) const;
   std::vector<rt::SystemTime> NextFirings(const rt::SystemTime& from, int count,
                                           const LocalZone& zone) const;
-  // The last whole second at or before `at` at which the line fires (no zone).
+  // The last whole second at or before `at` at which the line fires (no
+  // zone); nullopt when it never did.
   std::optional<rt::SystemTime> LastAtOrBefore(const rt::SystemTime& at) const;
   // A task bound to certain hours (not every hour) would lose its day's
   // firing to a gap, so it fires once right after it; a task of every hour
@@ -207,9 +219,10 @@ std::int64_t FiringsIn(const Schedule& schedule, std::int64_t first, std::int64_
 
 // Per schedule with at least one firing in the seconds first..last (both
 // included): the count, the first and last time and the first few, in list
-// order. Counted by calendar arithmetic, not firing by firing: a two-day
-// span of an every-second task costs what a minute's does. Times in the
-// zone's gaps count as the scheduler's tick treats them.
+// order; null entries are skipped. Counted by calendar arithmetic, not
+// firing by firing: a two-day span of an every-second task costs what a
+// minute's does. Times in the zone's gaps count as the scheduler's tick
+// treats them.
 std::vector<MissedTask> MissedBetween(std::span<const Schedule* const> schedules,
                                       std::int64_t first, std::int64_t last,
                                       const LocalZone& zone = LocalZone());
@@ -224,14 +237,17 @@ struct Firing {
 
 // The firings of the schedules in the seconds first..last (both included),
 // in time order and, within a second, in list order: at most maxCount of
-// them; *more (when given) tells whether some were left out.
+// them; *more (when given) tells whether some were left out. Null entries
+// are skipped; no zone: every local second exists. It costs one NextAfter
+// per schedule and per firing returned, so maxCount bounds the work.
 std::vector<Firing> FiringsBetween(std::span<const Schedule* const> schedules, std::int64_t first,
                                    std::int64_t last, std::size_t maxCount, bool* more = nullptr);
 
 // Copies of the schedules of a scheduler's tasks, in list order, as the
 // scheduler parsed them (with the year of their Add or Replace); none for
-// an empty handle. Safe beside a running scheduler and other calls on the
-// handle, as crontab_Tasks is.
+// a null or empty handle. Safe beside a running scheduler and other calls on
+// the handle, as crontab_Tasks is: not beside crontab_Intialize, crontab_Copy
+// or crontab_Destroy on it.
 std::vector<Schedule> SchedulesInForce(const crontab_handle* handle);
 
 // Seconds since 1899-12-30 00:00:00 of a local calendar time, and back (the

@@ -1,6 +1,7 @@
 // Calendar arithmetic in the proleptic Gregorian calendar, for any year.
 // Day numbers count from 1899-12-30, day 0 of a DateTime, so that a day
-// number is a DateTime's whole part.
+// number is a DateTime's whole part. Everything here is constexpr and pure:
+// any thread.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +33,8 @@ inline constexpr std::int64_t kDayZero = 719468 - 25569;
 inline constexpr std::int64_t kDaysPer400Years = 146097;
 }  // namespace calendar_detail
 
-// The day number of a date (fields are not checked).
+// The day number of a date (fields are not checked: a month or day outside
+// its range gives a number all the same, not a fault).
 constexpr std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
   using namespace calendar_detail;
   // Years begin in March here, so that the leap day ends one.
@@ -60,7 +62,7 @@ constexpr CivilDate CivilFromDays(std::int64_t days) {
   return date;
 }
 
-// 0 = Sunday.
+// The weekday of a day number, 0 = Sunday, for negative numbers too.
 constexpr int DayOfWeek(std::int64_t days) {
   return static_cast<int>(((days + 6) % 7 + 7) % 7);  // 1899-12-30 was a Saturday
 }

@@ -1,4 +1,5 @@
-// Local date-times and the clock.
+// Local date-times and the clock. The conversions are pure and the system
+// clock may be read from any thread.
 #pragma once
 
 #include <cstdint>
@@ -28,11 +29,13 @@ struct SystemTime {
 };
 
 // The date-time of a calendar date and time of day (fields are not checked).
+// Before 1899-12-30 the whole part counts days back and the fraction still
+// adds time: 1899-12-29 06:00 is -1.25.
 DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
-DateTime DateTimeFromSystemTime(const SystemTime& st);  // milliseconds dropped
+DateTime DateTimeFromSystemTime(const SystemTime& st);  // dayOfWeek, milliseconds not read
 
-// The calendar record of a date-time, rounded to the nearest second; nullopt
-// outside the years 100 to 9999.
+// The calendar record of a date-time, rounded to the nearest second (its
+// dayOfWeek computed, milliseconds 0); nullopt outside the years 100 to 9999.
 std::optional<SystemTime> SystemTimeFromDateTime(DateTime dt);
 
 // A local time with its offset from UTC, read at one instant.
@@ -41,10 +44,13 @@ struct ZonedTime {
   std::optional<std::int32_t> utcOffsetSeconds;  // east of UTC; nullopt: no zone known
 };
 
-// Source of the local time, injectable for tests.
+// Source of the local time, injectable for tests. Schedulers read their
+// clock from timer threads as well as from their callers', so an
+// implementation must be safe on any thread (SystemClock's is).
 class Clock {
  public:
   virtual ~Clock() = default;
+  // The local time now, milliseconds included.
   virtual SystemTime LocalTime() = 0;
   // The local time and its offset at one instant, so that a daylight-saving
   // change can be told from a clock that was set. A clock that knows no zone
@@ -57,14 +63,14 @@ class Clock {
   }
 };
 
-// The machine's clock.
+// The machine's clock: one for the process, never to be deleted; any thread.
 Clock& SystemClock();
 
 // Milliseconds from an unspecified start, never going back (unlike the
-// local time, which a clock correction moves): for deadlines.
+// local time, which a clock correction moves): for deadlines. Any thread.
 std::int64_t MonotonicMilliseconds();
 
-// The current local time in whole seconds.
+// The current local time in whole seconds (milliseconds dropped).
 DateTime NowLocal();
 inline DateTime NowLocal(Clock& clock) {
   return DateTimeFromSystemTime(clock.LocalTime());

@@ -3,8 +3,9 @@
 // The program's texts are GB18030: code page 936's one- and two-byte codes
 // (every code page 936 text is one as it is) and a four-byte code for every
 // other character, so a round trip through them loses nothing. Malformed
-// UTF-8 becomes U+FFFD as the platform conversions make it; a lone
-// surrogate, and bytes of a text that stand for no character, become "?".
+// UTF-8 becomes U+FFFD, one for each maximal ill-formed piece, as the
+// platform conversions make it. A lone surrogate becomes "?" in a text and
+// U+FFFD in UTF-8; bytes of a text that stand for no character become "?".
 #pragma once
 
 #include <cstdint>
@@ -25,10 +26,11 @@ std::string TextToUtf8(std::string_view text);
 std::string Utf8ToText(std::string_view utf8);
 
 // UTF-16 bytes, in either byte order, as text up to the first zero unit
-// (an odd last byte is dropped).
+// (an odd last byte is dropped; a byte-order mark is not looked for).
 std::string Utf16BytesToText(std::span<const std::uint8_t> bytes, bool littleEndian);
 
-// True when the bytes are well-formed UTF-8.
+// True when the bytes are well-formed UTF-8: no overlong form, surrogate or
+// code point past U+10FFFF. The empty text is.
 bool IsValidUtf8(std::string_view bytes);
 
 }  // namespace rt

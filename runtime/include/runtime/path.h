@@ -1,6 +1,7 @@
 // File-system paths in the system's own form: bytes on POSIX systems, UTF-16
 // on Windows. A name on Linux need not be text in the locale's character
-// set, so a path becomes program text only to be shown.
+// set, so a path becomes program text only to be shown. A Path is a plain
+// value; its functions are pure: any thread.
 #pragma once
 
 #include <string>
@@ -18,8 +19,11 @@ class Path {
 #endif
 
   Path() = default;
+  // The system's form, taken as it is.
   explicit Path(Native native) : native_(std::move(native)) {}
-  // A path written as program text.
+  // A path written as program text, in the system's form: UTF-16 on Windows,
+  // on POSIX the locale's character set as the console's (a GBK locale has
+  // no four-byte characters: they become "?").
   static Path FromText(std::string_view text);
 
   const Native& native() const {

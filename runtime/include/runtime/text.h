@@ -2,8 +2,9 @@
 //
 // A byte from 0x81 to 0xFE leads a character: of four bytes when a digit,
 // a lead byte and a digit follow it, else of two, together with the byte
-// after it. Searches never match from inside a character. Positions are
-// 1-based and -1 means "not found". An absent text is the empty text.
+// after it. Searches never match from inside a character. Positions and
+// lengths count bytes; positions are 1-based and -1 means "not found". An
+// absent text is the empty text. Pure functions: any thread.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,11 @@ inline std::size_t CharLength(std::string_view t, std::size_t i) {
   return 2;
 }
 
+// The length in bytes, not characters.
 int TextLength(std::string_view t);
 
+// The texts (anything a string_view takes) one after another, in one
+// allocation.
 template <class... Texts>
 std::string JoinTexts(const Texts&... texts) {
   std::string out;
@@ -52,19 +56,28 @@ std::string JoinTexts(const Texts&... texts) {
 // -1, 0 or 1, comparing bytes as unsigned values.
 int CompareTexts(std::string_view a, std::string_view b);
 
-// Position of the first match of s at or after start, or -1. An empty s in a
-// non-empty t is found at 1.
+// Position of the first match of s at or after start (a start inside a
+// character moves past it), or -1; ignoreCase folds ASCII letters only. An
+// empty s in a non-empty t is found at 1, whatever start. Linear in t.
 int FindText(std::string_view t, std::string_view s, int start = 1, bool ignoreCase = false);
 
-// count: at most that many replacements (nullopt: all).
+// The text with the matches of oldText from start on replaced by newText,
+// the part before start kept. count: at most that many replacements
+// (nullopt: all). An empty oldText, a count below 1 or a start past the end
+// leaves the text as it is. Note caseSensitive, where FindText has ignoreCase.
 std::string ReplaceText(std::string_view t, std::string_view oldText, std::string_view newText = {},
                         int start = 1, std::optional<int> count = std::nullopt,
                         bool caseSensitive = true);
 
-// Empty pieces between separators stay; an empty last piece is dropped.
+// The pieces between separators. Empty pieces between separators stay; an
+// empty last piece is dropped; an empty t gives none, an empty sep the whole
+// text. count: at most that many pieces, the rest of the text dropped (below
+// 1: none).
 std::vector<std::string> SplitText(std::string_view t, std::string_view sep = ",",
                                    std::optional<int> count = std::nullopt);
 
+// The first n bytes, the last n, or n from the 1-based start: "" for n below
+// 1 (or a start outside the text). These may cut a character.
 std::string LeftPart(std::string_view t, int n);
 std::string RightPart(std::string_view t, int n);
 std::string MiddlePart(std::string_view t, int start, int n);
@@ -72,7 +85,7 @@ std::string MiddlePart(std::string_view t, int start, int n);
 // What trimming takes away: blanks (the half-width one and the full-width
 // A1 A1), or blanks, tabs and line ends as well.
 enum class Blanks { kBlanks, kWhitespace };
-// The text without what leads it, or what ends it.
+// The text without what leads it, or what ends it: a view into t.
 std::string_view TrimStart(std::string_view t, Blanks what = Blanks::kBlanks);
 std::string_view TrimEnd(std::string_view t, Blanks what = Blanks::kBlanks);
 // Removes blanks at both ends.
@@ -82,12 +95,14 @@ std::string TrimText(std::string_view t);
 // neither move the cursor nor start a line that looks like the program's).
 std::string PrintableText(std::string_view t);
 // At most maxBytes of the text, cut before a character rather than through
-// it.
+// it: a view into t.
 std::string_view TextPrefix(std::string_view t, std::size_t maxBytes);
 // A text from outside as the console shows it: PrintableText of at most
 // maxBytes of it, cut on a character boundary, "..." where it was cut.
 std::string ShownText(std::string_view t, std::size_t maxBytes);
+// The text without any blank, half- or full-width (tabs and line ends stay).
 std::string RemoveAllBlanks(std::string_view t);
+// ASCII letters upper-cased, read on character boundaries as LowerLetters.
 std::string UpperCase(std::string_view t);
 // A C0 control or DEL: what never reaches a terminal, a log field or the
 // wire as it is.
@@ -120,7 +135,8 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // The byte at a 1-based position as a signed 8-bit value; 0 outside the text.
 int CharCode(std::string_view t, int position = 1);
 
-// printf-style formatting into a text of exactly the needed length.
+// printf-style formatting into a text of exactly the needed length; "" for
+// empty output or an encoding error. The format must suit the arguments.
 template <class... Args>
 std::string FormatText(const char* format, Args... args) {
   const int n = std::snprintf(nullptr, 0, format, args...);

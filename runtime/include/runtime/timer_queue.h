@@ -7,6 +7,9 @@
 // timer may wait for a thread), so calls that never end cost a bounded
 // number of threads. The queue is an interface so that
 // schedulers can be driven by a fake timer in tests.
+//
+// Every member may be called from any thread, a call of the queue's own
+// included, except as said below.
 #pragma once
 
 #include <cstdint>
@@ -46,21 +49,28 @@ class TimerQueue {
   virtual ~TimerQueue() = default;
 
   // First call after dueMs (0: at once), then every periodMs (0: only once).
-  // Returns 0 when the timer cannot be made.
+  // The queue keeps the callback until the timer is deleted; a one-shot
+  // timer whose call ends without SetNextDue is spent and unknown from then
+  // on. The callback must not be empty and must not throw. Returns the
+  // timer's id, or 0 when the queue is closed or the timer cannot be made.
   virtual TimerId CreateTimer(TimerCallback callback, std::uint32_t dueMs,
                               std::uint32_t periodMs) = 0;
 
   // No call of the timer starts after this returns. With kWait it also waits
   // for running calls, except when called from one of that timer's own calls
-  // (which would wait for itself). False for an unknown timer.
+  // (which would wait for itself). False for an unknown timer, a spent
+  // one-shot one included.
   virtual bool DeleteTimer(TimerId timer, TimerWait wait) = 0;
 
-  // Deletes every timer; no call starts afterwards. With kNoWait the running
-  // calls finish on their own and everything they use stays valid.
+  // Deletes every timer; no call starts afterwards, and CreateTimer gives 0.
+  // With kNoWait the running calls finish on their own and everything they
+  // use stays valid. Not with kWait (nor by deleting the queue) from one of
+  // its own calls: on Windows that waits for the call itself.
   virtual void Close(TimerWait wait) = 0;
 };
 
-// A queue of the platform; nullptr when it cannot be made.
+// A queue of the platform, the caller's to delete; nullptr when it cannot be
+// made.
 std::unique_ptr<TimerQueue> CreateTimerQueue();
 
 }  // namespace rt

@@ -1,4 +1,4 @@
-// Typed values and their conversion to text.
+// Typed values and their conversion to text. Pure functions: any thread.
 #pragma once
 
 #include <cstdint>
@@ -29,13 +29,18 @@ using Value =
                  Array<std::int16_t>, Array<std::int32_t>, Array<std::int64_t>,
                  Array<RoutinePointer>, Array<std::string>, Array<double>>;
 
-// Empty text stands for "none".
+// The value as text: truths as "真" or "假", numbers in decimal (reals as
+// RealToText), date-times as DateTimeToText, arrays of bytes and integers as
+// their bytes up to the first zero (routine pointers as 32-bit words). Arrays
+// of texts or reals have none: empty text.
 std::string ValueToText(const Value& value);
 
 // The bytes before the first zero byte, as a text.
 std::string BytesToText(const Bytes& bytes);
 
-// "%d年%d月%d日" followed by as much of the time of day as is not zero.
+// "%d年%d月%d日" followed by as much of the time of day as is not zero
+// ("%d时", "%d时%d分" or "%d时%d分%d秒"), to the nearest second; empty for a
+// value that is not finite or whose year would not fit an int.
 std::string DateTimeToText(double dateTime, bool dateOnly = false);
 
 // Fixed notation with six decimals, trailing zeros (and a bare point) removed.

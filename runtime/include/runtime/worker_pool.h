@@ -2,6 +2,7 @@
 // and kept for later jobs: at most maxWorkers at once, the rest wait in order.
 // A job never waits while a worker could be started for it: a worker counts
 // as free only while it is idle and not yet spoken for, or still starting.
+// Every member may be called from any thread, jobs included, except as said.
 #pragma once
 
 #include <functional>
@@ -11,9 +12,11 @@ namespace rt {
 
 class WorkerPool {
  public:
-  // Starts a thread that runs `body`; false when no thread can be had.
+  // Starts a thread that runs `body`; false when no thread can be had. It is
+  // called without the pool's lock; the default starts a detached std::thread.
   using ThreadStarter = std::function<bool(std::function<void()> body)>;
 
+  // maxWorkers below 1 counts as 1. No thread starts before the first Post.
   explicit WorkerPool(int maxWorkers, ThreadStarter startThread = {});
   // Closes the pool and waits for running jobs (those of other threads),
   // unless it was closed before.
@@ -21,16 +24,19 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Queues the job. False (and the job is dropped) once closed, or when no
-  // worker exists and none can be started; while one exists, a job that
-  // found no new thread waits for it.
+  // Queues the job, which then runs on a worker and must not throw. False
+  // (and the job is dropped) once closed, or when no worker exists and none
+  // can be started (jobs still queued are dropped then too); while one
+  // exists, a job that found no new thread waits for it.
   bool Post(std::function<void()> job);
   // Blocks until no job is queued or running (a job may not call it).
   void WaitIdle();
-  // The same for at most `limit`; false when jobs were still left then.
+  // The same for at most limitMs milliseconds; false when jobs were still
+  // left then.
   bool WaitIdle(int limitMs);
-  // No job starts afterwards; queued ones are dropped. With wait, returns
-  // once running jobs have ended (the calling worker's own excepted);
+  // No job starts afterwards; queued ones are dropped (destroyed under the
+  // pool's lock, so what they hold must not call the pool). With wait,
+  // returns once running jobs have ended (the calling worker's own excepted);
   // without, they end on their own and the workers with them.
   void Close(bool wait);
 

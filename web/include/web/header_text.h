@@ -1,4 +1,5 @@
-// Header and cookie texts: pure routines on code page 936 texts.
+// Header and cookie texts: pure routines on code page 936 texts, for any
+// thread. Positions are 1-based, as in runtime/text.h.
 #pragma once
 
 #include <optional>
@@ -10,9 +11,10 @@
 
 namespace web {
 
-// Header names rewritten word by word with a capital first letter
-// ("content-type: x" -> "Content-Type: x"); lines without ":" are dropped;
-// values are never touched. Lines are joined by "\r\n", none at the end.
+// Header names rewritten word by word ("-" between words) with a capital
+// first letter, the other letters as they were ("content-type: x" ->
+// "Content-Type: x"); lines without ":" (empty ones too) are dropped; values
+// are never touched. Lines are joined by "\r\n", none at the end.
 std::string NormalizeHeaderCase(std::string_view headers);
 
 // The first byte upper-cased (a to z only); the rest unchanged.
@@ -44,11 +46,13 @@ HeaderLine SplitHeaderLine(std::string_view line, HeaderBytes bytes = HeaderByte
 std::vector<HeaderLine> ScanHeaderLines(std::string_view block,
                                         HeaderBytes bytes = HeaderBytes::kText);
 
-// Trimmed text before / after the first ":"; empty when there is no ":".
+// Text before / after the first ":", trimmed of blanks (not tabs); empty
+// when there is no ":".
 std::string HeaderName(std::string_view line);
 std::string HeaderValue(std::string_view line);
 
-// Text before the first separator found from start; empty when not found.
+// Text before the first separator found from start (nullopt or below 1:
+// the first byte); empty when not found.
 std::string TextBefore(std::string_view text, std::string_view separator,
                        std::optional<int> start = std::nullopt, bool ignoreCase = false);
 
@@ -59,19 +63,22 @@ std::string TextBetween(std::string_view text, std::string_view left, std::strin
 
 // Standard alphabet, "=" padding, no line breaks.
 std::string Base64Encode(const rt::Bytes& bytes);
-// The bytes of a Base64 text (its padding optional); nullopt for a character
-// outside the alphabet.
+// The bytes of a Base64 text (its padding optional; bits short of a whole
+// byte at the end are dropped); nullopt for a character outside the alphabet,
+// blanks and line breaks included.
 std::optional<rt::Bytes> Base64Decode(std::string_view text);
 
 // Trimmed name of "name=value" (the whole item trimmed when it has no "=").
 std::string CookieName(std::string_view cookie);
 
-// Items of text split at separator, repeats removed, joined by separator.
+// Items of text split at separator, repeats removed (the first of equal
+// items stays), joined by separator; an empty last item is dropped.
 std::string RemoveDuplicateItems(std::string_view text, std::string_view separator);
 
 // Merges the sent cookies into the returned ones, the returned ones winning,
 // dropping those the server marked "=deleted". Both arguments are rewritten:
-// returned without blanks, sent holding the merged text, which is returned.
+// returned without blanks (full-width ones too), sent holding the merged
+// text ("; " between cookies), which is returned.
 std::string MergeCookies(std::string& sent, std::string& returned);
 
 }  // namespace web

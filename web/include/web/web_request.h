@@ -1,4 +1,5 @@
-// One synchronous HTTP exchange over the HTTP request component.
+// One synchronous HTTP exchange over the HTTP request component. Any thread:
+// WebRequest starts the component library it needs on the calling thread.
 #pragma once
 
 #include <array>
@@ -79,21 +80,28 @@ inline constexpr int kMethodPost = 1;
 inline constexpr int kProxyAuthBasic = 1;
 
 // The arguments of WebRequest. An empty optional or a null pointer is an
-// omitted argument; pointers are the caller's variables (in/out and out).
+// omitted argument; pointers are the caller's variables (in/out and out),
+// valid for the call. Nothing is written through them when the request
+// object cannot be created.
 struct WebRequestArgs {
   std::string url{};
   // Index into kHttpMethodNames; out of range counts as kMethodGet.
   std::optional<int> method{};
   // Sent when bodyBytes is empty.
   std::optional<std::string> bodyText{};
-  // Sent as the "Cookie" header (even when empty) when passed.
+  // Sent as the "Cookie" header (even when empty) when passed, a "Cookie:"
+  // in it taken out first; with mergeCookies it then receives the merged
+  // cookies (see MergeCookies).
   std::string* cookies = nullptr;
+  // The "name=value" of each Set-Cookie line of the reply, joined by "; ";
+  // when cookies were passed and merged, the merged text instead.
   std::string* returnedCookies = nullptr;
   // Extra header lines joined by "\r\n"; replaced by the completed and
-  // normalised text.
+  // normalised text, whatever the exchange then does.
   std::string* headers = nullptr;
+  // The reply's header lines, line ends made "\r\n"; empty without a reply.
   std::string* returnedHeaders = nullptr;
-  int* statusCode = nullptr;
+  int* statusCode = nullptr;  // 0 without a reply
   std::optional<bool> noRedirect{};
   std::optional<rt::Bytes> bodyBytes{};
   std::optional<std::string> proxy{};
@@ -104,12 +112,16 @@ struct WebRequestArgs {
   // kProxyAuthBasic (the default): a Basic "Proxy-Authorization" header;
   // otherwise none.
   std::optional<int> proxyAuthMode{};
-  // A request object to share instead of a new one.
+  // A request object to share instead of a new one; it stays the caller's,
+  // left opened and configured for this exchange.
   AutomationObject* callerObject = nullptr;
   std::optional<bool> mergeCookies{};         // default true
   std::optional<bool> completeHeaders{};      // default true
   std::optional<bool> normalizeHeaderCase{};  // default true
   // Result code of sending (kOk when an answer came); tells why nothing did.
+  // kInvalidArgument: the address or a header (cookies and proxy
+  // credentials included) holds a control character, or the proxy is not an
+  // HTTP proxy; nothing was sent then.
   std::int32_t* sendResult = nullptr;
   // Certificate errors are refused unless this is true; nothing in the
   // application sets it.
@@ -118,22 +130,26 @@ struct WebRequestArgs {
   // seconds (sendResult: kHttpTimeout), whatever the server does; omitted:
   // only the object's per-phase time-outs bound it.
   std::optional<int> deadlineSeconds{};
-  // At most this many bytes of the reply are kept; omitted: all of it.
+  // At most this many bytes of the reply body are kept; omitted: all of it.
   std::optional<std::size_t> maxReplyBytes{};
 };
 
-// The response body; empty when the object cannot be created or nothing was
-// received. Failures are not reported otherwise.
+// The response body; empty when nothing was received or the exchange
+// failed: *sendResult tells which (kClassNotRegistered when the request
+// object could not be made; no other output is written then).
+// Blocks for the whole exchange: with deadlineSeconds at most that long,
+// else as long as the object's time-outs allow.
 rt::Bytes WebRequest(const WebRequestArgs& args);
 
 // Exchanges given up at their deadline whose connection is still being read
 // (0 almost always). On Windows an exchange runs on a thread of its own and
 // is cut off at its deadline; one whose connection could not be found to cut
-// reads on until the server stops, and is counted here until then.
+// reads on until the server stops, and is counted here until then. Any
+// thread.
 int AbandonedExchanges();
 
 // True when a text may go on the wire as a URL, header name or header value:
-// it holds no byte below 0x20 and no 0x7F.
+// it holds no byte below 0x20 and no 0x7F. Pure: any thread.
 bool IsWireSafe(std::string_view text);
 
 }  // namespace web
