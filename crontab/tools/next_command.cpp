@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "crontab/explain.h"
 #include "crontab/schedule.h"
@@ -68,12 +70,18 @@ int Fail(rt::Console& console, std::string_view message) {
   return 1;
 }
 
-}  // namespace
-
-int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::Console& console) {
+// What the arguments ask for.
+struct NextRequest {
   std::optional<rt::SystemTime> from;
   int count = 5;
-  std::string line;
+  std::string line;  // in the terminal's bytes
+};
+
+// The request, or the exit code when the arguments end the run (help, a
+// fault, no line).
+std::variant<NextRequest, int> ReadArgs(const std::vector<std::string>& args,
+                                        rt::Console& console) {
+  NextRequest r;
   bool haveLine = false;
   const auto argc = args.size();
   for (std::size_t i = 0; i < argc; ++i) {
@@ -92,42 +100,35 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
       }
       const std::string_view value = i + 1 < argc ? std::string_view(args[++i]) : "";
       if (arg == "--from") {
-        from = ReadDateTime(value);
-        if (!from) return Fail(console, "--from 后面要写日期时间，如 \"2026-12-06 09:00:00\"");
+        r.from = ReadDateTime(value);
+        if (!r.from) return Fail(console, "--from 后面要写日期时间，如 \"2026-12-06 09:00:00\"");
       } else {
         const auto n = ReadInt(value);
         if (!n) return Fail(console, "--count 后面要写 0 或更大的整数");
-        count = *n;
+        r.count = *n;
       }
       continue;
     }
     // An unquoted line arrives as several arguments: join them again.
-    if (haveLine) line += ' ';
-    line += arg;
+    if (haveLine) r.line += ' ';
+    r.line += arg;
     haveLine = true;
   }
   if (!haveLine) {
     console.Write(kUsage, rt::Stream::kErr);
     return 1;
   }
-  // The terminal's bytes become program text as at the console edge.
-  line = rt::TextFromConsole(line);
+  return r;
+}
 
-  const rt::SystemTime now = clock.LocalTime();
-  // A time.txt line as it stands: its message is no part of the schedule.
-  line = WithName(std::string(SplitTaskLine(line).schedule));
-  const auto schedule = cron::Schedule::Parse(line, now.year);
-  if (!schedule) {
-    const auto refusal = cron::ExplainRefusal(line, now.year);
-    return Fail(console, rt::JoinTexts("这一行无法使用: ", refusal ? RefusalText(*refusal) : ""));
-  }
-  const cron::LocalZone zone(clock);
-  // Printed as found, in pieces: a large count needs no more memory than a small one.
+// Writes the next `count` firings after `at`, as found, in pieces: a large
+// count needs no more memory than a small one.
+int WriteFirings(const Schedule& schedule, rt::SystemTime at, int count, const LocalZone& zone,
+                 rt::Console& console) {
   constexpr std::size_t kPiece = 16 * 1024;
   std::string out;
-  rt::SystemTime at = from.value_or(now);
   for (int i = 0; i < count; ++i) {
-    const auto next = schedule->NextAfter(at, zone);
+    const auto next = schedule.NextAfter(at, zone);
     if (!next && i == 0) return Fail(console, kNeverFiresText);
     if (!next) break;
     at = *next;
@@ -137,6 +138,26 @@ int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::C
   }
   if (!out.empty()) console.Write(out);
   return 0;
+}
+
+}  // namespace
+
+int RunNextCommand(const std::vector<std::string>& args, rt::Clock& clock, rt::Console& console) {
+  auto read = ReadArgs(args, console);
+  if (const int* code = std::get_if<int>(&read)) return *code;
+  const NextRequest& request = std::get<NextRequest>(read);
+  const rt::SystemTime now = clock.LocalTime();
+  // The terminal's bytes become program text as at the console edge; a
+  // time.txt line as it stands: its message is no part of the schedule.
+  const std::string line =
+      WithName(std::string(SplitTaskLine(rt::TextFromConsole(request.line)).schedule));
+  const auto schedule = Schedule::Parse(line, now.year);
+  if (!schedule) {
+    const auto refusal = ExplainRefusal(line, now.year);
+    return Fail(console, rt::JoinTexts("这一行无法使用: ", refusal ? RefusalText(*refusal) : ""));
+  }
+  return WriteFirings(*schedule, request.from.value_or(now), request.count, LocalZone(clock),
+                      console);
 }
 
 }  // namespace cron

@@ -206,6 +206,16 @@ rt::Bytes BytesOf(SAFEARRAY* array) {
   return bytes;
 }
 
+// Currency, decimals and the rest: as a number when they are one.
+Variant NumberOf(const VARIANT& v) {
+  VARIANT number;
+  VariantInit(&number);
+  if (SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(&v), 0, VT_R8))) {
+    return number.dblVal;
+  }
+  return {};
+}
+
 Variant FromVariant(const VARIANT& in) {
   const VARIANT* v = &in;
   while (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
@@ -250,15 +260,8 @@ Variant FromVariant(const VARIANT& in) {
         return AutomationObject{std::make_shared<DispatchComponent>(v->pdispVal)};
       }
       return {};
-    default: {
-      // Currency, decimals and the rest: as a number when they are one.
-      VARIANT number;
-      VariantInit(&number);
-      if (SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(v), 0, VT_R8))) {
-        return number.dblVal;
-      }
-      return {};
-    }
+    default:
+      return NumberOf(*v);
   }
 }
 
