@@ -231,42 +231,45 @@ char32_t ReadWide(std::u16string_view w, std::size_t& i) {
 
 }  // namespace
 
-std::u16string Utf8ToWide(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) AppendUtf16(out, ReadUtf8(utf8, i));
+namespace {
+
+// Every conversion is one walk: read a character of `in`, append it to the
+// output in the other form.
+template <class Out, class In, class Read, class Append>
+Out Recode(In in, std::size_t reserve, Read read, Append append) {
+  Out out;
+  out.reserve(reserve);
+  for (std::size_t i = 0; i < in.size();) append(out, read(in, i));
   return out;
+}
+
+}  // namespace
+
+std::u16string Utf8ToWide(std::string_view utf8) {
+  return Recode<std::u16string>(utf8, utf8.size(), ReadUtf8, AppendUtf16);
 }
 
 std::string WideToUtf8(std::u16string_view wide) {
-  std::string out;
-  out.reserve(wide.size() * 3);
-  for (std::size_t i = 0; i < wide.size();) {
-    const char32_t cp = ReadWide(wide, i);
-    AppendUtf8(out, IsSurrogate(cp) ? kReplacement : cp);
-  }
-  return out;
+  // A lone surrogate is no character: U+FFFD, as the platforms make it.
+  return Recode<std::string>(
+      wide, wide.size() * 3,
+      [](std::u16string_view w, std::size_t& i) {
+        const char32_t cp = ReadWide(w, i);
+        return IsSurrogate(cp) ? kReplacement : cp;
+      },
+      AppendUtf8);
 }
 
-std::u16string TextToWide(std::string_view gbk) {
-  std::u16string out;
-  out.reserve(gbk.size());
-  for (std::size_t i = 0; i < gbk.size();) AppendUtf16(out, ReadChar(gbk, i));
-  return out;
+std::u16string TextToWide(std::string_view text) {
+  return Recode<std::u16string>(text, text.size(), ReadChar, AppendUtf16);
 }
 
 std::string WideToText(std::u16string_view wide) {
-  std::string out;
-  out.reserve(wide.size() * 2);
-  for (std::size_t i = 0; i < wide.size();) AppendChar(out, ReadWide(wide, i));
-  return out;
+  return Recode<std::string>(wide, wide.size() * 2, ReadWide, AppendChar);
 }
 
-std::string TextToUtf8(std::string_view gbk) {
-  std::string out;
-  out.reserve(gbk.size() + gbk.size() / 2);
-  for (std::size_t i = 0; i < gbk.size();) AppendUtf8(out, ReadChar(gbk, i));
-  return out;
+std::string TextToUtf8(std::string_view text) {
+  return Recode<std::string>(text, text.size() + text.size() / 2, ReadChar, AppendUtf8);
 }
 
 std::string Utf8ToText(std::string_view utf8) {
@@ -274,10 +277,7 @@ std::string Utf8ToText(std::string_view utf8) {
   const bool ascii = std::all_of(utf8.begin(), utf8.end(),
                                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii) return std::string(utf8);
-  std::string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) AppendChar(out, ReadUtf8(utf8, i));
-  return out;
+  return Recode<std::string>(utf8, utf8.size(), ReadUtf8, AppendChar);
 }
 
 bool IsValidUtf8(std::string_view bytes) {
