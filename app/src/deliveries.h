@@ -30,7 +30,7 @@ inline constexpr int kMaxTries = 3;
 
 // Bounds that keep a relay that never answers from piling up firings.
 struct DeliveryLimits {
-  int running = 32;  // tries in an exchange at once: one worker each
+  int running = 32;    // tries in an exchange at once: one worker each
   int waiting = 4096;  // tries waiting for a worker, in order
   // Exchanges given up at their time-out whose connections are still open:
   // past this many a firing is not tried.

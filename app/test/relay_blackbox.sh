@@ -146,7 +146,7 @@ serve() {
   printf 'SCT1blackbox' > "$dir/prog/weskey.txt"
   printf '%b' "$schedule" > "$dir/prog/time.txt"
 }
-# program: runs the program in the case's folder against its relay. A case
+# program [ARG...]: runs the program in the case's folder against its relay. A case
 # may set fileLimit (the largest file it may write, in KiB, as a full disk).
 program() {
   local scheme=http
@@ -158,7 +158,7 @@ program() {
       ulimit -S -f "$fileLimit"  # the soft limit: it can be lifted again
     fi
     REMINDER_TEST_RELAY="$scheme://${relayHost:-127.0.0.1}:$(cat "$dir/port")/" \
-      LC_ALL=C.UTF-8 exec timeout 150 "${runner[@]}" "$dir/prog/$(basename "$exe")"
+      LC_ALL=C.UTF-8 exec timeout 150 "${runner[@]}" "$dir/prog/$(basename "$exe")" "$@"
   )
 }
 # run NAME SCHEDULE FEEDER BEHAVIOUR...: starts the relay and the program in
@@ -560,6 +560,8 @@ caseSecondCopy() {
   check "second copy says why" fileHas "$dir/out2" "这个文件夹里的铃兰小闹钟已经在运行(进程 "
   check "second copy sends nothing" test "$(logText | grep -c '(测试)')" -eq 1
   check "the first goes on" test "$(logText | grep -c '	两秒	')" -gt "$sent"
+  program --check < /dev/null > "$dir/out-check" 2>&1
+  check "--check is not held back" fileHas "$dir/out-check" "检查计划文件"
   kill -KILL "$first"
   waitUntil 10 bash -c "! kill -0 $first 2>/dev/null"
   (sleep 60 | program > "$dir/out3" 2>&1) &
