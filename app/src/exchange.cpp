@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "app/message.h"
@@ -37,60 +38,51 @@ std::string EncodePathSegment(std::string_view text) {
   return web::PercentEncode(rt::TextToUtf8(text));
 }
 
-// Why the exchange ended without an answer, from its failure code.
-std::string NoAnswerReason(std::int32_t code) {
-  const auto reason = [code]() -> std::string_view {
-    switch (code) {
-      case web::kHttpNameNotResolved:
-        return "无法解析域名";
-      case web::kHttpCannotConnect:
-        return "无法连接";
-      case web::kHttpConnectionError:
-        return "连接被关闭";
-      case web::kHttpInvalidServerResponse:
-        return "回复不是HTTP应答";
-      case web::kHttpHeaderSizeOverflow:
-        return "回复头过长";
-      case web::kHttpTimeout:
-        return "超时";
-      case web::kHttpCertificateAuthorityInvalid:
-      case web::kHttpCertificateNameInvalid:
-      case web::kHttpCertificateDateInvalid:
-      case web::kHttpCertificateWrongUsage:
-      case web::kHttpSecureInvalidCertificate:
-        return "证书被拒绝";
-      case web::kHttpSecureChannelError:
-      case web::kHttpSecureFailure:
-        return "安全连接失败";
-      case web::kHttpRedirectFailed:
-        return "重定向过多";
-      case web::kHttpRedirectRefused:
-        return "重定向被拒绝";
-      case web::kClassNotRegistered:
-        return "无法创建请求";
-      default:
-        return {};
-    }
-  }();
-  if (reason.empty()) {
-    return rt::FormatText("未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
-  }
-  return rt::JoinTexts("未收到回复: ", reason);
+// Each failure the web layer names: the console's words for it, and
+// whether another try may well get past it. A reply that is plainly not the
+// relay's (not HTTP, header lines or interim replies without end) is not:
+// another try meets the same server.
+struct Failure {
+  web::ResultCode code;
+  std::string_view reason;
+  bool retry;
+};
+constexpr Failure kFailures[] = {
+    {web::kHttpNameNotResolved, "无法解析域名", true},
+    {web::kHttpCannotConnect, "无法连接", true},
+    {web::kHttpConnectionError, "连接被关闭", true},
+    {web::kHttpTimeout, "超时", true},
+    {web::kHttpInvalidServerResponse, "回复不是HTTP应答", false},
+    {web::kHttpHeaderSizeOverflow, "回复头过长", false},
+    {web::kHttpCertificateAuthorityInvalid, "证书被拒绝", false},
+    {web::kHttpCertificateNameInvalid, "证书被拒绝", false},
+    {web::kHttpCertificateDateInvalid, "证书被拒绝", false},
+    {web::kHttpCertificateWrongUsage, "证书被拒绝", false},
+    {web::kHttpSecureInvalidCertificate, "证书被拒绝", false},
+    {web::kHttpSecureChannelError, "安全连接失败", false},
+    {web::kHttpSecureFailure, "安全连接失败", false},
+    {web::kHttpRedirectFailed, "重定向过多", false},
+    {web::kHttpRedirectRefused, "重定向被拒绝", false},
+    {web::kClassNotRegistered, "无法创建请求", false},
+};
+
+const Failure* FailureOf(std::int32_t code) {
+  const auto* found = std::find_if(std::begin(kFailures), std::end(kFailures),
+                                   [code](const Failure& f) { return f.code == code; });
+  return found == std::end(kFailures) ? nullptr : found;
 }
 
-// Failures that another try may well get past. A reply that is plainly not
-// the relay's (not HTTP, header lines or interim replies without end) is
-// not: another try meets the same server.
-bool WorthRetrying(std::int32_t code) {
-  switch (code) {
-    case web::kHttpNameNotResolved:
-    case web::kHttpCannotConnect:
-    case web::kHttpConnectionError:
-    case web::kHttpTimeout:
-      return true;
-    default:
-      return false;
+// Why the exchange ended without an answer, from its failure code.
+std::string NoAnswerReason(std::int32_t code) {
+  if (const Failure* failure = FailureOf(code)) {
+    return rt::JoinTexts("未收到回复: ", failure->reason);
   }
+  return rt::FormatText("未收到回复 (错误 0x%08X)", static_cast<unsigned>(code));
+}
+
+bool WorthRetrying(std::int32_t code) {
+  const Failure* failure = FailureOf(code);
+  return failure && failure->retry;
 }
 
 // The relay's verdict in a JSON object: "code" (or the older "errno") of 0,
