@@ -6,8 +6,8 @@
 #   bench/soak.sh [MINUTES] [EXE]    (default 10; build/default/app/reminder_local_relay)
 # SOAK_RUNNER runs EXE, e.g. the Windows build under Wine:
 #   SOAK_RUNNER=scripts/wine-run.sh bench/soak.sh 30 build/windows/app/reminder_local_relay.exe
-# The program is restarted twice (SIGTERM at a third of the run, SIGKILL at
-# two thirds). It checks that every firing has exactly one history line (no
+# The program is restarted twice (SIGTERM at a sixth of the run, SIGKILL at
+# a third). It checks that every firing has exactly one history line (no
 # double ever, per task, between its first and last line; a gap only across
 # a restart), that the relay saw as many requests as the history counts
 # tries, and reports resident memory, threads and CPU of the last run.
@@ -65,9 +65,9 @@ sample() {  # resident KiB, threads, CPU seconds
 }
 touch "$work/gaps"
 launch
-# Two restarts, at a third and two thirds of the run (SIGTERM, then SIGKILL):
-# the last third is one run, whose memory must level off.
-restarts=("$((SECONDS + seconds / 3 - 5)) TERM" "$((SECONDS + 2 * seconds / 3 - 5)) KILL")
+# Two restarts, at a sixth and a third of the run (SIGTERM, then SIGKILL):
+# the last two thirds are one run, whose memory must level off.
+restarts=("$((SECONDS + seconds / 6 - 5)) TERM" "$((SECONDS + seconds / 3 - 5)) KILL")
 sleep 60
 read -r rss0 threads0 cpu0 <<< "$(sample)"
 peakThreads=$threads0
@@ -155,7 +155,11 @@ echo "history lines: $lines; requests at the relay: $requests"
 echo "$report"
 echo "restarts (the seconds between runs, the signal): $(tr '\n' ',' < "$work/gaps")"
 echo "resident memory of the last run: ${rss0} KiB after its start, ${rss1} KiB at the end; each minute (| a restart): $series KiB"
+last=(${series##*|})
+if ((${#last[@]} > 20)); then
+  echo "the last 20 minutes: $((last[-1] - last[-21])) KiB more (${last[-21]} -> ${last[-1]} KiB)"
+fi
 echo "threads: $threads0 at the last run's start, $threads1 at the end, $peakThreads at most"
 echo "crash reports on the console: $(grep -c 'Unhandled' "$work/out" || true)"
-echo "CPU of the last run: $(awk -v a="$cpu0" -v b="$cpu1" -v s="$((seconds / 3))" 'BEGIN {printf "%.2f s over about %d s (%.2f %%)", b - a, s, 100 * (b - a) / s}')"
+echo "CPU of the last run: $(awk -v a="$cpu0" -v b="$cpu1" -v s="$((seconds * 2 / 3))" 'BEGIN {printf "%.2f s over about %d s (%.2f %%)", b - a, s, 100 * (b - a) / s}')"
 grep -q "firings accounted for" <<< "$report" && ! grep -q MISMATCH <<< "$report"

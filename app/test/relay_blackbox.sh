@@ -15,7 +15,8 @@
 # case runs in a folder of its own, all at once, so the whole takes about as
 # long as the longest (the program's own 10 s and 30 s retry delays).
 #   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
-# RELAY_CASES="caseA caseB" runs only those.
+# RELAY_CASES="caseA caseB" runs only those; RELAY_SET=accounting, the
+# accounting cases.
 # EXE takes its relay address from REMINDER_TEST_RELAY.
 #
 # How long a program takes to start is the machine's business (a loaded CI
@@ -597,8 +598,11 @@ cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled 
   caseRetryGivesUp caseRefusal caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending
   caseDeadlineTrickle caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay
   caseNeverFiringLine caseQuitStopsReminders caseHoldThenClose caseEndlessBody caseEndlessBodyTls
-  caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake caseRestartAfterTerm
-  caseRestartAfterKill caseHundredInOneSecond caseSecondCopy caseFullDisk)
+  caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake)
+# RELAY_SET=accounting runs the accounting cases instead (a CTest of their
+# own, so that the two sets never load the machine at once).
+[[ "${RELAY_SET:-}" == accounting ]] &&
+  cases=(caseRestartAfterTerm caseRestartAfterKill caseHundredInOneSecond caseSecondCopy caseFullDisk)
 # RELAY_CASES="caseA caseB" runs only those.
 [[ -n "${RELAY_CASES:-}" ]] && read -ra cases <<< "$RELAY_CASES"
 for c in "${cases[@]}"; do "$c" & done
