@@ -246,8 +246,8 @@ TEST_F(TempDir, AShortAppendLeavesTheFileAsItWas) {
   small.rlim_cur = 5;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const bool written = AppendFileBytes(log, Bytes{'b', 'c', 'd', 'e', 'f', '\n'});
-  setrlimit(RLIMIT_FSIZE, &before);
-  signal(SIGXFSZ, oldAction);
+  EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
+  EXPECT_NE(signal(SIGXFSZ, oldAction), SIG_ERR);
   EXPECT_FALSE(written);
   EXPECT_EQ(BytesToText(ReadFileBytes(log).value()), "a\n");
   ASSERT_TRUE(AppendFileBytes(log, Bytes{'g', '\n'}));
