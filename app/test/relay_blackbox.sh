@@ -169,8 +169,14 @@ run() {
   local feeder=$3
   serve "$1" "$2" "${@:4}" || return
   local started=$(date +%s)
-  # Through a pipe: a file size limit is the program's, not its console's.
-  ("$feeder" | program 2>&1 | cat > "$dir/out")
+  if [[ -n "${fileLimit:-}" ]]; then
+    # Through a pipe: a file size limit is the program's, not its console's.
+    ("$feeder" | program 2>&1 | cat > "$dir/out")
+  else
+    # Straight to the file: a Wine server started by the program keeps a
+    # pipe open after the program ends.
+    ("$feeder" | program > "$dir/out" 2>&1)
+  fi
   code=$?
   ended=$(date +%s)
   touch "$dir/stop"
