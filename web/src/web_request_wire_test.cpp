@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "automation_platform.h"
 #include "fault_server.h"
@@ -485,6 +486,33 @@ TEST(WebRequestWire, RepliesThatNeverGetPastTheirHeaders) {
     EXPECT_TRUE(ended) << c.name;
     EXPECT_EQ(AbandonedExchanges(), 0) << c.name;
   }
+}
+
+// Many exchanges held at once, while the rest of the process grows as a
+// busy program's may: each is a time-out at its deadline. None is taken for
+// a reply whose head never ends, which the others' memory is not.
+TEST(WebRequestWire, ManyHeldAtOnceAreTimeOuts) {
+  constexpr int kAtOnce = 32;
+  FaultServer holding([](testing::Connection& c) {
+    if (c.ReadRequest()) c.Hold();
+  });
+  std::vector<Outcome> outcomes(kAtOnce);
+  std::vector<std::thread> callers;
+  for (Outcome& out : outcomes) {
+    callers.emplace_back([&out, url = holding.Url("/")] {
+      out = Exchange({.url = url, .timeoutSeconds = 30, .deadlineSeconds = 3});
+    });
+  }
+  // Pages touched meanwhile, as a large history read at start would.
+  std::vector<char> elsewhere(12 << 20);
+  for (std::size_t i = 0; i < elsewhere.size(); i += 4096) elsewhere[i] = 1;
+  for (std::thread& t : callers) t.join();
+  for (const Outcome& out : outcomes) EXPECT_EQ(out.sent, kHttpTimeout) << std::hex << out.sent;
+  // Their connections were cut, so every exchange ends while the server
+  // still holds (on two loaded cores some take longer than their second).
+  for (int i = 0; i < 100 && AbandonedExchanges() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(AbandonedExchanges(), 0);
 }
 
 // A body without end stops at the cap, at once, as an answer.

@@ -46,6 +46,9 @@ constexpr std::int64_t kGraceMs = 1000;
 // How often a waiting caller looks at its exchange, and how much the
 // process may grow while the reply's head is awaited: Wine's HTTP functions
 // keep every header line, without limit, and a head that big is no reply.
+// The growth is the whole process's (under Wine 32 exchanges starting at
+// once add 40 MB and more), so it counts against a head only while bytes
+// wait on its connection: a relay that holds its reply sends none.
 constexpr std::int64_t kLookMs = 50;
 constexpr std::size_t kHeadMemoryBound = std::size_t{8} << 20;
 // Handle values searched for an exchange's socket.
@@ -183,6 +186,14 @@ void ShutLocked(const ExchangeState& s) {
   if (s.link.socket != INVALID_SOCKET && IsLinkSocket(s.link.socket, s.link)) {
     shutdown(s.link.socket, SD_BOTH);
   }
+}
+
+// Whether the relay's bytes wait on the exchange's connection (the state's
+// lock held).
+bool BytesWaitingLocked(const ExchangeState& s) {
+  u_long waiting = 0;
+  return s.link.socket != INVALID_SOCKET && IsLinkSocket(s.link.socket, s.link) &&
+         ioctlsocket(s.link.socket, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 // The same at the deadline: whatever the call then returns is no answer.
@@ -634,8 +645,9 @@ class WinHttpTransport final : public HttpTransport {
     const auto done = [&s] { return s.done; };
     while (!s.done) {
       const std::int64_t left = LeftMs(s);
-      const bool tooLong =
-          s.headBaseline != 0 && ResidentBytes() > s.headBaseline + kHeadMemoryBound;
+      const bool tooLong = s.headBaseline != 0 &&
+                           ResidentBytes() > s.headBaseline + kHeadMemoryBound &&
+                           BytesWaitingLocked(s);
       if (left <= 0 || tooLong) {
         s.headTooLong = tooLong;
         CutLocked(s);
