@@ -49,9 +49,17 @@ fi
 echo "== windows build (mingw-w64), tests under Wine"
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-reminder}"
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-# One prefix and one server for the whole suite: no start-up races between tests.
+# One prefix and one server for the whole suite, started before anything runs
+# in it: no start-up races between tests, and no server started by a test's
+# program under that test's limits (the full-disk case's 2 KiB file-size
+# limit crashed it, and every program of the set hung). A running server
+# cannot be made persistent: one left by an earlier run is let end first.
+mkdir -p "$WINEPREFIX"
+if ! "$wineserver" -p 2>/dev/null; then
+  timeout 60 "$wineserver" -w 2>/dev/null || { "$wineserver" -k; "$wineserver" -w; } || true
+  "$wineserver" -p
+fi
 scripts/wine-run.sh wineboot -i >/dev/null 2>&1 || true
-"$wineserver" -p 2>/dev/null || true  # already running is fine
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"

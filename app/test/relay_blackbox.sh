@@ -18,7 +18,10 @@
 #   relay_blackbox.sh EXE [RUNNER...]   (RUNNER: e.g. scripts/wine-run.sh)
 # RELAY_CASES="caseA caseB" runs only those; RELAY_SET=accounting, the
 # accounting cases.
-# EXE takes its relay address from REMINDER_TEST_RELAY.
+# EXE takes its relay address from REMINDER_TEST_RELAY. Under Wine, keep one
+# server running throughout (wineserver -p, as scripts/test.sh does): a server
+# that the full-disk case's program started would carry its file-size limit
+# and crash, and every program of the set would hang.
 #
 # How long a program takes to start is the machine's business (a loaded CI
 # machine starting a dozen Wine processes took over 20 s), so most cases
