@@ -623,12 +623,10 @@ cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled 
 # 15 s; the others start once it has ended.
 startLead=$((warmMs * 4 / 1000 + 1))
 ((startLead < 15)) && startLead=15
-for c in "${cases[@]}"; do
-  if [[ $c == caseScheduled ]]; then
-    echo "one start took $warmMs ms; the scheduled case leads by $startLead s"
-    "$c"
-  fi
-done
+if [[ " ${cases[*]} " == *" caseScheduled "* ]]; then
+  echo "one start took $warmMs ms; the scheduled case leads by $startLead s"
+  caseScheduled
+fi
 for c in "${cases[@]}"; do [[ $c == caseScheduled ]] || "$c" & done
 wait
 passed=$(cat "$work"/*/result 2>/dev/null | grep -c '^ok$')

@@ -180,20 +180,24 @@ std::size_t ResidentBytes() {
              : 0;
 }
 
+// Whether the exchange's socket is known and its handle still that socket
+// (the state's lock held): a handle closed meanwhile may name another.
+bool HasOwnSocketLocked(const ExchangeState& s) {
+  return s.link.socket != INVALID_SOCKET && IsLinkSocket(s.link.socket, s.link);
+}
+
 // Shuts the exchange's connection down (the state's lock held), so that a
 // call waiting on it returns.
 void ShutLocked(const ExchangeState& s) {
-  if (s.link.socket != INVALID_SOCKET && IsLinkSocket(s.link.socket, s.link)) {
-    shutdown(s.link.socket, SD_BOTH);
-  }
+  if (HasOwnSocketLocked(s)) shutdown(s.link.socket, SD_BOTH);
 }
 
 // Whether the relay's bytes wait on the exchange's connection (the state's
 // lock held).
 bool BytesWaitingLocked(const ExchangeState& s) {
   u_long waiting = 0;
-  return s.link.socket != INVALID_SOCKET && IsLinkSocket(s.link.socket, s.link) &&
-         ioctlsocket(s.link.socket, FIONREAD, &waiting) == 0 && waiting > 0;
+  return HasOwnSocketLocked(s) && ioctlsocket(s.link.socket, FIONREAD, &waiting) == 0 &&
+         waiting > 0;
 }
 
 // The same at the deadline: whatever the call then returns is no answer.
