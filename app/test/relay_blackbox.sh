@@ -3,7 +3,8 @@
 # test message, every character arriving as written, a scheduled delivery, a retry that succeeds and one that
 # gives up, no retry after a refusal, two tasks of one second against a
 # silent relay, a live edit of time.txt, "q" with a retry pending, the
-# verdict at the deadline against a trickling relay, "q" answered while
+# verdict at the deadline against a trickling relay, 32 first tries held at
+# once ending as time-outs, "q" answered while
 # the relay stays silent, reminders missed while the program was frozen, a
 # relay that echoes the key in disguise and forges lines, a line that never
 # fires, "q" ending the reminders at once, a relay that holds every request
@@ -299,6 +300,20 @@ caseQuitWhileWaiting() {
   run quit-waiting "$never" feed silent
   check "q answered at once" test "$(cat "$dir/answered-after" 2>/dev/null || echo 99)" -le 2
   check "test message settled" logHas "	(测试)	推送失败	1	-	程序结束时仍未收到回复"
+}
+
+# Thirty-two tasks of one second against a relay that holds every request:
+# each first try ends at its deadline as a time-out, none taken for a reply
+# whose head never ends (what the others' exchanges add to the process is
+# not the relay's doing).
+caseManyHeld() {
+  local names=() n
+  for n in $(seq 1 32); do names+=("并发$n"); done
+  timeOuts() { [[ $(text | grep -c '^.* \[并发[0-9]*\] 未收到回复: 超时') -ge 32 ]]; }
+  feed() { soon "${names[@]}" && waitUntil 60 timeOuts; quit; }
+  run many-held "$never" feed silent
+  check "32 time-outs" timeOuts
+  check "no head taken for too long" outLacks "回复头过长"
 }
 
 # The computer asleep: the program frozen for 12 s (SIGSTOP, SIGCONT), so
@@ -608,7 +623,7 @@ caseFullDisk() {
 
 cases=(caseTestMessage caseEveryCharacter caseEveryCharacterUtf16 caseScheduled caseRetrySucceeds
   caseRetryGivesUp caseRefusal caseSameSecondSilent caseLiveEdit caseQuitWithRetryPending
-  caseDeadlineTrickle caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay
+  caseDeadlineTrickle caseManyHeld caseQuitWhileWaiting caseMissedWhileFrozen caseHostileRelay
   caseNeverFiringLine caseQuitStopsReminders caseHoldThenClose caseEndlessBody caseEndlessBodyTls
   caseEndlessHeaders caseOldTls caseOtherName caseClosedBeforeHandshake)
 # RELAY_SET=accounting runs the accounting cases instead (a CTest of their
